@@ -1,0 +1,104 @@
+// Selector dispatch and host recognition: the plug-in's one boundary with the
+// host's calls. ENTRYPOINT itself (entry_win.cpp) only forwards here.
+#include <cstdio>
+#include <cstring>
+
+#include "filter/definition.h"
+#include "shell/platform.h"
+#include "shell/shell.h"
+
+FilterRecord* filter_record;
+intptr_t* host_data;
+int32_t parameters_requested;
+int32_t host_kind;
+intptr_t module_handle;
+
+namespace {
+
+// Handed to the host as the persistent data value; nobody reads it.
+struct {
+    char tag[8];
+} marker_block = {{'C', 'e', 'l', 'l', 'u', 'm', 'b', 'r'}};
+
+char fold(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equal_folded(const char* a, size_t a_len, const char* b)
+{
+    size_t b_len = std::strlen(b);
+    if (a_len != b_len) return false;
+    for (size_t i = 0; i < a_len; ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+} // namespace
+
+int32_t host_kind_from_path(const char* path, int32_t previous)
+{
+    if (!path) return previous;
+    const char* base = std::strrchr(path, '\\');
+    base = base ? base + 1 : path;
+    const char* dot = std::strchr(base, '.');
+    size_t len = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
+    static const char* const names[] = {"photoshp", "photopnt", "psp"};
+    for (int i = 0; i < 3; ++i)
+        if (equal_folded(base, len, names[i])) return i + 1;
+    return previous;
+}
+
+void detect_host()
+{
+    char path[256] = {};
+    platform::host_executable_path(path, sizeof path);
+    path[255] = '\0';
+    host_kind = host_kind_from_path(path, host_kind);
+}
+
+void build_about_text(char* buf, size_t size)
+{
+    if (!buf || size == 0) return;
+    if (size > 512) size = 512;
+    std::snprintf(buf, size, "%s\n%s\n\n%s", filter_definition.title, filter_definition.notice_line,
+                  "Made with Glyphsmithery,\nthe formula filter workshop.");
+}
+
+void show_about(intptr_t owner)
+{
+    char text[512];
+    build_about_text(text, sizeof text);
+    platform::show_message(owner, text, "About...", platform::box_ok);
+}
+
+void dispatch_selector(int16 selector, void* record, intptr_t* data, int16* result)
+{
+    filter_record = static_cast<FilterRecord*>(record);
+    host_data = data;
+    // A host that hands no result cell still gets its work done; nothing is written.
+    int16 ignored = 0;
+    if (!result) result = &ignored;
+    if (selector != filterSelectorAbout) *result = noErr;
+
+    switch (selector) {
+    case filterSelectorAbout:
+        show_about(0);
+        break;
+    case filterSelectorParameters:
+        parameters_requested = 1;
+        break;
+    case filterSelectorPrepare:
+        if (data && *data == 0) *data = reinterpret_cast<intptr_t>(&marker_block);
+        break;
+    case filterSelectorStart:
+        detect_host();
+        *result = start_filter();
+        break;
+    case filterSelectorContinue:
+        detect_host();
+        break;
+    default: // finish and anything larger
+        break;
+    }
+}

@@ -1,0 +1,55 @@
+// Windows services behind shell/platform.h.
+#include <windows.h>
+
+#include <cstring>
+
+#include "shell/platform.h"
+
+namespace platform {
+
+int show_message(intptr_t owner, const char* text, const char* caption, uint32_t style)
+{
+    return MessageBoxA(reinterpret_cast<HWND>(owner), text, caption, style);
+}
+
+intptr_t active_window()
+{
+    return reinterpret_cast<intptr_t>(GetActiveWindow());
+}
+
+void host_executable_path(char* buf, size_t size)
+{
+    if (!buf || size == 0) return;
+    DWORD n = GetModuleFileNameA(nullptr, buf, static_cast<DWORD>(size - 1));
+    buf[n < size ? n : size - 1] = '\0';
+}
+
+double calendar_seconds()
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER t;
+    t.LowPart = ft.dwLowDateTime;
+    t.HighPart = ft.dwHighDateTime;
+    // 100 ns ticks since 1601 to seconds since 1970.
+    return (static_cast<double>(t.QuadPart) - 116444736000000000.0) / 1e7;
+}
+
+int32_t time_of_day_ms()
+{
+    SYSTEMTIME st;
+    GetSystemTime(&st);
+    return st.wHour * 3600000 + st.wMinute * 60000 + st.wSecond * 1000 + st.wMilliseconds;
+}
+
+void* alloc_zeroed(size_t bytes)
+{
+    return LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, bytes);
+}
+
+void release(void* block)
+{
+    if (block) LocalFree(block);
+}
+
+} // namespace platform

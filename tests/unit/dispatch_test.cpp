@@ -1,0 +1,106 @@
+// Selector dispatch and host recognition, without a host program around them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "filter/definition.h"
+#include "settings/settings.h"
+#include "shell/shell.h"
+#include "support/fake_platform.h"
+
+namespace {
+
+struct Dispatch : ::testing::Test {
+    FilterRecord record{};
+    intptr_t data = 0;
+    int16 result = 777;
+    void SetUp() override
+    {
+        fake_platform.reset();
+        host_kind = 0;
+        parameters_requested = 0;
+    }
+};
+
+TEST_F(Dispatch, AboutShowsTitleAndNoticeAndLeavesResultUntouched)
+{
+    dispatch_selector(filterSelectorAbout, &record, &data, &result);
+    EXPECT_EQ(result, 777);
+    ASSERT_EQ(fake_platform.boxes.size(), 1u);
+    const auto& box = fake_platform.boxes[0];
+    EXPECT_EQ(box.caption, "About...");
+    EXPECT_EQ(box.owner, 0);
+    std::string expected_start = std::string("Cellumbra\n") + filter_definition.notice_line + "\n\n";
+    EXPECT_EQ(box.text.compare(0, expected_start.size(), expected_start), 0) << box.text;
+    EXPECT_NE(box.text.find("Glyphsmithery"), std::string::npos);
+}
+
+TEST_F(Dispatch, ParametersOnlySetsTheFlag)
+{
+    dispatch_selector(filterSelectorParameters, &record, &data, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(parameters_requested, 1);
+    EXPECT_TRUE(fake_platform.boxes.empty());
+    EXPECT_TRUE(fake_platform.dialog_calls.empty());
+}
+
+TEST_F(Dispatch, PrepareGivesANonZeroDataValueOnceAndKeepsAnExistingOne)
+{
+    record.maxSpace = 12345;
+    dispatch_selector(filterSelectorPrepare, &record, &data, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(data, 0);
+    EXPECT_EQ(record.maxSpace, 12345);
+    intptr_t first = data;
+    dispatch_selector(filterSelectorPrepare, &record, &data, &result);
+    EXPECT_EQ(data, first);
+    intptr_t host_value = 42;
+    dispatch_selector(filterSelectorPrepare, &record, &host_value, &result);
+    EXPECT_EQ(host_value, 42);
+}
+
+TEST_F(Dispatch, ContinueFinishAndLargerSelectorsAnswerZero)
+{
+    fake_platform.executable_path = "C:\\x\\PSP.EXE";
+    for (int16 selector : {4, 5, 6, 7, 100, 32767}) {
+        result = 777;
+        FilterRecord before = record;
+        dispatch_selector(selector, &record, &data, &result);
+        EXPECT_EQ(result, 0) << selector;
+        EXPECT_EQ(std::memcmp(&before, &record, sizeof record), 0) << selector;
+        EXPECT_EQ(data, 0);
+    }
+    EXPECT_EQ(host_kind, 3); // continue re-ran recognition
+    EXPECT_TRUE(fake_platform.boxes.empty());
+}
+
+TEST_F(Dispatch, RecordAndDataPointerAreReplacedAtEveryCall)
+{
+    FilterRecord other{};
+    dispatch_selector(filterSelectorFinish, &record, &data, &result);
+    EXPECT_EQ(filter_record, &record);
+    dispatch_selector(filterSelectorParameters, &other, nullptr, &result);
+    EXPECT_EQ(filter_record, &other);
+    EXPECT_EQ(host_data, nullptr);
+}
+
+TEST(HostRecognition, NamesMatchWithoutCaseAndExtension)
+{
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\PHOTOPNT.EXE", 0), 2);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshp.exe", 0), 1);
+    EXPECT_EQ(host_kind_from_path("psp", 0), 3);
+    EXPECT_EQ(host_kind_from_path("D:\\a.b\\Psp.x.y", 0), 3);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshop.exe", 0), 0);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshop.exe", 2), 2); // keeps the earlier kind
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\", 1), 1);
+    EXPECT_EQ(host_kind_from_path("", 0), 0);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\pspx.exe", 0), 0);
+}
+
+TEST(Settings, KeyPathIsFormedFromCategoryAndTitle)
+{
+    format_settings_key_path();
+    EXPECT_STREQ(settings_key_path, "Software\\Orv-Tinctora\\Tinctora\\Cellumbra");
+}
+
+} // namespace

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine for a test or a job. The caller may set
+# WINEPREFIX (each CTest test sets its own inside the build tree); without a
+# display a private Xvfb server is started, so dialogs are real windows.
+set -u
+if [ -z "${WINEPREFIX:-}" ]; then
+  echo "wine-run: WINEPREFIX must be set (a folder inside the build tree)" >&2
+  exit 2
+fi
+mkdir -p "$WINEPREFIX"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No network installers for .NET or HTML engines in a fresh prefix.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
+fi
+exec wine "$@"

@@ -1,0 +1,7 @@
+#include "shell/platform.h"
+#include "ui/dialog.h"
+
+void show_error_box(intptr_t owner, const char* text)
+{
+    platform::show_message(owner, text, "Glyphsmithery Error", platform::box_ok | platform::box_icon_error);
+}
