@@ -1,0 +1,218 @@
+// The built plug-in as a host sees it: its exports, its imports, its property
+// list, and the selectors answered through the real ENTRYPOINT.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "shell/host_api.h"
+
+namespace {
+
+const char* const plugin_file = "Cellumbra.8bf";
+
+std::vector<unsigned char> read_file(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+// The property list built here from its description, independently of the .rc.
+std::vector<unsigned char> expected_pipl()
+{
+    std::vector<unsigned char> d;
+    auto u16 = [&](uint16_t v) { d.push_back(v & 0xFF); d.push_back(v >> 8); };
+    auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) d.push_back((v >> (8 * i)) & 0xFF); };
+    auto code = [&](const char* c) { for (int i = 3; i >= 0; --i) d.push_back(c[i]); };
+    auto prop = [&](const char* key, uint32_t len) { code("8BIM"); code(key); u32(0); u32(len); };
+    auto pstring24 = [&](const char* s) {
+        size_t n = std::strlen(s);
+        d.push_back(static_cast<unsigned char>(n));
+        d.insert(d.end(), s, s + n);
+        d.resize(d.size() + 24 - 1 - n, 0);
+    };
+    u16(1); u32(0); u32(7);
+    prop("kind", 4); code("8BFM");
+    prop("name", 24); pstring24("Cellumbra");
+    prop("catg", 24); pstring24("Tinctora");
+    prop("vers", 4); u32(0x00040000);
+    prop("wx86", 12); for (char c : std::string("ENTRYPOINT\0\0", 12)) d.push_back(c);
+    prop("mode", 4); d.push_back(0x50); d.push_back(0); d.push_back(0); d.push_back(0);
+    prop("fici", 28); for (int i = 0; i < 7; ++i) { d.push_back(1); d.push_back(1); d.push_back(7); d.push_back(0); }
+    return d;
+}
+
+TEST(PluginFile, CarriesTheExactPropertyList)
+{
+    HMODULE data = LoadLibraryExA(plugin_file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(data, nullptr);
+    HRSRC res = FindResourceA(data, MAKEINTRESOURCEA(16000), "PIPL");
+    ASSERT_NE(res, nullptr);
+    DWORD size = SizeofResource(data, res);
+    const unsigned char* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(data, res)));
+    ASSERT_NE(bytes, nullptr);
+    std::vector<unsigned char> actual(bytes, bytes + size);
+    EXPECT_EQ(size, 222u);
+    std::vector<unsigned char> expected = expected_pipl();
+    ASSERT_EQ(expected.size(), 222u);
+    EXPECT_EQ(actual, expected);
+    FreeLibrary(data);
+}
+
+// Reads the PE headers of the file itself: what a loader would see.
+struct PeImage {
+    std::vector<unsigned char> file;
+    const IMAGE_NT_HEADERS32* nt = nullptr;
+    const IMAGE_SECTION_HEADER* sections = nullptr;
+
+    explicit PeImage(const char* path) : file(read_file(path))
+    {
+        if (file.size() < sizeof(IMAGE_DOS_HEADER)) return;
+        auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
+        if (dos->e_magic != IMAGE_DOS_SIGNATURE) return;
+        nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(file.data() + dos->e_lfanew);
+        sections = IMAGE_FIRST_SECTION(nt);
+    }
+    const unsigned char* at_rva(DWORD rva) const
+    {
+        for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const auto& s = sections[i];
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + std::max(s.Misc.VirtualSize, s.SizeOfRawData))
+                return file.data() + s.PointerToRawData + (rva - s.VirtualAddress);
+        }
+        return nullptr;
+    }
+    const IMAGE_DATA_DIRECTORY& directory(int index) const { return nt->OptionalHeader.DataDirectory[index]; }
+};
+
+std::string lower(std::string s)
+{
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+TEST(PluginFile, IsA32BitDllThatImportsOnlyWindowsOwnLibraries)
+{
+    PeImage pe(plugin_file);
+    ASSERT_NE(pe.nt, nullptr);
+    EXPECT_EQ(pe.nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_TRUE(pe.nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+
+    const std::vector<std::string> windows_own = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll",
+                                                   "advapi32.dll", "shell32.dll", "msvcrt.dll", "comdlg32.dll"};
+    const auto& dir = pe.directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
+    auto desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(pe.at_rva(dir.VirtualAddress));
+    ASSERT_NE(desc, nullptr);
+    std::vector<std::string> imported;
+    for (; desc->Name; ++desc) imported.push_back(lower(reinterpret_cast<const char*>(pe.at_rva(desc->Name))));
+    EXPECT_FALSE(imported.empty());
+    for (const auto& name : imported)
+        EXPECT_NE(std::find(windows_own.begin(), windows_own.end(), name), windows_own.end())
+            << name << " is not part of Windows";
+}
+
+TEST(PluginFile, ExportsOnlyTheUndecoratedEntryPoint)
+{
+    PeImage pe(plugin_file);
+    ASSERT_NE(pe.nt, nullptr);
+    const auto& dir = pe.directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
+    auto exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(pe.at_rva(dir.VirtualAddress));
+    ASSERT_NE(exports, nullptr);
+    ASSERT_EQ(exports->NumberOfNames, 1u);
+    auto names = reinterpret_cast<const DWORD*>(pe.at_rva(exports->AddressOfNames));
+    EXPECT_STREQ(reinterpret_cast<const char*>(pe.at_rva(names[0])), "ENTRYPOINT");
+}
+
+using EntryPoint = void(__cdecl*)(int16 selector, void* record, intptr_t* data, int16* result);
+
+struct LoadedPlugin : ::testing::Test {
+    HMODULE module = nullptr;
+    EntryPoint entry = nullptr;
+    void SetUp() override
+    {
+        module = LoadLibraryA(plugin_file);
+        ASSERT_NE(module, nullptr);
+        entry = reinterpret_cast<EntryPoint>(GetProcAddress(module, "ENTRYPOINT"));
+        ASSERT_NE(entry, nullptr);
+    }
+    void TearDown() override
+    {
+        if (module) FreeLibrary(module);
+    }
+};
+
+TEST_F(LoadedPlugin, RegistersThePreviewWindowClassWhileLoaded)
+{
+    WNDCLASSA wc;
+    EXPECT_TRUE(GetClassInfoA(module, "FilterPreview", &wc));
+    FreeLibrary(module);
+    module = nullptr;
+    EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "FilterPreview", &wc));
+}
+
+TEST_F(LoadedPlugin, SelectorsOtherThanStartAnswerWithoutTouchingTheRecord)
+{
+    FilterRecord record{};
+    std::memset(&record, 0x5A, sizeof record);
+    FilterRecord before = record;
+    intptr_t data = 0;
+    int16 result = 99;
+
+    entry(filterSelectorParameters, &record, &data, &result);
+    EXPECT_EQ(result, 0);
+    result = 99;
+    entry(filterSelectorPrepare, &record, &data, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_NE(data, 0);
+    intptr_t kept = 1234;
+    entry(filterSelectorPrepare, &record, &kept, &result);
+    EXPECT_EQ(kept, 1234);
+    for (int16 selector : {int16(4), int16(5), int16(6), int16(200)}) {
+        result = 99;
+        entry(selector, &record, &data, &result);
+        EXPECT_EQ(result, 0) << selector;
+    }
+    EXPECT_EQ(std::memcmp(&before, &record, sizeof record), 0);
+}
+
+// Reads the About box's text the way a user would, then closes it.
+TEST_F(LoadedPlugin, AboutShowsTitleAndNoticeAndLeavesTheResult)
+{
+    std::atomic<bool> done{false};
+    std::string seen_text;
+    std::thread closer([&] {
+        for (int i = 0; i < 200 && !done; ++i) {
+            HWND box = FindWindowA(nullptr, "About...");
+            if (box) {
+                char text[600] = {};
+                HWND label = GetDlgItem(box, 0xFFFF);
+                if (label) GetWindowTextA(label, text, sizeof text);
+                seen_text = text;
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            Sleep(50);
+        }
+    });
+    int16 result = 4321;
+    intptr_t data = 0;
+    entry(filterSelectorAbout, nullptr, &data, &result);
+    done = true;
+    closer.join();
+    EXPECT_EQ(result, 4321);
+    EXPECT_EQ(seen_text.rfind("Cellumbra\r\n", 0) == 0 || seen_text.rfind("Cellumbra\n", 0) == 0, true)
+        << seen_text;
+    EXPECT_NE(seen_text.find("Copyright"), std::string::npos) << seen_text;
+    EXPECT_NE(seen_text.find("Glyphsmithery"), std::string::npos) << seen_text;
+}
+
+} // namespace
