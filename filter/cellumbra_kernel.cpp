@@ -1,4 +1,78 @@
+// The cell pattern of Cellumbra. The picture is covered with tiles 6·s wide and
+// 4·s tall; cell centres sit on every tile corner and every tile middle, and a
+// pixel takes the source colour at the centre nearest to it. Within a tile only
+// the corner of the pixel's quarter and the middle can be nearest, so one
+// comparison of squared distances decides; ties go to the middle, and a pixel
+// on the line tx = 3·s or ty = 2·s counts to the right or lower quarter.
 #include "runtime/kernel.h"
 
-// Placeholder until the cell pattern lands: leaves the preset output (a copy).
-void cellumbra_main(KernelVariables&, const BuiltinTable&) {}
+namespace {
+
+// Kernel arithmetic is 32-bit two's complement. The size comes from a control
+// value that stored settings or a test may set to anything, so every step that
+// could leave the int32 range wraps through uint32 instead of being undefined;
+// for sizes 1..100 nothing ever wraps and the pattern is exact.
+inline int32_t wrap(uint32_t v) { return static_cast<int32_t>(v); }
+inline int32_t add(int32_t a, int32_t b) { return wrap(uint32_t(a) + uint32_t(b)); }
+inline int32_t sub(int32_t a, int32_t b) { return wrap(uint32_t(a) - uint32_t(b)); }
+inline int32_t mul(int32_t a, int32_t b) { return wrap(uint32_t(a) * uint32_t(b)); }
+inline int32_t square(int32_t a) { return mul(a, a); }
+
+// A remainder by 0 is 0 (size 0 copies the picture). So is one by -1, where
+// the machine's division would trap on INT32_MIN.
+inline int32_t remainder_or_zero(int32_t a, int32_t divisor)
+{
+    return (divisor == 0 || divisor == -1) ? 0 : a % divisor;
+}
+
+// The kernel's own variables.
+enum : int {
+    size_var = slot::user_vars, // s
+    column_var,                 // tx, then cx
+    row_var,                    // ty, then cy
+    centre_kx_var,              // 0, 3 or 6
+    centre_ky_var,              // 0, 2 or 4
+};
+
+} // namespace
+
+void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
+{
+    int32_t* v = vars.v;
+    const int32_t s = builtins.slider(0);
+    v[size_var] = s;
+
+    const int32_t x = v[slot::x];
+    const int32_t y = v[slot::y];
+    const int32_t tx = remainder_or_zero(x, mul(6, s));
+    const int32_t ty = remainder_or_zero(y, mul(4, s));
+    v[column_var] = tx;
+    v[row_var] = ty;
+
+    const int32_t s2 = mul(2, s), s3 = mul(3, s), s4 = mul(4, s), s6 = mul(6, s);
+    const bool upper = ty < s2;
+    const bool left = tx < s3;
+    const int32_t to_middle = add(square(sub(tx, s3)), square(sub(ty, s2)));
+    const int32_t corner_dx = left ? tx : sub(s6, tx);
+    const int32_t corner_dy = upper ? ty : sub(s4, ty);
+    const int32_t to_corner = add(square(corner_dx), square(corner_dy));
+
+    int32_t kx = 3, ky = 2;
+    if (to_corner < to_middle) {
+        kx = left ? 0 : 6;
+        ky = upper ? 0 : 4;
+    }
+    v[centre_kx_var] = kx;
+    v[centre_ky_var] = ky;
+
+    const int32_t cx = add(sub(x, tx), mul(kx, s));
+    const int32_t cy = add(sub(y, ty), mul(ky, s));
+    v[column_var] = cx;
+    v[row_var] = cy;
+
+    // The centre may lie beyond the picture or the band: src clamps it to the
+    // nearest pixel the band holds.
+    v[slot::out_red] = builtins.src(cx, cy, 0);
+    v[slot::out_green] = builtins.src(cx, cy, 1);
+    v[slot::out_blue] = builtins.src(cx, cy, 2);
+}
