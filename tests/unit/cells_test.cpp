@@ -1,0 +1,212 @@
+// The cell pattern: first the Main block alone against a recording table of
+// built-ins, then whole pictures run through the shell. Every expected centre
+// comes from a brute-force search over the lattice, not from the kernel's
+// quarter rule.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+#include "runtime/kernel.h"
+
+void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);
+
+namespace {
+
+struct Point {
+    int32_t x, y;
+    bool operator==(const Point& o) const { return x == o.x && y == o.y; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Point& p)
+{
+    return os << "(" << p.x << ", " << p.y << ")";
+}
+
+// The nearest cell centre of pixel (x, y) for size s > 0, found among the
+// corners and middles of the 3 x 3 tiles around the pixel. Ties go to a
+// middle, then to the lower, then to the right centre.
+Point nearest_centre(int32_t x, int32_t y, int32_t s)
+{
+    if (s == 0) return {x, y};
+    const int64_t w = 6 * int64_t{s}, h = 4 * int64_t{s};
+    const int64_t i0 = x / w, j0 = y / h;
+    int64_t best_x = 0, best_y = 0, best_d = INT64_MAX;
+    bool best_middle = false;
+    for (int64_t i = i0 - 1; i <= i0 + 1; ++i)
+        for (int64_t j = j0 - 1; j <= j0 + 1; ++j)
+            for (bool middle : {false, true}) {
+                const int64_t cx = w * i + (middle ? 3 * int64_t{s} : 0);
+                const int64_t cy = h * j + (middle ? 2 * int64_t{s} : 0);
+                const int64_t d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                bool better = d < best_d;
+                if (d == best_d) {
+                    if (middle != best_middle)
+                        better = middle;
+                    else
+                        better = cy > best_y || (cy == best_y && cx > best_x);
+                }
+                if (better) {
+                    best_d = d;
+                    best_x = cx;
+                    best_y = cy;
+                    best_middle = middle;
+                }
+            }
+    return {static_cast<int32_t>(best_x), static_cast<int32_t>(best_y)};
+}
+
+// ---------------------------------------------------------------- the block
+
+struct Recorder {
+    int32_t size = 0;
+    std::vector<int32_t> slider_calls;
+    std::vector<std::array<int32_t, 3>> src_calls;
+};
+Recorder recorder;
+
+int32_t recording_slider(int32_t i)
+{
+    recorder.slider_calls.push_back(i);
+    return recorder.size;
+}
+
+int32_t recording_src(int32_t x, int32_t y, int32_t z)
+{
+    recorder.src_calls.push_back({x, y, z});
+    return 200 + z;
+}
+
+BuiltinTable recording_table()
+{
+    BuiltinTable table = builtin_table;
+    table.slider = recording_slider;
+    table.src = recording_src;
+    return table;
+}
+
+// Runs the block once for pixel (x, y) at size s and returns the position it
+// sampled, after checking the calls that every pixel makes.
+Point centre_taken(int32_t x, int32_t y, int32_t s)
+{
+    recorder = Recorder{};
+    recorder.size = s;
+    KernelVariables vars{};
+    vars.v[slot::x] = x;
+    vars.v[slot::y] = y;
+    const BuiltinTable table = recording_table();
+    cellumbra_main(vars, table);
+
+    EXPECT_EQ(recorder.slider_calls, std::vector<int32_t>{0});
+    if (recorder.src_calls.size() != 3) {
+        ADD_FAILURE() << "src called " << recorder.src_calls.size() << " times";
+        return {INT32_MIN, INT32_MIN};
+    }
+    const auto& first = recorder.src_calls[0];
+    for (int32_t plane = 0; plane < 3; ++plane) {
+        const auto& call = recorder.src_calls[plane];
+        EXPECT_EQ(call[2], plane);
+        EXPECT_EQ(call[0], first[0]);
+        EXPECT_EQ(call[1], first[1]);
+    }
+    return {first[0], first[1]};
+}
+
+TEST(CellBlock, WritesTheThreeSamplesAndItsOwnVariablesOnly)
+{
+    recorder = Recorder{};
+    recorder.size = 10;
+    KernelVariables vars;
+    for (int k = 0; k < slot::count; ++k) vars.v[k] = 1000 + k;
+    vars.v[slot::x] = 65;
+    vars.v[slot::y] = 5;
+    const KernelVariables before = vars;
+    const BuiltinTable table = recording_table();
+    cellumbra_main(vars, table);
+
+    EXPECT_EQ(vars.v[slot::out_red], 200);
+    EXPECT_EQ(vars.v[slot::out_green], 201);
+    EXPECT_EQ(vars.v[slot::out_blue], 202);
+    // s, cx, cy, kx, ky as the block leaves them.
+    EXPECT_EQ(vars.v[35], 10);
+    EXPECT_EQ(vars.v[36], 60);
+    EXPECT_EQ(vars.v[37], 0);
+    EXPECT_EQ(vars.v[38], 0);
+    EXPECT_EQ(vars.v[39], 0);
+    for (int k = 0; k < slot::count; ++k) {
+        if (k <= slot::out_blue || (k >= 35 && k <= 39)) continue;
+        EXPECT_EQ(vars.v[k], before.v[k]) << "slot " << k; // out_alpha passes through
+    }
+}
+
+TEST(CellBlock, TakesTheNearestCentreOfTheTile)
+{
+    EXPECT_EQ(centre_taken(65, 5, 10), (Point{60, 0}));   // upper-left corner of tile 1
+    EXPECT_EQ(centre_taken(85, 15, 10), (Point{90, 20})); // tile middle
+    EXPECT_EQ(centre_taken(30, 20, 10), (Point{30, 20})); // a middle keeps its own colour
+    EXPECT_EQ(centre_taken(3, 2, 2), (Point{6, 4}));      // as far from (0, 0): the middle wins
+    EXPECT_EQ(centre_taken(119, 79, 10), (Point{120, 80})); // beyond the tile, lower right
+    EXPECT_EQ(centre_taken(0, 0, 1), (Point{0, 0}));
+}
+
+TEST(CellBlock, TileMidLinesBelongToTheRightAndLowerQuarters)
+{
+    // On ty = 2s the upper and lower corners are equally near; the lower one wins.
+    EXPECT_EQ(centre_taken(0, 20, 10), (Point{0, 40}));
+    EXPECT_EQ(centre_taken(0, 19, 10), (Point{0, 0}));
+    EXPECT_EQ(centre_taken(59, 20, 10), (Point{60, 40}));
+    EXPECT_EQ(centre_taken(61, 20, 10), (Point{60, 40}));
+    // On tx = 3s the middle is always nearer than either corner.
+    for (int32_t y = 0; y < 40; ++y) EXPECT_EQ(centre_taken(30, y, 10), (Point{30, 20})) << y;
+}
+
+TEST(CellBlock, AgreesWithTheNearestCentreEverywhereInTwoTiles)
+{
+    std::vector<int32_t> sizes;
+    for (int32_t s = 1; s <= 13; ++s) sizes.push_back(s);
+    sizes.push_back(100);
+    for (int32_t s : sizes) {
+        int failures = 0;
+        const int32_t step = s > 20 ? 7 : 1; // every pixel is too slow under the sanitizers
+        for (int32_t y = 0; y < 8 * s + 3 && failures < 5; ++y)
+            for (int32_t x = y % step; x < 12 * s + 3 && failures < 5; x += step) {
+                const Point want = nearest_centre(x, y, s);
+                const Point got = centre_taken(x, y, s);
+                if (!(got == want)) {
+                    ++failures;
+                    ADD_FAILURE() << "size " << s << " pixel (" << x << ", " << y << "): took "
+                                  << got << ", nearest is " << want;
+                }
+            }
+    }
+}
+
+TEST(CellBlock, StaysExactForLargeSizesAndFarPixels)
+{
+    // Far beyond the dialog's range, still below the size at which a squared
+    // distance of a 16-bit picture would leave 32 bits.
+    for (int32_t s : {100, 1000, 5000, 12000})
+        for (int32_t y = 0; y < 32768; y += 1237)
+            for (int32_t x = 0; x < 32768; x += 1009)
+                ASSERT_EQ(centre_taken(x, y, s), nearest_centre(x, y, s))
+                    << "size " << s << " pixel (" << x << ", " << y << ")";
+}
+
+TEST(CellBlock, SizeZeroCopiesEveryPixel)
+{
+    for (int32_t y : {0, 1, 7, 4000})
+        for (int32_t x : {0, 1, 5, 32767}) EXPECT_EQ(centre_taken(x, y, 0), (Point{x, y}));
+}
+
+TEST(CellBlock, AnySizeRunsWithoutTrapOrOverflow)
+{
+    // Sizes the dialog never allows: the sanitizers of the native build turn
+    // any division trap or signed overflow into a failure here.
+    for (int32_t s : {-1, -2, -100, INT32_MIN, INT32_MIN + 1, INT32_MAX, 1 << 30, 357913942, 715827883})
+        for (int32_t x : {0, 1, 32767, INT32_MAX})
+            for (int32_t y : {0, 1, 32767, INT32_MAX}) centre_taken(x, y, s);
+}
+
+} // namespace
