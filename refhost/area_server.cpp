@@ -1,0 +1,206 @@
+#include "refhost/area_server.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+// ------------------------------------------------------------------ buffers
+
+bool HostBuffer::allocate(size_t bytes) {
+    reset();
+    if (bytes == 0)
+        return true;
+#if defined(_WIN32)
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const size_t page = info.dwPageSize;
+    const size_t body = (bytes + page - 1) / page * page;
+    if (body < bytes || body + page < body)
+        return false;
+    void* block = VirtualAlloc(nullptr, body + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (block == nullptr)
+        return false;
+    DWORD old_protect = 0;
+    VirtualProtect(static_cast<unsigned char*>(block) + body, page, PAGE_NOACCESS, &old_protect);
+    block_ = block;
+    block_size_ = body + page;
+    data_ = static_cast<unsigned char*>(block) + (body - bytes);
+#else
+    unsigned char* block = new (std::nothrow) unsigned char[bytes];
+    if (block == nullptr)
+        return false;
+    block_ = block;
+    block_size_ = bytes;
+    data_ = block;
+#endif
+    size_ = bytes;
+    return true;
+}
+
+void HostBuffer::reset() {
+    if (block_ != nullptr) {
+#if defined(_WIN32)
+        VirtualFree(block_, 0, MEM_RELEASE);
+#else
+        delete[] static_cast<unsigned char*>(block_);
+#endif
+    }
+    block_ = nullptr;
+    block_size_ = 0;
+    data_ = nullptr;
+    size_ = 0;
+}
+
+void HostBuffer::swap(HostBuffer& other) noexcept {
+    std::swap(block_, other.block_);
+    std::swap(block_size_, other.block_size_);
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+}
+
+// ------------------------------------------------------------------ serving
+
+AreaServer::AreaServer(const Picture& source, Picture& destination, const Picture* selection)
+    : source_(source), destination_(destination), selection_(selection) {}
+
+int32 AreaServer::sampling_factor(Fixed rate) {
+    int32 factor = rate >> 16;
+    return factor < 1 ? 1 : factor;
+}
+
+// Fills `result` with the area `rect` of `from` seen at `factor` (pixel (x, y)
+// of the reduced picture is pixel (x * factor, y * factor) of `from`), planes
+// lo..hi. Beyond the reduced picture the plug-in's padding choice decides:
+// a pad value or edge replication delivers the whole area; otherwise the area
+// is cut to the picture and `rect` tells the plug-in what it got.
+OSErr AreaServer::deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi, int32 factor,
+                          int16 padding, Delivery& result) const {
+    result = Delivery();
+    result.factor = factor;
+    if (empty(rect))
+        return noErr;
+    if (lo < 0 || hi >= from.planes || lo > hi)
+        return paramErr;
+
+    const int32 reduced_w = (from.width + factor - 1) / factor;
+    const int32 reduced_h = (from.height + factor - 1) / factor;
+    const bool beyond = rect.left < 0 || rect.top < 0 || rect.right > reduced_w ||
+                        rect.bottom > reduced_h;
+    const bool padded = padding >= 0 || padding == plugInWantsEdgeReplication;
+    if (beyond && padding == plugInWantsErrorOnBoundsException)
+        return paramErr;
+    if (beyond && !padded) {
+        rect.left = int16(std::max<int32>(rect.left, 0));
+        rect.top = int16(std::max<int32>(rect.top, 0));
+        rect.right = int16(std::min<int32>(rect.right, reduced_w));
+        rect.bottom = int16(std::min<int32>(rect.bottom, reduced_h));
+        if (empty(rect))
+            return noErr;
+    }
+
+    const int32 width = rect.right - rect.left;
+    const int32 height = rect.bottom - rect.top;
+    const int32 count = hi - lo + 1;
+    const uint64_t bytes = uint64_t(width) * uint64_t(height) * uint64_t(count);
+    if (bytes > max_request_bytes || !result.buffer.allocate(size_t(bytes)))
+        return memFullErr;
+    result.rect = rect;
+    result.row_bytes = width * count;
+    result.lo_plane = lo;
+    result.plane_count = count;
+
+    const unsigned char pad = static_cast<unsigned char>(padding >= 0 ? padding & 0xFF : 0);
+    for (int32 y = rect.top; y < rect.bottom; ++y) {
+        unsigned char* dst = result.buffer.data() + size_t(y - rect.top) * size_t(result.row_bytes);
+        for (int32 x = rect.left; x < rect.right; ++x, dst += count) {
+            int32 rx = x, ry = y;
+            const bool inside = x >= 0 && y >= 0 && x < reduced_w && y < reduced_h;
+            if (!inside) {
+                if (padding >= 0) {
+                    std::memset(dst, pad, size_t(count));
+                    continue;
+                }
+                rx = std::min(std::max(x, 0), reduced_w - 1);
+                ry = std::min(std::max(y, 0), reduced_h - 1);
+            }
+            std::memcpy(dst, from.at(rx * factor, ry * factor) + lo, size_t(count));
+        }
+    }
+    return noErr;
+}
+
+void AreaServer::write_back() {
+    Delivery& out = out_;
+    if (out.buffer.data() != nullptr && out.factor == 1 && !out.written) {
+        // Only the part inside the picture; padding beyond it has nowhere to go.
+        const int32 left = std::max<int32>(out.rect.left, 0);
+        const int32 top = std::max<int32>(out.rect.top, 0);
+        const int32 right = std::min<int32>(out.rect.right, destination_.width);
+        const int32 bottom = std::min<int32>(out.rect.bottom, destination_.height);
+        for (int32 y = top; y < bottom; ++y) {
+            const unsigned char* src = out.buffer.data() + size_t(y - out.rect.top) * size_t(out.row_bytes) +
+                                       size_t(left - out.rect.left) * size_t(out.plane_count);
+            for (int32 x = left; x < right; ++x, src += out.plane_count)
+                std::memcpy(destination_.at(x, y) + out.lo_plane, src, size_t(out.plane_count));
+        }
+        if (on_write_back && left < right && top < bottom) {
+            Rect16 area = {int16(top), int16(left), int16(bottom), int16(right)};
+            on_write_back(area);
+        }
+    }
+    // The buffer itself stays until it is replaced, so that the next one
+    // cannot take its address.
+    out.written = true;
+}
+
+OSErr AreaServer::serve(FilterRecord& record) {
+    write_back();
+
+    const int32 in_factor = sampling_factor(record.inputRate);
+    const int32 mask_factor = sampling_factor(record.maskRate);
+    Delivery in, out, mask;
+    OSErr err = deliver(source_, record.inRect, record.inLoPlane, record.inHiPlane, in_factor,
+                        record.inputPadding, in);
+    // The output area is seen at the input's factor: hosts know no separate
+    // output rate, and a preview fills outRect from inRect of the same scale.
+    if (err == noErr)
+        err = deliver(destination_, record.outRect, record.outLoPlane, record.outHiPlane, in_factor,
+                      record.outputPadding, out);
+    if (err == noErr && selection_ != nullptr)
+        err = deliver(*selection_, record.maskRect, 0, 0, mask_factor, record.maskPadding, mask);
+
+    if (err != noErr) {
+        in = Delivery();
+        out = Delivery();
+        mask = Delivery();
+    }
+    // The new buffers exist before the old ones go, so no address is reused
+    // from one request to the next and a stale pointer shows.
+    in_ = std::move(in);
+    out_ = std::move(out);
+    mask_ = std::move(mask);
+
+    record.inData = in_.buffer.data();
+    record.inRowBytes = in_.row_bytes;
+    record.outData = out_.buffer.data();
+    record.outRowBytes = out_.row_bytes;
+    record.maskData = mask_.buffer.data();
+    record.maskRowBytes = mask_.row_bytes;
+    return err;
+}
+
+void AreaServer::release(FilterRecord& record) {
+    in_ = Delivery();
+    out_ = Delivery();
+    mask_ = Delivery();
+    record.inData = nullptr;
+    record.inRowBytes = 0;
+    record.outData = nullptr;
+    record.outRowBytes = 0;
+    record.maskData = nullptr;
+    record.maskRowBytes = 0;
+}

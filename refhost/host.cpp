@@ -1,0 +1,432 @@
+#include "refhost/host.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include <windows.h>
+#include <commdlg.h>
+
+#include "refhost/pixel_map.h"
+#include "refhost/selection.h"
+
+// The selector running now, for the crash report; -1 outside the plug-in.
+extern volatile int16 running_selector;
+
+namespace {
+
+Host* active_host = nullptr;
+
+// A plug-in that loops forever asking for areas is cut off here.
+constexpr int32 max_continue_calls = 100000;
+
+Boolean PS_CDECL abort_trampoline() { return active_host->abort_proc(); }
+void PS_CDECL progress_trampoline(int32 done, int32 total) { active_host->progress_proc(done, total); }
+OSErr PS_CDECL advance_trampoline() { return active_host->advance_state(); }
+OSErr PS_CDECL display_trampoline(const PSPixelMap* source, const VRect* area, int32 row, int32 col,
+                                  void* context) {
+    return active_host->display_pixels(source, area, row, col, context);
+}
+OSErr PS_CDECL color_trampoline(ColorServicesInfo* info) { return active_host->color_services(info); }
+
+const char* selector_name(int16 selector) {
+    static const char* const names[] = {"about", "parameters", "prepare", "start", "continue", "finish"};
+    return selector >= 0 && selector <= 5 ? names[selector] : "unknown";
+}
+
+const char* error_meaning(int16 code) {
+    switch (code) {
+    case filterBadMode:
+        return " (filterBadMode: the plug-in does not handle this image mode)";
+    case memFullErr:
+        return " (memFullErr: not enough memory)";
+    case paramErr:
+        return " (paramErr: a bad parameter)";
+    default:
+        return "";
+    }
+}
+
+Fixed to_fixed(double v) { return Fixed(v * 65536.0 + 0.5); }
+
+void print_rect(const char* name, const Rect16& r) {
+    std::printf(" %s=%d,%d,%d,%d", name, r.top, r.left, r.bottom, r.right);
+}
+
+bool same(const Rect16& a, const Rect16& b) {
+    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
+} // namespace
+
+Host::Host(const HostOptions& options, const PluginModule& plugin) : options_(options), plugin_(plugin) {
+    active_host = this;
+}
+
+Host::~Host() {
+    if (window_ != 0)
+        destroy_host_window(window_);
+    active_host = nullptr;
+}
+
+int Host::prepare_picture() {
+    std::string error;
+    if (!load_picture(options_.input, options_.planes, source_, error)) {
+        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        return exit_picture;
+    }
+    if (!options_.output.empty() && !picture_format_known(options_.output)) {
+        std::fprintf(stderr, "filterhost: cannot write '%s': use .png, .bmp or .jpg\n",
+                     options_.output.c_str());
+        return exit_usage;
+    }
+    destination_ = source_;
+    filter_rect_ = {0, 0, int16(source_.height), int16(source_.width)};
+    if (options_.has_filter_rect) {
+        const Area& a = options_.filter_rect;
+        filter_rect_.top = int16(std::min(a.top, source_.height));
+        filter_rect_.left = int16(std::min(a.left, source_.width));
+        filter_rect_.bottom = int16(std::min(a.bottom, source_.height));
+        filter_rect_.right = int16(std::min(a.right, source_.width));
+        if (AreaServer::empty(filter_rect_)) {
+            std::fprintf(stderr, "filterhost: --filter-rect lies outside the %dx%d picture\n",
+                         source_.width, source_.height);
+            return exit_usage;
+        }
+    }
+    if (options_.selection != HostOptions::Selection::none) {
+        if (!make_selection(options_.selection, options_.selection_area, source_.width,
+                            source_.height, selection_, filter_rect_)) {
+            std::fprintf(stderr, "filterhost: the selection holds no pixel of the %dx%d picture\n",
+                         source_.width, source_.height);
+            return exit_usage;
+        }
+        has_selection_ = true;
+    }
+    areas_.reset(new AreaServer(source_, destination_, has_selection_ ? &selection_ : nullptr));
+    if (options_.trace) {
+        areas_->on_write_back = [](const Rect16& r) {
+            std::printf("writeback");
+            print_rect("area", r);
+            std::printf("\n");
+            std::fflush(stdout);
+        };
+    }
+    return exit_ok;
+}
+
+void Host::fill_record() {
+    FilterRecord& r = record_;
+    std::memset(&r, 0, sizeof r);
+    const int16 planes = int16(source_.planes);
+    r.abortProc = options_.omit_abort ? nullptr : abort_trampoline;
+    r.progressProc = options_.omit_progress ? nullptr : progress_trampoline;
+    r.imageSize = {int16(source_.height), int16(source_.width)};
+    r.planes = planes;
+    r.filterRect = filter_rect_;
+    r.background = {uint16(options_.background[0] * 257), uint16(options_.background[1] * 257),
+                    uint16(options_.background[2] * 257)};
+    r.foreground = {uint16(options_.foreground[0] * 257), uint16(options_.foreground[1] * 257),
+                    uint16(options_.foreground[2] * 257)};
+    r.maxSpace = options_.max_space;
+    r.bufferSpace = options_.max_space;
+    r.inLoPlane = r.outLoPlane = 0;
+    r.inHiPlane = r.outHiPlane = int16(planes - 1);
+    r.isFloating = 0;
+    r.haveMask = has_selection_ ? 1 : 0;
+    // This host never masks the output itself: what the plug-in leaves in
+    // outData is what reaches the picture, so a plug-in that writes outside
+    // the selection shows.
+    r.autoMask = 0;
+    std::memcpy(r.backColor, options_.background, 3);
+    std::memcpy(r.foreColor, options_.foreground, 3);
+    r.hostSig = uint32('F') << 24 | uint32('H') << 16 | uint32('S') << 8 | uint32('T');
+    r.imageMode = planes == 1 ? plugInModeGrayScale : plugInModeRGBColor;
+    r.imageHRes = r.imageVRes = 72 << 16;
+    r.wholeSize = r.imageSize;
+    // An sRGB monitor.
+    r.monitor = {to_fixed(2.2),  to_fixed(0.64), to_fixed(0.33),   to_fixed(0.30),   to_fixed(0.60),
+                 to_fixed(0.15), to_fixed(0.06), to_fixed(0.3127), to_fixed(0.3290), 0};
+    platform_.hwnd = window_;
+    r.platformData = &platform_;
+    r.displayPixels = options_.omit_display ? nullptr : display_trampoline;
+    // Filter cases: 1 flat image, 2 flat image with selection, 4 and 5 the same
+    // on a layer with editable transparency.
+    r.filterCase = int16((planes == 4 ? 4 : 1) + (has_selection_ ? 1 : 0));
+    r.dummyPlaneValue = -1;
+    r.advanceState = options_.omit_advance ? nullptr : advance_trampoline;
+    r.supportsPadding = 1;
+    r.inputPadding = r.outputPadding = r.maskPadding = plugInDoesNotWantPadding;
+    r.samplingSupport = 1; // whole-number sampling factors
+    r.inputRate = r.maskRate = 1 << 16;
+    r.colorServices = options_.omit_color ? nullptr : color_trampoline;
+    const int16 colour_planes = int16(planes == 1 ? 1 : 3);
+    const int16 transparency = int16(planes == 4 ? 1 : 0);
+    r.inLayerPlanes = r.outLayerPlanes = r.absLayerPlanes = colour_planes;
+    r.inTransparencyMask = r.outTransparencyMask = r.absTransparencyMask = transparency;
+    r.inColumnBytes = r.outColumnBytes = planes;
+    r.inPlaneBytes = r.outPlaneBytes = 1;
+    r.inTileHeight = r.outTileHeight = r.absTileHeight = r.maskTileHeight = r.imageSize.v;
+    r.inTileWidth = r.outTileWidth = r.absTileWidth = r.maskTileWidth = r.imageSize.h;
+    r.depth = 8;
+}
+
+int16 Host::call_selector(int16 selector, void* record) {
+    int16 result = 0;
+    running_selector = selector;
+    plugin_.entry(selector, record, &data_, &result);
+    running_selector = -1;
+    if (options_.trace) {
+        std::printf("selector %d %s result=%d data=%s\n", selector, selector_name(selector), result,
+                    data_ != 0 ? "nonzero" : "zero");
+        std::fflush(stdout);
+    }
+    return result;
+}
+
+int Host::report_result(int16 selector, int16 result) {
+    finish_progress_bar();
+    if (result == userCanceledErr) {
+        std::fprintf(stderr, "filterhost: cancelled (userCanceledErr at %s)\n", selector_name(selector));
+        return exit_cancelled;
+    }
+    std::fprintf(stderr, "filterhost: plug-in error %d at %s%s\n", result, selector_name(selector),
+                 error_meaning(result));
+    return exit_plugin_error;
+}
+
+int Host::run_about() {
+    window_ = create_host_window(nullptr, false, "filterhost");
+    // The about record: the platform data first, nothing else the host fills.
+    struct {
+        void* platformData;
+        unsigned char rest[252];
+    } about = {};
+    platform_.hwnd = window_;
+    about.platformData = &platform_;
+    int16 result = call_selector(filterSelectorAbout, &about);
+    return result == noErr ? exit_ok : report_result(filterSelectorAbout, result);
+}
+
+OSErr Host::deliver_for_continue() {
+    FilterRecord requested = record_;
+    OSErr err = areas_->serve(record_);
+    trace_request("continue", 0, requested, err);
+    return err;
+}
+
+int Host::run() {
+    window_ = create_host_window(&destination_, options_.dialog, "filterhost - " + options_.input);
+    fill_record();
+
+    int16 result = 0;
+    if (options_.dialog) {
+        result = call_selector(filterSelectorParameters, &record_);
+        if (result != noErr)
+            return report_result(filterSelectorParameters, result);
+    }
+    result = call_selector(filterSelectorPrepare, &record_);
+    if (result != noErr)
+        return report_result(filterSelectorPrepare, result);
+
+    result = call_selector(filterSelectorStart, &record_);
+    // The output of the plug-in's latest request is taken when it returns;
+    // after an error the picture is not written at all.
+    areas_->write_back();
+    if (result != noErr)
+        return report_result(filterSelectorStart, result);
+
+    int32 continues = 0;
+    while (!AreaServer::empty(record_.inRect) || !AreaServer::empty(record_.outRect) ||
+           !AreaServer::empty(record_.maskRect)) {
+        if (++continues > max_continue_calls) {
+            finish_progress_bar();
+            std::fprintf(stderr, "filterhost: the plug-in still asks for areas after %d continue calls\n",
+                         max_continue_calls);
+            return exit_plugin_error;
+        }
+        OSErr err = deliver_for_continue();
+        if (err != noErr) {
+            finish_progress_bar();
+            std::fprintf(stderr, "filterhost: cannot deliver the areas the plug-in asks for: error %d%s\n",
+                         err, error_meaning(err));
+            return exit_plugin_error;
+        }
+        result = call_selector(filterSelectorContinue, &record_);
+        areas_->write_back();
+        if (result != noErr)
+            return report_result(filterSelectorContinue, result);
+    }
+    areas_->release(record_);
+
+    result = call_selector(filterSelectorFinish, &record_);
+    if (result != noErr)
+        return report_result(filterSelectorFinish, result);
+    finish_progress_bar();
+
+    if (options_.trace) {
+        std::printf("summary advanceState=%d progress=%d last=%d/%d abort=%d displayPixels=%d "
+                    "colorServices=%d\n",
+                    advance_calls_, progress_calls_, last_done_, last_total_, abort_calls_,
+                    display_calls_, color_calls_);
+        std::fflush(stdout);
+    }
+    if (!options_.output.empty()) {
+        std::string error;
+        if (!save_picture(options_.output, destination_, error)) {
+            std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+            return exit_picture;
+        }
+    }
+    return exit_ok;
+}
+
+// ---------------------------------------------------------------- callbacks
+
+Boolean Host::abort_proc() {
+    ++abort_calls_;
+    // Keep the host window alive while the plug-in works, as an editor would.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return options_.cancel_after_abort_calls > 0 && abort_calls_ >= options_.cancel_after_abort_calls;
+}
+
+void Host::progress_proc(int32 done, int32 total) {
+    ++progress_calls_;
+    last_done_ = done;
+    last_total_ = total;
+    if (options_.quiet)
+        return;
+    int64_t percent = total > 0 ? int64_t(done) * 100 / total : 0;
+    percent = std::min<int64_t>(std::max<int64_t>(percent, 0), 100);
+    if (percent == progress_percent_)
+        return;
+    progress_percent_ = int(percent);
+    char bar[41];
+    const int filled = int(percent * 40 / 100);
+    for (int i = 0; i < 40; ++i)
+        bar[i] = i < filled ? '#' : '.';
+    bar[40] = '\0';
+    std::fprintf(stderr, "\r[%s] %3d%%", bar, progress_percent_);
+    std::fflush(stderr);
+    progress_shown_ = true;
+}
+
+void Host::finish_progress_bar() {
+    if (progress_shown_) {
+        std::fputc('\n', stderr);
+        progress_shown_ = false;
+    }
+}
+
+void Host::trace_request(const char* via, int32 number, const FilterRecord& requested, OSErr result) {
+    if (!options_.trace)
+        return;
+    const FilterRecord& r = requested;
+    std::printf("%s %d", via, number);
+    print_rect("in", r.inRect);
+    std::printf(" inPlanes=%d-%d", r.inLoPlane, r.inHiPlane);
+    print_rect("out", r.outRect);
+    std::printf(" outPlanes=%d-%d", r.outLoPlane, r.outHiPlane);
+    print_rect("mask", r.maskRect);
+    std::printf(" inputRate=%d maskRate=%d padding=%d,%d,%d result=%d", r.inputRate, r.maskRate,
+                r.inputPadding, r.outputPadding, r.maskPadding, result);
+    std::printf(" data=%s%s%s", record_.inData ? "in" : "-", record_.outData ? ",out" : ",-",
+                record_.maskData ? ",mask" : ",-");
+    // Areas the host cut to the picture are shown as delivered.
+    if (!same(r.inRect, record_.inRect))
+        print_rect("gotIn", record_.inRect);
+    if (!same(r.outRect, record_.outRect))
+        print_rect("gotOut", record_.outRect);
+    if (!same(r.maskRect, record_.maskRect))
+        print_rect("gotMask", record_.maskRect);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+OSErr Host::advance_state() {
+    const int32 number = ++advance_calls_;
+    const FilterRecord requested = record_;
+    OSErr err;
+    if (number == options_.fail_advance_call) {
+        // A failing host still takes what the plug-in wrote before, then hands
+        // out nothing.
+        areas_->write_back();
+        areas_->release(record_);
+        err = OSErr(options_.fail_advance_code);
+    } else {
+        err = areas_->serve(record_);
+    }
+    trace_request("advanceState", number, requested, err);
+    return err;
+}
+
+OSErr Host::display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 col,
+                           void* context) {
+    ++display_calls_;
+    OSErr err = draw_pixel_map(context, source, area, row, col);
+    if (options_.trace) {
+        if (source != nullptr && area != nullptr)
+            std::printf("displayPixels version=%d bounds=%d,%d,%d,%d area=%d,%d,%d,%d at=%d,%d result=%d\n",
+                        source->version, source->bounds.top, source->bounds.left, source->bounds.bottom,
+                        source->bounds.right, area->top, area->left, area->bottom, area->right, row, col,
+                        err);
+        else
+            std::printf("displayPixels result=%d\n", err);
+        std::fflush(stdout);
+    }
+    return err;
+}
+
+OSErr Host::color_services(ColorServicesInfo* info) {
+    ++color_calls_;
+    if (info == nullptr || info->infoSize < int32(sizeof(ColorServicesInfo)))
+        return paramErr;
+    OSErr err = noErr;
+    if (info->selector == plugIncolorServicesChooseColor) {
+        if (info->sourceSpace != plugIncolorServicesRGBSpace)
+            return paramErr;
+        int16* c = info->colorComponents;
+        const unsigned char preset[3] = {
+            static_cast<unsigned char>(std::min<int16>(std::max<int16>(c[0], 0), 255)),
+            static_cast<unsigned char>(std::min<int16>(std::max<int16>(c[1], 0), 255)),
+            static_cast<unsigned char>(std::min<int16>(std::max<int16>(c[2], 0), 255))};
+        std::string prompt;
+        if (const unsigned char* p = info->selectorParameter.pickerPrompt)
+            prompt.assign(reinterpret_cast<const char*>(p + 1), p[0]);
+        if (options_.has_color_answer) {
+            for (int i = 0; i < 3; ++i)
+                c[i] = options_.color_answer[i];
+        } else {
+            static COLORREF custom[16];
+            CHOOSECOLORA choose = {};
+            choose.lStructSize = sizeof choose;
+            choose.hwndOwner = reinterpret_cast<HWND>(window_);
+            choose.rgbResult = RGB(preset[0], preset[1], preset[2]);
+            choose.lpCustColors = custom;
+            choose.Flags = CC_RGBINIT | CC_FULLOPEN | CC_ANYCOLOR;
+            if (ChooseColorA(&choose)) {
+                c[0] = GetRValue(choose.rgbResult);
+                c[1] = GetGValue(choose.rgbResult);
+                c[2] = GetBValue(choose.rgbResult);
+            } else {
+                err = userCanceledErr;
+            }
+        }
+        info->resultSpace = plugIncolorServicesRGBSpace;
+        if (options_.trace) {
+            std::printf("colorServices choose preset=%d,%d,%d prompt=\"%s\" result=%d answer=%d,%d,%d\n",
+                        preset[0], preset[1], preset[2], prompt.c_str(), err, c[0], c[1], c[2]);
+            std::fflush(stdout);
+        }
+        return err;
+    }
+    // Conversions: only the identity, since this host knows only RGB.
+    const int16 convert_color = 1;
+    if (info->selector == convert_color && info->sourceSpace == info->resultSpace)
+        return noErr;
+    return paramErr;
+}

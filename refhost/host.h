@@ -1,0 +1,87 @@
+// The host of one filterhost run: the picture, the plug-in, the record it
+// shares with the plug-in, the callbacks behind that record and the order in
+// which the selectors are sent.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "refhost/area_server.h"
+#include "refhost/options.h"
+#include "refhost/picture.h"
+#include "refhost/pipl.h"
+#include "shell/host_api.h"
+
+using PluginEntry = void(PS_CDECL*)(int16 selector, void* record, intptr_t* data, int16* result);
+
+struct PluginModule {
+    void* module = nullptr; // HMODULE
+    PluginEntry entry = nullptr;
+    PiplInfo pipl;
+};
+
+// Loads the module and finds its entry point through its PIPL resource.
+bool load_plugin(const std::string& path, PluginModule& plugin, std::string& error);
+
+// Writes the given control values into the plug-in's stored settings,
+// keeping the bytes of every other control.
+bool store_settings(const PiplInfo& pipl, const HostOptions& options, std::string& error);
+
+// The host's own window: owner of the plug-in's dialogs, showing the picture.
+intptr_t create_host_window(const Picture* picture, bool visible, const std::string& title);
+void destroy_host_window(intptr_t window);
+
+// Exits the process with a message when anything raises an exception the
+// program does not handle, naming the selector that was running.
+void install_crash_report();
+
+class Host {
+public:
+    Host(const HostOptions& options, const PluginModule& plugin);
+    ~Host();
+
+    // Loads the picture and builds the selection. Returns an exit code.
+    int prepare_picture();
+    // Sends the selectors in a host's order and writes the result. Returns an exit code.
+    int run();
+    int run_about();
+
+    // The callbacks of the record.
+    Boolean abort_proc();
+    void progress_proc(int32 done, int32 total);
+    OSErr advance_state();
+    OSErr display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 col,
+                         void* context);
+    OSErr color_services(ColorServicesInfo* info);
+
+private:
+    void fill_record();
+    int16 call_selector(int16 selector, void* record);
+    int report_result(int16 selector, int16 result);
+    OSErr deliver_for_continue();
+    void trace_request(const char* via, int32 number, const FilterRecord& requested, OSErr result);
+    void finish_progress_bar();
+
+    const HostOptions& options_;
+    const PluginModule& plugin_;
+    Picture source_;
+    Picture destination_;
+    Picture selection_;
+    bool has_selection_ = false;
+    Rect16 filter_rect_{};
+    std::unique_ptr<AreaServer> areas_;
+    FilterRecord record_{};
+    PlatformData platform_{};
+    intptr_t window_ = 0;
+    intptr_t data_ = 0;
+
+    int32 advance_calls_ = 0;
+    int32 abort_calls_ = 0;
+    int32 progress_calls_ = 0;
+    int32 last_done_ = 0, last_total_ = 0;
+    int32 display_calls_ = 0;
+    int32 color_calls_ = 0;
+    int progress_percent_ = -1;
+    bool progress_shown_ = false;
+};
