@@ -1,11 +1,31 @@
-// Placeholder: colour selection comes with the preview work.
+// The Windows half of the colour pick: repainting the swatch and telling the
+// preview that the pick is over.
 #include <windows.h>
 
 #include "ui/colour.h"
+#include "ui/preview.h"
 
-int16_t pick_mode;
+namespace {
 
-void choose_colour_with_host(int32_t) {}
-void begin_colour_pick(intptr_t, int32_t, int32_t) {}
-void track_picked_colour(int32_t, int32_t) {}
-void finish_colour_pick(int32_t, int32_t, intptr_t) {}
+void invalidate_swatch(BOOL erase)
+{
+    HWND swatch = GetDlgItem(reinterpret_cast<HWND>(pick_target.dialog), pick_target.control_id);
+    if (swatch) InvalidateRect(swatch, nullptr, erase);
+}
+
+} // namespace
+
+void track_picked_colour(int32_t x, int32_t y)
+{
+    if (take_picked_colour(x, y)) invalidate_swatch(TRUE);
+}
+
+void finish_colour_pick(int32_t x, int32_t y, intptr_t preview_window)
+{
+    track_picked_colour(x, y);
+    pick_mode = 0;
+    HWND preview = reinterpret_cast<HWND>(preview_window);
+    SendMessageA(preview, preview_message, PreviewKernelSwitch, 1);
+    SendMessageA(preview, preview_message, PreviewRefresh, 0);
+    invalidate_swatch(FALSE);
+}

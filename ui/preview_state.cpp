@@ -1,4 +1,7 @@
+// The preview's module-wide state: one set for every window of the class.
 #include "ui/preview_state.h"
+
+#include "ui/preview_logic.h"
 
 int32_t zoom_factor = 1;
 int32_t max_zoom_factor = 16;
@@ -6,3 +9,6 @@ int32_t preview_start_time = 0;
 int32_t pan_x = 0;
 int32_t pan_y = 0;
 int16_t filtering_on = 1;
+
+PreviewFlags preview_flags = {0, 0, 0, 0};
+DeliveredArea preview_area = {};

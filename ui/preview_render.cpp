@@ -1,0 +1,155 @@
+// One paint of the FilterPreview control, in the order the host expects the
+// requests: visible area, request, unfiltered view, kernel passes, centre mark.
+#include <cstdio>
+
+#include "filter/definition.h"
+#include "runtime/kernel.h"
+#include "shell/platform.h"
+#include "shell/shell.h"
+#include "ui/colour.h"
+#include "ui/preview_logic.h"
+#include "ui/preview_state.h"
+
+namespace {
+
+// While the "Filter Error" box is up its message loop may paint the control
+// again (the box covers it, the timer fires); a second failing request would
+// stack a second box, and so on. Paints during the box draw nothing.
+bool reporting_failure = false;
+
+void report_request_failure(int32_t code)
+{
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "Error %d in advanceState!\nInternal error - please report to the authors!",
+                  static_cast<int>(code));
+    reporting_failure = true;
+    platform::show_message(platform::active_window(), text, "Filter Error", platform::box_ok);
+    reporting_failure = false;
+}
+
+// The host's output buffer shows the unfiltered view again.
+void copy_input_to_output(const DeliveredArea& area)
+{
+    const int32_t rows = area.rect.bottom - area.rect.top;
+    const int32_t cols = area.rect.right - area.rect.left;
+    copy_area_rows(static_cast<unsigned char*>(area.out_data), area.out_row_bytes,
+                   static_cast<const unsigned char*>(area.in_data), area.in_row_bytes, rows,
+                   cols * area.stride);
+}
+
+void run_kernel_over_view(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
+                          int32_t planes)
+{
+    pixels_done = 0;
+    // 0 means "a real run" to the run-time; a rendering that starts on the
+    // stroke of midnight takes 1 ms past it.
+    const int32_t now = platform::time_of_day_ms();
+    preview_start_time = now > 0 ? now : 1;
+    pixel_context.pixel_stride = planes;
+    const int32_t* centre = filter_definition.stored_centre;
+    if (centre[0] >= 0 && centre[1] >= 0) {
+        pixel_context.centre_column = centre[0];
+        pixel_context.centre_row = centre[1];
+    } else {
+        pixel_context.centre_column = pixel_context.image_width / 2;
+        pixel_context.centre_row = pixel_context.image_height / 2;
+    }
+
+    run_kernel_pass(Start);
+    if (preview_start_time != -1 && block_of(Prepass)) filter_band(0, Prepass);
+    if (preview_start_time != -1) run_kernel_pass(Interpass);
+    if (preview_start_time != -1) filter_band(0, Main);
+    display_output(canvas.device_context(), 0, 0);
+    if (preview_start_time == -1) {
+        canvas.draw_line(PreviewPen::white, 0, 0, client_w, client_h);
+        canvas.draw_line(PreviewPen::white, client_w, 0, 0, client_h);
+    }
+    preview_start_time = 0;
+}
+
+} // namespace
+
+void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
+                    int16_t render_filtered)
+{
+    if (reporting_failure) return;
+    // Whatever the host held for an earlier request is superseded now.
+    preview_area.valid = false;
+    FilterRecord* record = filter_record;
+    if (!record) return;
+    if (zoom_factor < 1) zoom_factor = 1; // also the host's sampling rate
+    const int32_t z = zoom_factor;
+
+    const PreviewView view = preview_view(client_w, client_h, record->imageSize.h,
+                                          record->imageSize.v, z, pan_x, pan_y);
+    pan_x = view.pan_x;
+    pan_y = view.pan_y;
+    const int32_t planes = record->planes;
+    if (view.empty() || planes < 1) {
+        canvas.fill_grey(0, 0, client_w + 1, client_h + 1);
+        return;
+    }
+
+    const Rect16 area = preview_request_rect(view);
+    record->outRect = area;
+    record->inRect = area;
+    record->maskRect = Rect16{0, 0, 0, 0};
+    record->inLoPlane = record->outLoPlane = 0;
+    record->inHiPlane = record->outHiPlane = static_cast<int16>(planes - 1);
+    record->inputPadding = record->outputPadding = record->maskPadding = 255;
+    const int32_t code = call_advance_state();
+    if (code != 0) {
+        report_request_failure(code);
+        return;
+    }
+    preview_area = accept_delivered_area(*record, area, planes);
+    if (!preview_area.valid) {
+        // The host answered without the buffers it was asked for: show
+        // nothing of it rather than read or write where it did not say.
+        canvas.fill_grey(0, 0, client_w + 1, client_h + 1);
+        return;
+    }
+
+    copy_input_to_output(preview_area);
+    canvas.fill_grey(view.last_col, 0, client_w + 1, client_h + 1);
+    canvas.fill_grey(0, view.last_row, client_w + 1, client_h + 1);
+    display_output(canvas.device_context(), 0, 0);
+
+    if (render_filtered && preview_flags.kernel_enabled && filtering_on) {
+        run_kernel_over_view(canvas, client_w, client_h, planes);
+        // The host's buffers may have changed hands inside a block only through
+        // the host itself; copy back only into what is still ours.
+        if (area_still_delivered(preview_area, record)) copy_input_to_output(preview_area);
+        else preview_area.valid = false;
+    }
+
+    const CentreMark mark =
+        centre_mark(filter_definition.centre_pick, filter_definition.stored_centre, z, view);
+    if (mark.shown) {
+        canvas.draw_line(PreviewPen::black, 0, mark.y, view.last_col, mark.y);
+        canvas.draw_line(PreviewPen::black, mark.x, 0, mark.x, view.last_row);
+    }
+}
+
+bool pick_effect_centre(int32_t x, int32_t y)
+{
+    const FilterRecord* record = filter_record;
+    if (!filter_definition.centre_pick || !record) return false;
+    if (record->imageSize.h < 1 || record->imageSize.v < 1) return false;
+    const PreviewPoint c =
+        picked_centre(pan_x, pan_y, x, y, zoom_factor, record->imageSize.h, record->imageSize.v);
+    filter_definition.stored_centre[0] = c.x;
+    filter_definition.stored_centre[1] = c.y;
+    return true;
+}
+
+void reset_preview_state()
+{
+    pan_x = 0;
+    pan_y = 0;
+    pick_mode = 0;
+    preview_flags.preview_dirty = 0;
+    preview_flags.render_filtered = 0;
+    preview_area.valid = false;
+}
