@@ -194,6 +194,7 @@ enum : int16 {
     noErr = 0,
     userCanceledErr = -128,
     memFullErr = -108,
+    filterBadParameters = -30100, // the host's record or data cannot drive a run
     filterBadMode = -30101,
 };
 

@@ -1,0 +1,83 @@
+// The per-pixel half of run_kernel_pass, settled once per loop instead of once
+// per pixel: which optional slots the pass's use flags ask for, the pixel
+// layout and the coordinate scale. The pixel loops of the shell run a pass
+// through run_pixel_pass; everything else goes through run_kernel_pass.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/kernel.h"
+#include "shell/shell.h"
+
+struct PassSetup {
+    KernelPass pass;
+    KernelBlock block; // null: the pass does nothing per pixel
+    // Bit k stands for slot k (8-10, 13-28) when the pass's row flags it and
+    // the pass fills it; zero means the per-pixel set-up has nothing optional.
+    uint32_t optional;
+    int32_t scale;       // zoom_factor above 1, else 1
+    int32_t layout;      // planes read and written: 1, 2, 3 or 4 (4 = four or more)
+    bool reads_pixel;    // Prepass and Main
+    bool stores;         // Main
+};
+
+PassSetup make_pass_setup(KernelPass pass);
+
+// Slots 8-10 and 13-28 as the setup's flags ask; x and y must be set already.
+void fill_optional_slots(const PassSetup& setup, KernelVariables& vars, const unsigned char* mask);
+
+namespace pass_detail {
+
+inline unsigned char clamp_channel(int32_t v)
+{
+    return static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// Wrapping, as all kernel arithmetic is: a picture coordinate times the zoom
+// factor never overflows in practice, and must not be undefined if it did.
+inline int32_t scaled(int32_t v, int32_t scale)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(v) * static_cast<uint32_t>(scale));
+}
+
+template <int Layout>
+inline void read_channels(int32_t* v, const unsigned char* p)
+{
+    // A pixel with fewer than three planes is never read past its end: a
+    // missing plane reads as plane 0.
+    int32_t r = p[0];
+    int32_t g = Layout >= 2 ? p[1] : p[0];
+    int32_t b = Layout >= 3 ? p[2] : p[0];
+    int32_t a = Layout >= 4 ? p[3] : 255;
+    v[slot::in_red] = v[slot::out_red] = r;
+    v[slot::in_green] = v[slot::out_green] = g;
+    v[slot::in_blue] = v[slot::out_blue] = b;
+    v[slot::in_alpha] = v[slot::out_alpha] = a;
+}
+
+template <int Layout>
+inline void store_channels(const int32_t* v, unsigned char* p)
+{
+    p[0] = clamp_channel(v[slot::out_red]);
+    if (Layout >= 2) p[1] = clamp_channel(v[slot::out_green]);
+    if (Layout >= 3) p[2] = clamp_channel(v[slot::out_blue]);
+    if (Layout >= 4) p[3] = clamp_channel(v[slot::out_alpha]);
+}
+
+} // namespace pass_detail
+
+// One Prepass or Main call for the pixel that pixel_context describes: the
+// same steps as run_kernel_pass, with the decisions taken in the setup.
+template <int Layout>
+inline void run_pixel_pass(const PassSetup& setup, const unsigned char* in, unsigned char* out,
+                           const unsigned char* mask)
+{
+    current_pass = setup.pass;
+    int32_t* v = kernel_vars.v;
+    pass_detail::read_channels<Layout>(v, in);
+    v[slot::x] = pass_detail::scaled(pixel_context.column, setup.scale);
+    v[slot::y] = pass_detail::scaled(pixel_context.row, setup.scale);
+    if (setup.optional) fill_optional_slots(setup, kernel_vars, mask);
+    setup.block(kernel_vars, builtin_table);
+    if (setup.stores) pass_detail::store_channels<Layout>(v, out);
+}

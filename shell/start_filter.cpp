@@ -1,0 +1,179 @@
+// start_filter: the image description, the parameters dialog, the band plan
+// and the order of the kernel passes over the bands of a real run.
+#include <cstdint>
+
+#include "filter/definition.h"
+#include "runtime/builtins.h"
+#include "settings/settings.h"
+#include "shell/engine.h"
+#include "shell/platform.h"
+#include "shell/shell.h"
+#include "ui/dialog.h"
+#include "ui/preview_state.h"
+
+PixelContext pixel_context;
+int32_t band_width, band_height, band_top;
+int32_t in_border, out_border, mask_border;
+int32_t pixels_done, pixels_total;
+
+int32_t plan_band_height(int32_t max_space, int32_t planes, int32_t width, int32_t height)
+{
+    // 64-bit: the divisor of a very wide picture with many planes exceeds 32 bits.
+    const int64_t divisor = (2 * int64_t{planes} + 2) * (int64_t{width} + 4);
+    int64_t rows = divisor > 0 ? int64_t{max_space} / divisor : 0;
+    if (rows > height) rows = height;
+    // A maxSpace below one row would plan bands of no rows that never
+    // advance. One row per band still lets the host decide: it delivers the
+    // row or answers the request with an error, which ends the run.
+    if (rows < 1) rows = 1;
+    return static_cast<int32_t>(rows);
+}
+
+namespace {
+
+intptr_t host_window(const FilterRecord& fr)
+{
+    const PlatformData* data = static_cast<const PlatformData*>(fr.platformData);
+    return data ? data->hwnd : 0;
+}
+
+void describe_image(const FilterRecord& fr)
+{
+    const int32_t stride = pixel_context.pixel_stride;
+    pixel_context = PixelContext{};
+    pixel_context.pixel_stride = stride;
+    PixelContext& pc = pixel_context;
+    pc.image_width = fr.imageSize.h;
+    pc.image_height = fr.imageSize.v;
+    pc.image_planes = fr.planes;
+    pc.half_diagonal = integer_square_root(pc.image_width * pc.image_width + pc.image_height * pc.image_height) / 2;
+    for (int i = 0; i < 3; ++i) {
+        pc.back_colour[i] = fr.backColor[i];
+        pc.fore_colour[i] = fr.foreColor[i];
+    }
+    max_zoom_factor = 32;
+    pc.pixel_stride = fr.planes;
+    zoom_factor = 32;
+}
+
+// A picture the host describes without rows, columns or planes, or with a
+// filterRect reaching outside it, cannot be planned in bands safely.
+bool image_is_usable(const FilterRecord& fr)
+{
+    const int32_t width = fr.imageSize.h, height = fr.imageSize.v;
+    const Rect16 f = fr.filterRect;
+    return width >= 1 && height >= 1 && fr.planes >= 1 && 0 <= f.left && f.left <= f.right &&
+           f.right <= width && 0 <= f.top && f.top <= f.bottom && f.bottom <= height;
+}
+
+bool same_area(const Rect16& a, const Rect16& b)
+{
+    if (is_empty(a) || is_empty(b)) return is_empty(a) && is_empty(b);
+    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
+// Every failed request ends the run with the host's code: its buffers are then
+// missing or stale, and a run that went on would read or write through them,
+// or report success for a picture it never saw. A host without advanceState
+// delivers nothing at all.
+int16 request_failure(const FilterRecord& fr, int32_t result)
+{
+    if (!fr.advanceState) return filterBadParameters;
+    return static_cast<int16>(result);
+}
+
+// Asks for the band at `top` with all planes and checks that the host
+// delivered the rectangles asked for: a band it moved or resized would leave
+// pixels of the selection unvisited or visit pixels outside it.
+int16 request_band(FilterRecord& fr, int32_t top)
+{
+    set_band_rects(0, top);
+    fr.inLoPlane = fr.outLoPlane = 0;
+    fr.inHiPlane = fr.outHiPlane = static_cast<int16>(fr.planes - 1);
+    const Rect16 in = fr.inRect, out = fr.outRect, mask = fr.maskRect;
+    const int32_t result = call_advance_state();
+    if (result != 0) return request_failure(fr, result);
+    if (!same_area(fr.inRect, in) || !same_area(fr.outRect, out) ||
+        (fr.maskData && !same_area(fr.maskRect, mask)))
+        return filterBadParameters;
+    return noErr;
+}
+
+int16 band_loop(FilterRecord& fr, KernelPass pass)
+{
+    for (;;) {
+        const int16 result = filter_band(1, pass);
+        if (result != noErr) return result;
+        band_top += band_height;
+        if (band_top >= pixel_context.image_height) {
+            band_top = 0;
+            // The host takes the last band's output when the selector returns;
+            // the empty rectangles say nothing more is wanted.
+            if (pass == Main) fr.inRect = fr.outRect = fr.maskRect = Rect16{0, 0, 0, 0};
+            return noErr;
+        }
+        const int16 request = request_band(fr, band_top);
+        if (request != noErr) return request;
+    }
+}
+
+void settle_effect_centre()
+{
+    const int32_t* centre = filter_definition.stored_centre;
+    const bool stored = centre[0] >= 0 && centre[1] >= 0;
+    pixel_context.centre_column = stored ? centre[0] : pixel_context.image_width / 2;
+    pixel_context.centre_row = stored ? centre[1] : pixel_context.image_height / 2;
+}
+
+int16 run_passes(FilterRecord& fr, bool has_prepass)
+{
+    band_top = 0;
+    int16 result = request_band(fr, 0);
+    if (result != noErr) return result;
+    settle_effect_centre();
+    run_kernel_pass(Start);
+    if (has_prepass) {
+        result = band_loop(fr, Prepass);
+        if (result != noErr) return result;
+        const int32_t handed_back = clear_area_request();
+        if (handed_back != 0) return request_failure(fr, handed_back);
+    }
+    band_top = 0;
+    result = request_band(fr, 0);
+    if (result != noErr) return result;
+    run_kernel_pass(Interpass);
+    return band_loop(fr, Main);
+}
+
+} // namespace
+
+int16 start_filter()
+{
+    FilterRecord* fr = filter_record;
+    if (!fr) return filterBadParameters;
+    ensure_settings_key();
+    seed_random_from_clock();
+    describe_image(*fr);
+    if (!image_is_usable(*fr)) return filterBadParameters;
+
+    const intptr_t owner = host_window(*fr);
+    if (show_parameters_dialog(parameters_requested, owner) == 0) return userCanceledErr;
+
+    const bool has_prepass = block_of(Prepass) != nullptr;
+    const int32_t width = pixel_context.image_width, height = pixel_context.image_height;
+    pixels_done = 0;
+    zoom_factor = 1;
+    // The preview may have left its own state behind; a real run has none.
+    preview_start_time = 0;
+    pixel_context.pixel_stride = fr->planes;
+    pixels_total = width * height * (has_prepass ? 2 : 1);
+    band_width = width;
+    band_height = plan_band_height(fr->maxSpace, fr->planes, width, height);
+    if (band_height < height)
+        platform::show_message(owner, "The picture is too big to be processed in one pass!\n",
+                               "The functions src and dr,dg,db could possibly not work as desired!",
+                               platform::box_ok | platform::box_icon_exclamation);
+    // Fewer than three planes cannot be an RGB picture, whatever the mode says.
+    if (fr->imageMode != plugInModeRGBColor || fr->planes < 3) return filterBadMode;
+    return run_passes(*fr, has_prepass);
+}
