@@ -1,9 +1,321 @@
-// Placeholder: the parameters dialog accepts at once until it lands.
+// The parameters dialog's Windows edge: it decodes messages and connects the
+// controls to the rules in dialog_logic, to the settings and to the preview.
 #include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
 
+#include "filter/definition.h"
+#include "settings/settings.h"
+#include "shell/shell.h"
+#include "ui/colour.h"
 #include "ui/dialog.h"
+#include "ui/dialog_logic.h"
+#include "ui/preview.h"
+#include "ui/preview_state.h"
+#include "ui/resource_ids.h"
 
-int32_t show_parameters_dialog(int32_t, intptr_t)
+namespace {
+
+int32_t show_dialog_flag;
+// True from the dialog's creation to the end of its set-up: the edit boxes'
+// change notifications then only echo values the set-up has just written.
+bool initialising;
+// The edit box whose text the dialog itself is rewriting; its own change
+// notification is then left to the rewrite in progress.
+int rewriting_box;
+
+void send_to_preview(HWND dialog, uintptr_t which, intptr_t value)
 {
-    return 1;
+    SendDlgItemMessageA(dialog, IDC_PREVIEW, preview_message, which, value);
+}
+
+void repaint_preview(HWND dialog)
+{
+    InvalidateRect(GetDlgItem(dialog, IDC_PREVIEW), nullptr, FALSE);
+}
+
+void show_item(HWND dialog, int id, bool show)
+{
+    ShowWindow(GetDlgItem(dialog, id), show ? SW_SHOW : SW_HIDE);
+}
+
+bool shift_held()
+{
+    return (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+}
+
+SIZE client_size(HWND window)
+{
+    RECT r = {};
+    if (!window || !GetClientRect(window, &r)) return SIZE{0, 0};
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+void set_field_text(HWND dialog, int id, const char* field, size_t field_size)
+{
+    char text[260];
+    copy_field_text(text, sizeof text, field, field_size);
+    if (id == 0)
+        SetWindowTextA(dialog, text);
+    else
+        SetDlgItemTextA(dialog, id, text);
+}
+
+void set_zoom_text(HWND dialog)
+{
+    char text[16];
+    format_zoom_text(text, sizeof text, zoom_factor);
+    SetDlgItemTextA(dialog, IDC_ZOOM_TEXT, text);
+}
+
+int32_t preview_fit_zoom_factor(HWND dialog)
+{
+    SIZE client = client_size(GetDlgItem(dialog, IDC_PREVIEW));
+    int32_t width = filter_record ? filter_record->imageSize.h : 0;
+    int32_t height = filter_record ? filter_record->imageSize.v : 0;
+    return fit_zoom_factor(client.cx, client.cy, width, height);
+}
+
+void set_up_controls(HWND dialog)
+{
+    for (int k = 1; k <= SLIDER_COUNT; ++k) {
+        ControlDef& def = filter_definition.controls[k - 1];
+        fill_empty_slider_label(def.label, k);
+        set_field_text(dialog, IDC_SLIDER_LABEL_BASE + k, def.label, sizeof def.label);
+        const bool shown = def.visible != 0;
+        show_item(dialog, IDC_SLIDER_LABEL_BASE + k, shown);
+        show_item(dialog, IDC_TRACKBAR_BASE + k, shown);
+        show_item(dialog, IDC_VALUE_EDIT_BASE + k, shown);
+        SendDlgItemMessageA(dialog, IDC_TRACKBAR_BASE + k, TBM_SETRANGE, TRUE,
+                            MAKELPARAM(def.min_value, def.max_value));
+        int32_t value = clamp_slider_value(control_values[k - 1], def.min_value, def.max_value);
+        control_values[k - 1] = value;
+        SendDlgItemMessageA(dialog, IDC_TRACKBAR_BASE + k, TBM_SETPOS, TRUE, value);
+        SetDlgItemInt(dialog, IDC_VALUE_EDIT_BASE + k, static_cast<UINT>(value), TRUE);
+    }
+
+    const struct {
+        int id;
+        int entry;
+    } boxes[] = {{IDC_CHECK_1, check_box_1_control}, {IDC_CHECK_2, check_box_2_control}};
+    for (const auto& box : boxes) {
+        const ControlDef& def = filter_definition.controls[box.entry];
+        set_field_text(dialog, box.id, def.label, sizeof def.label);
+        show_item(dialog, box.id, def.visible != 0);
+        // A stored value is any 32-bit number; a check box holds 0 or 1.
+        control_values[box.entry] = control_values[box.entry] != 0 ? 1 : 0;
+        CheckDlgButton(dialog, box.id, control_values[box.entry] ? BST_CHECKED : BST_UNCHECKED);
+    }
+
+    show_item(dialog, IDC_HELP_BUTTON, filter_definition.help_target[0] != '\0');
+
+    if (filter_definition.colour_count < 1) {
+        show_item(dialog, IDC_COLOUR_LABEL, false);
+        for (int k = 1; k <= SWATCH_COUNT; ++k) show_item(dialog, IDC_SWATCH_BASE + k, false);
+    }
+}
+
+INT_PTR on_init_dialog(HWND dialog)
+{
+    set_field_text(dialog, 0, filter_definition.title, sizeof filter_definition.title);
+    set_field_text(dialog, IDC_AUTHOR_LINE, filter_definition.author_line,
+                   sizeof filter_definition.author_line);
+    load_settings();
+    set_up_controls(dialog);
+    zoom_factor = max_zoom_factor = preview_fit_zoom_factor(dialog);
+    for (int k = 1; k <= SWATCH_COUNT; ++k)
+        InvalidateRect(GetDlgItem(dialog, IDC_SWATCH_BASE + k), nullptr, FALSE);
+    send_to_preview(dialog, PreviewKernelSwitch, 1);
+    set_zoom_text(dialog);
+    if (show_dialog_flag == 0) EndDialog(dialog, 1); // no user: accept with what was loaded
+    filtering_on = 1;
+    CheckDlgButton(dialog, IDC_FILTERING, BST_CHECKED);
+    initialising = false;
+    return TRUE;
+}
+
+INT_PTR on_scroll(HWND dialog, HWND trackbar, WPARAM wparam)
+{
+    const int i = trackbar ? GetDlgCtrlID(trackbar) - (IDC_TRACKBAR_BASE + 1) : -1;
+    if (i < 0 || i >= SLIDER_COUNT) return FALSE;
+    const ControlDef& def = filter_definition.controls[i];
+    const int32_t value = scrolled_slider_value(LOWORD(wparam), HIWORD(wparam), control_values[i],
+                                                def.min_value, def.max_value);
+    control_values[i] = value;
+    // The trackbar moved by its own page size; it shows the dialog's value.
+    if (SendMessageA(trackbar, TBM_GETPOS, 0, 0) != value) SendMessageA(trackbar, TBM_SETPOS, TRUE, value);
+    SetDlgItemInt(dialog, IDC_VALUE_EDIT_BASE + 1 + i, static_cast<UINT>(value), TRUE);
+    send_to_preview(dialog, PreviewRefresh, 0);
+    return TRUE;
+}
+
+void on_value_typed(HWND dialog, int id)
+{
+    if (id == rewriting_box) return;
+    if (initialising) {
+        send_to_preview(dialog, PreviewRefresh, 0);
+        return;
+    }
+    const int i = id - (IDC_VALUE_EDIT_BASE + 1);
+    const ControlDef& def = filter_definition.controls[i];
+    BOOL valid = FALSE;
+    const int32_t read = static_cast<int32_t>(GetDlgItemInt(dialog, id, &valid, TRUE));
+    const TypedValue typed = correct_typed_value(read, valid != FALSE, def.min_value, def.max_value);
+    if (typed.value != control_values[i])
+        SendDlgItemMessageA(dialog, IDC_TRACKBAR_BASE + 1 + i, TBM_SETPOS, TRUE, typed.value);
+    control_values[i] = typed.value;
+    if (typed.rewrite) {
+        rewriting_box = id;
+        SetDlgItemInt(dialog, id, static_cast<UINT>(typed.value), TRUE);
+        rewriting_box = 0;
+    }
+    send_to_preview(dialog, PreviewRefresh, 0);
+}
+
+void on_check_box(HWND dialog, int id)
+{
+    const int entry = id == IDC_CHECK_1 ? check_box_1_control : check_box_2_control;
+    control_values[entry] = IsDlgButtonChecked(dialog, id) == BST_CHECKED ? 1 : 0;
+    send_to_preview(dialog, PreviewRefresh, 0);
+}
+
+void on_swatch(HWND dialog, int id)
+{
+    const int32_t index = id - (IDC_SWATCH_BASE + 1);
+    if (!swatch_is_live(index, filter_definition.colour_count)) return;
+    send_to_preview(dialog, PreviewKernelSwitch, 0);
+    if (shift_held()) {
+        begin_colour_pick(reinterpret_cast<intptr_t>(dialog), id, index);
+        return;
+    }
+    choose_colour_with_host(index);
+    send_to_preview(dialog, PreviewKernelSwitch, 1);
+    send_to_preview(dialog, PreviewRefresh, 0);
+    InvalidateRect(GetDlgItem(dialog, id), nullptr, FALSE);
+}
+
+void on_zoom(HWND dialog, bool zoom_in)
+{
+    const SIZE client = client_size(GetDlgItem(dialog, IDC_PREVIEW));
+    const ZoomView view = zoom_button(zoom_in, shift_held(), ZoomView{zoom_factor, pan_x, pan_y},
+                                      max_zoom_factor, client.cx, client.cy);
+    zoom_factor = view.zoom;
+    pan_x = view.pan_x;
+    pan_y = view.pan_y;
+    clear_area_request();
+    repaint_preview(dialog);
+    set_zoom_text(dialog);
+}
+
+void open_help(HWND dialog)
+{
+    char target[sizeof filter_definition.help_target + 1];
+    copy_field_text(target, sizeof target, filter_definition.help_target, sizeof filter_definition.help_target);
+    // Without a help target there is nothing to open; handing the shell an
+    // empty name would open the plug-in's folder instead.
+    if (target[0] == '\0') return;
+    ShellExecuteA(dialog, "open", target, nullptr, module_dir[0] ? module_dir : nullptr, SW_SHOWNORMAL);
+}
+
+INT_PTR on_command(HWND dialog, int id, int code)
+{
+    if (id > IDC_VALUE_EDIT_BASE && id <= IDC_VALUE_EDIT_BASE + SLIDER_COUNT) {
+        if (code == EN_CHANGE) on_value_typed(dialog, id);
+        return TRUE;
+    }
+    if (id > IDC_SWATCH_BASE && id <= IDC_SWATCH_BASE + SWATCH_COUNT) {
+        if (code == BN_CLICKED) on_swatch(dialog, id);
+        return TRUE;
+    }
+    switch (id) {
+    case IDOK:
+        save_settings();
+        EndDialog(dialog, 1);
+        return TRUE;
+    case IDCANCEL: // also Escape and the close box
+        EndDialog(dialog, 0);
+        return TRUE;
+    case IDC_CHECK_1:
+    case IDC_CHECK_2:
+        if (code == BN_CLICKED) on_check_box(dialog, id);
+        return TRUE;
+    case IDC_FILTERING:
+        if (code == BN_CLICKED) {
+            filtering_on = IsDlgButtonChecked(dialog, IDC_FILTERING) == BST_CHECKED ? 1 : 0;
+            repaint_preview(dialog);
+        }
+        return TRUE;
+    case IDC_ZOOM_IN:
+    case IDC_ZOOM_OUT:
+        if (code == BN_CLICKED) on_zoom(dialog, id == IDC_ZOOM_IN);
+        return TRUE;
+    case IDC_ABOUT:
+        if (code == BN_CLICKED) show_about(reinterpret_cast<intptr_t>(dialog));
+        return TRUE;
+    case IDC_HELP_BUTTON:
+        if (code == BN_CLICKED) open_help(dialog);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void draw_swatch(const DRAWITEMSTRUCT& item)
+{
+    const int32_t index = static_cast<int32_t>(item.CtlID) - (IDC_SWATCH_BASE + 1);
+    HDC dc = item.hDC;
+    const RECT& r = item.rcItem;
+    if (!swatch_is_live(index, filter_definition.colour_count)) {
+        FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)));
+        return;
+    }
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    // The top byte of a stored colour is meant to be 0; any other value would
+    // make Windows read the colour as a palette reference.
+    HBRUSH brush = CreateSolidBrush(filter_definition.custom_colours[index] & 0x00FFFFFF);
+    if (brush) SelectObject(dc, brush);
+    Rectangle(dc, r.left, r.top, r.right, r.bottom);
+    SelectObject(dc, GetStockObject(NULL_BRUSH));
+    if (brush) DeleteObject(brush);
+}
+
+INT_PTR CALLBACK parameters_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return on_init_dialog(dialog);
+    case WM_COMMAND:
+        return on_command(dialog, LOWORD(wparam), HIWORD(wparam));
+    case WM_HSCROLL:
+        return on_scroll(dialog, reinterpret_cast<HWND>(lparam), wparam);
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+        if (item && item->CtlID > IDC_SWATCH_BASE && item->CtlID <= IDC_SWATCH_BASE + 9) draw_swatch(*item);
+        return TRUE;
+    }
+    case WM_HELP: // F1 or the caption's help button, even with the Help button hidden
+        open_help(dialog);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+int32_t show_parameters_dialog(int32_t show_dialog, intptr_t parent_window)
+{
+    show_dialog_flag = show_dialog;
+    initialising = true;
+    rewriting_box = 0;
+    // A stale owner handle would make the dialog fail with 0, which reads as
+    // the user's Cancel; the dialog goes without an owner instead.
+    HWND parent = reinterpret_cast<HWND>(parent_window);
+    if (parent && !IsWindow(parent)) parent = nullptr;
+    INT_PTR result = DialogBoxParamA(reinterpret_cast<HINSTANCE>(module_handle), "FCREATOR", parent,
+                                     parameters_dialog_proc, 0);
+    initialising = false;
+    clear_area_request(); // the host may release what the preview asked for
+    if (result == 1 || result == 0) return static_cast<int32_t>(result);
+    return -1;
 }
