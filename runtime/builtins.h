@@ -69,3 +69,16 @@ int32_t saturation_of(int32_t r, int32_t g, int32_t b);
 void create_put_array();
 // Seeds the generator with the calendar time in whole seconds, rounded.
 void seed_random_from_clock();
+
+// The angle unit in radians: 3.1415926535 divided by the resolution in force.
+double angle_unit();
+
+// The absolute input lookup in buffer coordinates, without preview scaling:
+// plane `plane` of the band pixel nearest to (column, row). 0 when the band
+// has no readable pixel or the pixel has no such plane.
+int32_t sample_input(int32_t column, int32_t row, int32_t plane);
+
+// Test hooks: put one family's module state back as the module loads it.
+void reset_angle_resolution(); // 512 units per half turn
+void reset_colour_cache();     // all six words -1
+void reset_state_builtins();   // no put array, generator state 0, abort counter 0
