@@ -4,12 +4,17 @@
 // quarter rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdint>
 #include <vector>
 
 #include "runtime/kernel.h"
+#include "settings/settings.h"
+#include "shell/shell.h"
+#include "support/fake_host.h"
+#include "support/fake_platform.h"
 
 void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);
 
@@ -207,6 +212,153 @@ TEST(CellBlock, AnySizeRunsWithoutTrapOrOverflow)
     for (int32_t s : {-1, -2, -100, INT32_MIN, INT32_MIN + 1, INT32_MAX, 1 << 30, 357913942, 715827883})
         for (int32_t x : {0, 1, 32767, INT32_MAX})
             for (int32_t y : {0, 1, 32767, INT32_MAX}) centre_taken(x, y, s);
+}
+
+// ----------------------------------------------------------- whole pictures
+
+// Every position of a picture up to 256 a side has its own colour, and the
+// fourth plane differs from the three the kernel samples.
+void paint_positions(FakeHost& host)
+{
+    for (int32_t y = 0; y < host.height; ++y)
+        for (int32_t x = 0; x < host.width; ++x) {
+            unsigned char* p = &host.source[host.offset(y, x)];
+            p[0] = static_cast<unsigned char>(x);
+            p[1] = static_cast<unsigned char>(y);
+            p[2] = static_cast<unsigned char>(x * 7 + y * 13);
+            if (host.planes > 3) p[3] = static_cast<unsigned char>(x ^ (y * 3) ^ 0x5A);
+        }
+    host.picture = host.source;
+}
+
+// The host's picture after a run, computed without the kernel: pixels that
+// filterRect or a zero mask byte leave out keep their bytes; every other
+// pixel takes planes 0-2 from its nearest centre, clamped into the rows of its
+// band and the picture's columns, and keeps its fourth plane.
+std::vector<unsigned char> expected_picture(const FakeHost& host, int32_t s, int32_t band_rows)
+{
+    std::vector<unsigned char> want = host.source;
+    const Rect16 f = host.record.filterRect;
+    for (int32_t y = f.top; y < f.bottom; ++y) {
+        const int32_t band_top = y / band_rows * band_rows;
+        const int32_t band_last = std::min(host.height, band_top + band_rows) - 1;
+        for (int32_t x = f.left; x < f.right; ++x) {
+            if (!host.selection.empty() && host.selection[size_t(y) * size_t(host.width) + size_t(x)] == 0)
+                continue;
+            const Point c = nearest_centre(x, y, s);
+            const int32_t cx = std::clamp(c.x, 0, host.width - 1);
+            const int32_t cy = std::clamp(c.y, band_top, band_last);
+            for (int32_t z = 0; z < 3; ++z) want[host.offset(y, x) + size_t(z)] = host.source_at(cy, cx, z);
+        }
+    }
+    return want;
+}
+
+struct CellPicture : ::testing::Test {
+    ScopedModuleState state;
+    int32_t saved_size = control_values[0];
+
+    void SetUp() override
+    {
+        fake_platform.reset();
+        parameters_requested = 0; // the dialog accepts at once with control_values
+        kernel_blocks[0] = cellumbra_main;
+        kernel_blocks[1] = kernel_blocks[2] = kernel_blocks[3] = nullptr;
+    }
+    void TearDown() override { control_values[0] = saved_size; }
+
+    // Bands of `rows` rows (0: the whole picture in one band).
+    static void plan_bands(FakeHost& host, int32_t rows)
+    {
+        if (rows > 0) host.record.maxSpace = rows * (2 * host.planes + 2) * (host.width + 4);
+    }
+
+    // Runs the filter at size s and compares every byte of the host's picture.
+    void check_run(FakeHost& host, int32_t s, int32_t band_rows = 0)
+    {
+        paint_positions(host);
+        plan_bands(host, band_rows);
+        control_values[0] = s;
+        ASSERT_EQ(host.run(), noErr);
+        const std::vector<unsigned char> want =
+            expected_picture(host, s, band_rows > 0 ? band_rows : host.height);
+        for (size_t i = 0; i < want.size(); ++i)
+            if (host.picture[i] != want[i]) {
+                const size_t pixel = i / size_t(host.planes);
+                FAIL() << "size " << s << ", " << host.width << " x " << host.height << " x " << host.planes
+                       << ": pixel (" << pixel % size_t(host.width) << ", " << pixel / size_t(host.width)
+                       << ") plane " << i % size_t(host.planes) << " is " << int(host.picture[i]) << ", want "
+                       << int(want[i]);
+            }
+    }
+};
+
+TEST_F(CellPicture, EveryPixelTakesItsNearestCentreOnOddAndTinyPictures)
+{
+    const int32_t shapes[][2] = {{1, 1}, {2, 1}, {1, 9}, {7, 5}, {37, 23}, {100, 100}};
+    for (const auto& shape : shapes)
+        for (int32_t s : {1, 2, 5, 10, 100}) {
+            FakeHost host(shape[0], shape[1], 3);
+            check_run(host, s);
+            if (HasFatalFailure()) return;
+        }
+}
+
+TEST_F(CellPicture, FourPlanePicturesKeepTheirAlpha)
+{
+    for (int32_t s : {1, 3, 8}) {
+        FakeHost host(61, 29, 4);
+        check_run(host, s);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST_F(CellPicture, OnlySelectedPixelsInsideFilterRectChange)
+{
+    FakeHost host(90, 70, 3);
+    host.select(Rect16{9, 13, 61, 80}, 255);
+    // Holes and half-strength bytes inside the selection: a zero keeps the
+    // host's pixel, any other value is processed in full.
+    for (int32_t y = 9; y < 61; ++y)
+        for (int32_t x = 13; x < 80; ++x) {
+            unsigned char& m = host.selection[size_t(y) * 90 + size_t(x)];
+            m = (x + y) % 5 == 0 ? 0 : (x % 3 == 0 ? 1 : 200);
+        }
+    check_run(host, 4);
+}
+
+TEST_F(CellPicture, CellsNearBandEdgesSampleTheirBandsNearestRow)
+{
+    for (int32_t rows : {1, 7, 25}) {
+        FakeHost host(53, 101, 3);
+        check_run(host, 5, rows);
+        if (HasFatalFailure()) return;
+        EXPECT_GT(host.requested_band_tops().size(), size_t(101 / rows)) << rows;
+    }
+    FakeHost host(47, 60, 4);
+    host.select(Rect16{3, 2, 55, 40});
+    check_run(host, 3, 11);
+}
+
+TEST_F(CellPicture, SizeZeroLeavesThePictureAsItWas)
+{
+    FakeHost host(33, 21, 4);
+    paint_positions(host);
+    control_values[0] = 0;
+    ASSERT_EQ(host.run(), noErr);
+    EXPECT_EQ(host.picture, host.source);
+}
+
+TEST_F(CellPicture, AnyStoredSizeRunsToTheEnd)
+{
+    // Sizes no dialog lets through still give a complete run: every centre is
+    // clamped into the band, nothing is read or written outside a buffer.
+    for (int32_t s : {-1, -7, INT32_MIN, INT32_MAX, 1 << 20, 12345}) {
+        FakeHost host(19, 13, 3);
+        paint_positions(host);
+        control_values[0] = s;
+        EXPECT_EQ(host.run(), noErr) << s;
+    }
 }
 
 } // namespace
