@@ -113,12 +113,14 @@ inline int32_t read_plane(const InputBand& band, int32_t x, int32_t y, int32_t z
     return band.base[intptr_t(y - band.top) * band.row_bytes + intptr_t(x - band.left) * band.stride + z];
 }
 
-// What an image plane yields where the band has no byte for it: the fourth
-// plane of a picture without one reads as opaque (255), like `da` and the
-// shell's in_alpha; a missing colour plane and an unreadable band read as 0.
-inline int32_t missing_plane(const InputBand& band, int32_t z)
+// Plane z (0..3) where the pixel has no byte for it. A missing colour plane of
+// a one- or two-plane pixel reads as plane 0, as the shell fills in_green and
+// in_blue, so a grey picture stays grey; a missing fourth plane reads as
+// opaque (255), like `da` and in_alpha. An unreadable band reads as 0.
+inline int32_t missing_plane(const InputBand& band, int32_t x, int32_t y, int32_t z)
 {
-    return band.base && z == 3 ? 255 : 0;
+    if (!band.base) return 0;
+    return z == 3 ? 255 : read_plane(band, x, y, 0);
 }
 
 // The absolute input lookup for planes 0..3 at a full-image position.
@@ -131,7 +133,7 @@ inline int32_t absolute_plane(int32_t x, int32_t y, int32_t z)
         y /= s;
     }
     if (uint32_t(z) < uint32_t(band.planes)) return read_plane(band, x, y, z);
-    return missing_plane(band, z);
+    return missing_plane(band, x, y, z);
 }
 
 // The mask is delivered at the same sampling rate as the input (maskRate is
@@ -157,31 +159,39 @@ int32_t mask_value(int32_t x, int32_t y)
     return mask[intptr_t(y - rect.top) * row_bytes + (x - rect.left)];
 }
 
-// Plane z at the current pixel's position moved by (dx, dy) full-image
-// pixels. Returns false when the band holds no such plane.
-bool relative_plane(int32_t dx, int32_t dy, int32_t z, int32_t& value)
+// The band position of the current pixel moved by (dx, dy) full-image pixels.
+void relative_position(int32_t dx, int32_t dy, int32_t& x, int32_t& y)
 {
-    const InputBand& band = current_input();
-    if (z < 0 || z >= band.planes) return false;
-    int64_t x = pixel_context.column, y = pixel_context.row;
+    int64_t cx = pixel_context.column, cy = pixel_context.row;
     const int32_t s = zoom_factor;
     if (s > 1) {
-        x = (x * s + dx) / s;
-        y = (y * s + dy) / s;
+        cx = (cx * s + dx) / s;
+        cy = (cy * s + dy) / s;
     } else {
-        x += dx;
-        y += dy;
+        cx += dx;
+        cy += dy;
     }
-    value = read_plane(band, saturate(x), saturate(y), z);
-    return true;
+    x = saturate(cx);
+    y = saturate(cy);
 }
 
-// A plane the band does not hold convolves to 0, like its `dplane` reading.
+// dr, dg, db: a missing green or blue plane reads as plane 0, as in `src`.
+int32_t relative_colour(int32_t dx, int32_t dy, int32_t z)
+{
+    const InputBand& band = current_input();
+    if (!band.base) return 0;
+    int32_t x, y;
+    relative_position(dx, dy, x, y);
+    return read_plane(band, x, y, z < band.planes ? z : 0);
+}
+
+// A missing green or blue plane convolves plane 0, as in `src`.
 int32_t convolve(int32_t plane, const int32_t (&w)[9], int32_t d)
 {
     if (d == 0) return 0;
     const InputBand& band = current_input();
-    if (plane >= band.planes) return 0;
+    if (!band.base) return 0;
+    if (plane >= band.planes) plane = 0;
     const int32_t column = pixel_context.column, row = pixel_context.row;
     const intptr_t h = column > band.left && column < band.last_column ? band.stride : 0;
     const intptr_t v = row > band.top && row < band.last_row ? band.row_bytes : 0;
@@ -198,9 +208,10 @@ int32_t convolve(int32_t plane, const int32_t (&w)[9], int32_t d)
 
 int32_t sample_input(int32_t column, int32_t row, int32_t plane)
 {
+    if (uint32_t(plane) > 3) return 0;
     const InputBand& band = current_input();
-    if (plane < 0 || plane >= band.planes) return 0;
-    return read_plane(band, column, row, plane);
+    if (uint32_t(plane) < uint32_t(band.planes)) return read_plane(band, column, row, plane);
+    return missing_plane(band, column, row, plane);
 }
 
 int32_t src(int32_t x, int32_t y, int32_t z)
@@ -238,26 +249,29 @@ int32_t src_interpolated(int32_t x, int32_t y, int32_t n, int32_t z)
     return saturate((top * (int64_t(n) - fy) + bottom * fy) / n);
 }
 
+// Exactly the planes the pixel has; any other z yields 0.
 int32_t dplane(int32_t dx, int32_t dy, int32_t z)
 {
-    int32_t value = 0;
-    relative_plane(dx, dy, z, value);
-    return value;
+    const InputBand& band = current_input();
+    if (z < 0 || z >= band.planes) return 0;
+    int32_t x, y;
+    relative_position(dx, dy, x, y);
+    return read_plane(band, x, y, z);
 }
 
 int32_t dr(int32_t dx, int32_t dy)
 {
-    return dplane(dx, dy, 0);
+    return relative_colour(dx, dy, 0);
 }
 
 int32_t dg(int32_t dx, int32_t dy)
 {
-    return dplane(dx, dy, 1);
+    return relative_colour(dx, dy, 1);
 }
 
 int32_t db(int32_t dx, int32_t dy)
 {
-    return dplane(dx, dy, 2);
+    return relative_colour(dx, dy, 2);
 }
 
 int32_t da(int32_t dx, int32_t dy)
