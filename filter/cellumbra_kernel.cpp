@@ -25,6 +25,38 @@ inline int32_t remainder_or_zero(int32_t a, int32_t divisor)
     return (divisor == 0 || divisor == -1) ? 0 : a % divisor;
 }
 
+// The two remainders are most of the block's own cost: a hardware division
+// each, per pixel. Both divisors follow from the size, which stays the same
+// for a whole run, so each is turned once into a multiplier and a shift that
+// divide exactly (for a dividend below 2^31 and a divisor of at least 1, the
+// multiplier floor(2^(31+l) / d) + 1 with 2^l >= d fits in 32 bits and the
+// product in 64). Nothing here depends on earlier pixels: every remainder is
+// still computed from this pixel's x, y and size.
+struct Reciprocal {
+    int32_t divisor = 0; // 0: not made yet
+    uint32_t multiplier = 0;
+    uint32_t shift = 0;  // 31 + l
+
+    void make(int32_t d)
+    {
+        uint32_t l = 0;
+        while ((uint64_t{1} << l) < uint64_t(d)) ++l;
+        shift = 31 + l;
+        multiplier = static_cast<uint32_t>((uint64_t{1} << shift) / uint64_t(d) + 1);
+        divisor = d;
+    }
+};
+
+Reciprocal column_tile, row_tile;
+
+inline int32_t tile_offset(int32_t a, int32_t divisor, Reciprocal& r)
+{
+    if (a < 0 || divisor < 1) return remainder_or_zero(a, divisor);
+    if (r.divisor != divisor) r.make(divisor);
+    const auto quotient = static_cast<uint32_t>((uint64_t(uint32_t(a)) * r.multiplier) >> r.shift);
+    return static_cast<int32_t>(uint32_t(a) - quotient * uint32_t(divisor));
+}
+
 // The kernel's own variables.
 enum : int {
     size_var = slot::user_vars, // s
@@ -44,8 +76,8 @@ void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
 
     const int32_t x = v[slot::x];
     const int32_t y = v[slot::y];
-    const int32_t tx = remainder_or_zero(x, mul(6, s));
-    const int32_t ty = remainder_or_zero(y, mul(4, s));
+    const int32_t tx = tile_offset(x, mul(6, s), column_tile);
+    const int32_t ty = tile_offset(y, mul(4, s), row_tile);
     v[column_var] = tx;
     v[row_var] = ty;
 

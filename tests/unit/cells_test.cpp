@@ -197,6 +197,12 @@ TEST(CellBlock, StaysExactForLargeSizesAndFarPixels)
             for (int32_t x = 0; x < 32768; x += 1009)
                 ASSERT_EQ(centre_taken(x, y, s), nearest_centre(x, y, s))
                     << "size " << s << " pixel (" << x << ", " << y << ")";
+    // The remainders stay exact up to the largest coordinate a kernel variable
+    // can hold (a centre beyond it wraps, as kernel arithmetic does).
+    for (int32_t s = 1; s <= 2000; s += (s < 50 ? 1 : 37))
+        for (int32_t x : {INT32_MAX, INT32_MAX - 1, INT32_MAX - 6 * s, 1 << 30, (1 << 30) - 1, 2147480000})
+            ASSERT_EQ(centre_taken(x, x / 3, s), nearest_centre(x, x / 3, s))
+                << "size " << s << " pixel (" << x << ", " << x / 3 << ")";
 }
 
 TEST(CellBlock, SizeZeroCopiesEveryPixel)
