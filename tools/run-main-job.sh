@@ -11,5 +11,5 @@ out=${3:-build/main-job/$(basename "${picture%.*}")-cells.png}
 ./tools/build.sh win32 Cellumbra filterhost >/dev/null
 mkdir -p "$(dirname "$out")"
 export WINEPREFIX="$PWD/build/wineprefix/main-job"
-./tools/wine-run.sh build/win32/filterhost.exe --size "$size" "$picture" "$out"
+./tools/wine-run.sh build/win32/filterhost.exe --settings "$size" build/win32/Cellumbra.8bf "$picture" "$out"
 echo "Filtered picture written to $out"
