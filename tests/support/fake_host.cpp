@@ -1,0 +1,213 @@
+#include "support/fake_host.h"
+
+#include <cstring>
+
+#include "filter/definition.h"
+#include "shell/shell.h"
+#include "ui/preview_state.h"
+
+namespace {
+
+FakeHost* active_host;
+
+OSErr PS_CDECL fake_advance_state()
+{
+    return active_host->deliver();
+}
+
+Boolean PS_CDECL fake_abort()
+{
+    FakeHost& host = *active_host;
+    ++host.abort_calls;
+    return host.abort_from_call > 0 && host.abort_calls >= host.abort_from_call ? 1 : 0;
+}
+
+void PS_CDECL fake_progress(int32 done, int32 total)
+{
+    active_host->progress.emplace_back(done, total);
+}
+
+bool empty_rect(const Rect16& r)
+{
+    return r.bottom <= r.top || r.right <= r.left;
+}
+
+bool inside_picture(const Rect16& r, int32_t width, int32_t height)
+{
+    return r.top >= 0 && r.left >= 0 && r.bottom <= height && r.right <= width;
+}
+
+} // namespace
+
+FakeHost::FakeHost(int32_t w, int32_t h, int32_t p) : width(w), height(h), planes(p)
+{
+    source.resize(size_t(w) * size_t(h) * size_t(p));
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<unsigned char>((i * 7 + i / 13) & 0xFF);
+    picture = source;
+    record.imageSize = Point16{static_cast<int16>(h), static_cast<int16>(w)};
+    record.planes = static_cast<int16>(p);
+    record.filterRect = Rect16{0, 0, static_cast<int16>(h), static_cast<int16>(w)};
+    record.maxSpace = 1 << 30;
+    record.imageMode = p >= 3 ? plugInModeRGBColor : plugInModeGrayScale;
+    record.advanceState = fake_advance_state;
+    record.abortProc = fake_abort;
+    record.progressProc = fake_progress;
+    platform_data.hwnd = 0x1234;
+    record.platformData = &platform_data;
+    const unsigned char back[4] = {10, 20, 30, 0}, fore[4] = {200, 210, 220, 0};
+    std::memcpy(record.backColor, back, 4);
+    std::memcpy(record.foreColor, fore, 4);
+    active_host = this;
+}
+
+FakeHost::~FakeHost()
+{
+    if (active_host == this) active_host = nullptr;
+    if (filter_record == &record) filter_record = nullptr;
+}
+
+void FakeHost::select(Rect16 area, unsigned char value)
+{
+    selection.assign(size_t(width) * size_t(height), 0);
+    for (int32_t r = area.top; r < area.bottom; ++r)
+        for (int32_t c = area.left; c < area.right; ++c) selection[size_t(r) * size_t(width) + size_t(c)] = value;
+    record.filterRect = area;
+    record.haveMask = 1;
+}
+
+int16 FakeHost::run()
+{
+    active_host = this;
+    intptr_t data = 0;
+    int16 result = 0;
+    dispatch_selector(filterSelectorStart, &record, &data, &result);
+    take_back_output();
+    return result;
+}
+
+void FakeHost::take_back_output()
+{
+    if (!out_buffer) return;
+    const Rect16 o = delivered_out;
+    const int32_t count = delivered_out_hi - delivered_out_lo + 1;
+    for (int32_t r = o.top; r < o.bottom; ++r)
+        for (int32_t c = o.left; c < o.right; ++c)
+            for (int32_t z = 0; z < count; ++z)
+                picture[offset(r, c) + size_t(delivered_out_lo + z)] =
+                    out_buffer[size_t(r - o.top) * size_t(delivered_out_row_bytes) + size_t(c - o.left) * size_t(count) +
+                               size_t(z)];
+}
+
+OSErr FakeHost::deliver()
+{
+    FilterRecord& fr = record;
+    take_back_output();
+    const OSErr answer = int(requests.size()) == fail_at ? fail_code : noErr;
+    requests.push_back(Request{fr.inRect, fr.outRect, fr.maskRect, fr.inLoPlane, fr.inHiPlane, fr.outLoPlane,
+                               fr.outHiPlane, fr.inputRate, fr.maskRate, answer});
+    if (answer != noErr && fail_keeps_buffers) return answer; // stale buffers, rectangles of the new band
+    in_buffer.reset();
+    out_buffer.reset();
+    mask_buffer.reset();
+    fr.inData = fr.outData = fr.maskData = nullptr;
+    if (answer != noErr) return answer;
+
+    // Input: the asked planes of the source, rows padded as configured.
+    const Rect16 in = fr.inRect;
+    const int32_t in_count = fr.inHiPlane - fr.inLoPlane + 1;
+    fr.inRowBytes = 0;
+    if (!empty_rect(in) && inside_picture(in, width, height) && in_count > 0 && fr.inLoPlane >= 0 &&
+        fr.inHiPlane < planes) {
+        fr.inRowBytes = (in.right - in.left) * in_count + row_padding;
+        in_buffer.reset(new unsigned char[size_t(in.bottom - in.top) * size_t(fr.inRowBytes)]);
+        for (int32_t r = in.top; r < in.bottom; ++r)
+            for (int32_t c = in.left; c < in.right; ++c)
+                for (int32_t z = 0; z < in_count; ++z)
+                    in_buffer[size_t(r - in.top) * size_t(fr.inRowBytes) + size_t(c - in.left) * size_t(in_count) +
+                              size_t(z)] = source_at(r, c, fr.inLoPlane + z);
+        fr.inData = in_buffer.get();
+    }
+
+    // Output: the asked planes of the host's picture as it stands.
+    const Rect16 out = fr.outRect;
+    const int32_t out_count = fr.outHiPlane - fr.outLoPlane + 1;
+    fr.outRowBytes = 0;
+    if (!empty_rect(out) && inside_picture(out, width, height) && out_count > 0 && fr.outLoPlane >= 0 &&
+        fr.outHiPlane < planes) {
+        fr.outRowBytes = (out.right - out.left) * out_count + row_padding;
+        out_buffer.reset(new unsigned char[size_t(out.bottom - out.top) * size_t(fr.outRowBytes)]);
+        for (int32_t r = out.top; r < out.bottom; ++r)
+            for (int32_t c = out.left; c < out.right; ++c)
+                for (int32_t z = 0; z < out_count; ++z)
+                    out_buffer[size_t(r - out.top) * size_t(fr.outRowBytes) + size_t(c - out.left) * size_t(out_count) +
+                               size_t(z)] = picture_at(r, c, fr.outLoPlane + z);
+        fr.outData = out_buffer.get();
+        delivered_out = out;
+        delivered_out_lo = fr.outLoPlane;
+        delivered_out_hi = fr.outHiPlane;
+        delivered_out_row_bytes = fr.outRowBytes;
+    }
+
+    // Mask: one byte per pixel of the selection, only when there is one.
+    const Rect16 m = fr.maskRect;
+    fr.maskRowBytes = 0;
+    if (!selection.empty() && !empty_rect(m) && inside_picture(m, width, height)) {
+        fr.maskRowBytes = (m.right - m.left) + row_padding;
+        mask_buffer.reset(new unsigned char[size_t(m.bottom - m.top) * size_t(fr.maskRowBytes)]);
+        for (int32_t r = m.top; r < m.bottom; ++r)
+            for (int32_t c = m.left; c < m.right; ++c)
+                mask_buffer[size_t(r - m.top) * size_t(fr.maskRowBytes) + size_t(c - m.left)] =
+                    selection[size_t(r) * size_t(width) + size_t(c)];
+        fr.maskData = mask_buffer.get();
+    }
+    if (tamper) tamper(fr);
+    return noErr;
+}
+
+std::vector<int32_t> FakeHost::requested_band_tops() const
+{
+    std::vector<int32_t> tops;
+    for (const Request& r : requests)
+        if (!empty_rect(r.in)) tops.push_back(r.in.top);
+    return tops;
+}
+
+struct ScopedModuleState::Saved {
+    FilterDefinition definition;
+    KernelBlock blocks[4];
+    int32_t zoom, max_zoom, preview_time, kind, requested;
+    int32_t borders[3];
+    FilterRecord* record;
+};
+
+ScopedModuleState::ScopedModuleState() : saved_(new Saved)
+{
+    Saved& s = *saved_;
+    s.definition = filter_definition;
+    std::memcpy(s.blocks, kernel_blocks, sizeof s.blocks);
+    s.zoom = zoom_factor;
+    s.max_zoom = max_zoom_factor;
+    s.preview_time = preview_start_time;
+    s.kind = host_kind;
+    s.requested = parameters_requested;
+    s.borders[0] = in_border;
+    s.borders[1] = out_border;
+    s.borders[2] = mask_border;
+    s.record = filter_record;
+}
+
+ScopedModuleState::~ScopedModuleState()
+{
+    const Saved& s = *saved_;
+    filter_definition = s.definition;
+    std::memcpy(kernel_blocks, s.blocks, sizeof s.blocks);
+    zoom_factor = s.zoom;
+    max_zoom_factor = s.max_zoom;
+    preview_start_time = s.preview_time;
+    host_kind = s.kind;
+    parameters_requested = s.requested;
+    in_border = s.borders[0];
+    out_border = s.borders[1];
+    mask_border = s.borders[2];
+    filter_record = s.record;
+}
