@@ -931,3 +931,70 @@ TEST(FilterhostRun, RunsTheProductWithStoredSettings) {
     EXPECT_EQ(48, result.height);
     EXPECT_NE(make_coordinate_picture(64, 48, 3).pixels, result.pixels);
 }
+
+// ------------------------------------------------------- windows
+
+namespace {
+
+std::string class_of(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string caption_of(HWND window) {
+    char text[128] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+} // namespace
+
+TEST(FilterhostWindows, OwnsThePlugInDialogAndDrawsItsPreview) {
+    const std::string dir = scratch_dir("dialog");
+    const std::string input = sample_input(dir, 64, 48);
+    const std::string output = dir + "\\out.png";
+    for (const int button : {IDOK, IDCANCEL}) {
+        DeleteFileA(output.c_str());
+        ChildProcess host;
+        ASSERT_TRUE(host.start(in_build_dir("filterhost.exe"),
+                               {"--quiet", "--trace", "--dialog", in_build_dir("Cellumbra.8bf"), input, output}));
+        HWND dialog = reinterpret_cast<HWND>(wait_for_window(host.id(), "#32770", 20000));
+        ASSERT_NE(nullptr, dialog) << host.finish(0).err;
+        EXPECT_EQ("Cellumbra", caption_of(dialog));
+        HWND owner = GetWindow(dialog, GW_OWNER);
+        ASSERT_NE(nullptr, owner);
+        EXPECT_EQ("FilterHostWindow", class_of(owner));
+        EXPECT_TRUE(IsWindowVisible(owner));
+        // Long enough for the filtered preview (one to two timer periods).
+        Sleep(2000);
+        PostMessageA(dialog, WM_COMMAND, button, 0);
+        RunResult r = host.finish(30000);
+        ASSERT_FALSE(r.timed_out);
+        EXPECT_TRUE(contains(r.out, "selector 1 parameters result=0")) << r.out;
+        EXPECT_TRUE(contains(r.out, "displayPixels version=1")) << r.out;
+        EXPECT_EQ(0, count_lines(r.out, "displayPixels") - count_lines(r.out, "displayPixels version=1 "))
+            << "every preview drawing has its pixel map";
+        EXPECT_FALSE(contains(r.out, "displayPixels result=")) << r.out;
+        if (button == IDOK) {
+            EXPECT_EQ(exit_ok, r.exit_code) << r.err;
+            EXPECT_TRUE(file_exists(output));
+        } else {
+            EXPECT_EQ(exit_cancelled, r.exit_code) << r.err;
+            EXPECT_FALSE(file_exists(output));
+        }
+    }
+}
+
+TEST(FilterhostWindows, AboutSendsOnlyTheAboutSelector) {
+    ChildProcess host;
+    ASSERT_TRUE(host.start(in_build_dir("filterhost.exe"), {"--trace", "--about", in_build_dir("Cellumbra.8bf")}));
+    HWND box = reinterpret_cast<HWND>(wait_for_window(host.id(), "#32770", 20000));
+    ASSERT_NE(nullptr, box) << host.finish(0).err;
+    EXPECT_EQ("About...", caption_of(box));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    RunResult r = host.finish(20000);
+    EXPECT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_EQ(1, count_lines(r.out, "selector ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "selector 0 about")) << r.out;
+}

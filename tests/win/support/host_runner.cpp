@@ -114,9 +114,12 @@ std::string read_text_file(const std::string& path) {
     return ss.str();
 }
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      unsigned timeout_ms) {
-    RunResult result;
+ChildProcess::~ChildProcess() {
+    if (process_ != nullptr)
+        finish(0);
+}
+
+bool ChildProcess::start(const std::string& program, const std::vector<std::string>& args) {
     // Output goes through files: two pipes read one after the other could
     // fill up and stall the child.
     char temp[MAX_PATH];
@@ -124,9 +127,13 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     char out_path[MAX_PATH], err_path[MAX_PATH];
     GetTempFileNameA(temp, "out", 0, out_path);
     GetTempFileNameA(temp, "err", 0, err_path);
+    out_path_ = out_path;
+    err_path_ = err_path;
     HANDLE out = inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS);
     HANDLE err = inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS);
     HANDLE in = inheritable_file("NUL", GENERIC_READ, OPEN_EXISTING);
+    out_ = out;
+    err_ = err;
 
     std::string command = quote(program);
     for (const std::string& a : args)
@@ -141,30 +148,90 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi = {};
-    if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                       &pi)) {
-        if (WaitForSingleObject(pi.hProcess, timeout_ms) == WAIT_TIMEOUT) {
-            TerminateProcess(pi.hProcess, 99);
-            WaitForSingleObject(pi.hProcess, 5000);
+    const bool started =
+        CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    if (in != INVALID_HANDLE_VALUE)
+        CloseHandle(in);
+    if (!started) {
+        start_error_ = "cannot start " + program + ": error " + std::to_string(GetLastError());
+        return false;
+    }
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    id_ = pi.dwProcessId;
+    return true;
+}
+
+RunResult ChildProcess::finish(unsigned timeout_ms) {
+    RunResult result;
+    if (process_ != nullptr) {
+        if (WaitForSingleObject(process_, timeout_ms) == WAIT_TIMEOUT) {
+            TerminateProcess(process_, 99);
+            WaitForSingleObject(process_, 5000);
             result.timed_out = true;
         }
         DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
+        GetExitCodeProcess(process_, &code);
         result.exit_code = int(code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    } else {
-        result.err = "cannot start " + program + ": error " + std::to_string(GetLastError());
+        CloseHandle(process_);
+        process_ = nullptr;
     }
-    CloseHandle(out);
-    CloseHandle(err);
-    if (in != INVALID_HANDLE_VALUE)
-        CloseHandle(in);
-    result.out = read_text_file(out_path);
-    result.err += read_text_file(err_path);
-    DeleteFileA(out_path);
-    DeleteFileA(err_path);
+    if (out_ != nullptr)
+        CloseHandle(out_);
+    if (err_ != nullptr)
+        CloseHandle(err_);
+    out_ = err_ = nullptr;
+    if (!out_path_.empty()) {
+        result.out = read_text_file(out_path_);
+        result.err = read_text_file(err_path_);
+        DeleteFileA(out_path_.c_str());
+        DeleteFileA(err_path_.c_str());
+        out_path_.clear();
+    }
+    result.err = start_error_ + result.err;
     return result;
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD id;
+    const char* window_class;
+    HWND found;
+};
+
+BOOL CALLBACK match_window(HWND window, LPARAM param) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (id == search->id && IsWindowVisible(window) && std::string(name) == search->window_class) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+intptr_t wait_for_window(unsigned long id, const std::string& window_class, unsigned timeout_ms) {
+    const DWORD start = GetTickCount();
+    do {
+        WindowSearch search = {DWORD(id), window_class.c_str(), nullptr};
+        EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr)
+            return reinterpret_cast<intptr_t>(search.found);
+        Sleep(100);
+    } while (GetTickCount() - start < timeout_ms);
+    return 0;
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      unsigned timeout_ms) {
+    ChildProcess child;
+    child.start(program, args);
+    return child.finish(timeout_ms);
 }
 
 RunResult run_filterhost(const std::vector<std::string>& args, unsigned timeout_ms) {

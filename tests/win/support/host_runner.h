@@ -33,6 +33,32 @@ struct RunResult {
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       unsigned timeout_ms = 60000);
 
+// A program started without waiting, for tests that talk to its windows.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool start(const std::string& program, const std::vector<std::string>& args);
+    unsigned long id() const { return id_; }
+    // Waits at most `timeout_ms`, ending the program if it is still running.
+    RunResult finish(unsigned timeout_ms);
+
+private:
+    void* process_ = nullptr;
+    unsigned long id_ = 0;
+    void* out_ = nullptr;
+    void* err_ = nullptr;
+    std::string out_path_, err_path_, start_error_;
+};
+
+// The first visible top-level window of process `id` with the window class
+// `window_class` ("#32770" for dialogs and message boxes), waiting at most
+// `timeout_ms`; 0 when none appears.
+intptr_t wait_for_window(unsigned long id, const std::string& window_class, unsigned timeout_ms);
+
 // filterhost.exe of the build folder.
 RunResult run_filterhost(const std::vector<std::string>& args, unsigned timeout_ms = 60000);
 
