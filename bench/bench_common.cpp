@@ -1,0 +1,269 @@
+#include "bench/bench_common.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace bench {
+
+namespace {
+
+MemoryHost* active_host;
+
+unsigned char* area_start(const Rect16& rect, const Picture& picture)
+{
+    if (rect.top >= rect.bottom || rect.left >= rect.right) return nullptr;
+    if (rect.top < 0 || rect.left < 0 || rect.bottom > picture.height || rect.right > picture.width)
+        return nullptr;
+    auto* base = const_cast<unsigned char*>(picture.pixels.data());
+    return base + size_t(rect.top) * size_t(picture.row_bytes()) + size_t(rect.left) * size_t(picture.planes);
+}
+
+OSErr PS_CDECL serve_areas()
+{
+    MemoryHost& host = *active_host;
+    FilterRecord& r = host.record;
+    ++host.requests;
+    r.inData = area_start(r.inRect, *host.input);
+    r.inRowBytes = host.input->row_bytes();
+    r.outData = area_start(r.outRect, *host.output);
+    r.outRowBytes = host.output->row_bytes();
+    r.maskData = nullptr;
+    r.maskRowBytes = 0;
+    return noErr;
+}
+
+Boolean PS_CDECL never_abort()
+{
+    return 0;
+}
+
+void PS_CDECL ignore_progress(int32, int32) {}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    if (n == 0) return 0;
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double seconds_now()
+{
+    using clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+Picture make_picture(int32_t width, int32_t height, int32_t planes)
+{
+    Picture p;
+    p.width = width;
+    p.height = height;
+    p.planes = planes;
+    p.pixels.resize(size_t(width) * size_t(height) * size_t(planes));
+    uint32_t noise = 12345;
+    unsigned char* q = p.pixels.data();
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            for (int32_t z = 0; z < planes; ++z) {
+                noise = noise * 1664525u + 1013904223u;
+                const int32_t field = z == 0 ? x * 255 / std::max(1, width - 1)
+                                    : z == 1 ? y * 255 / std::max(1, height - 1)
+                                             : (x + y) * 255 / std::max(1, width + height - 2);
+                *q++ = static_cast<unsigned char>((field + int32_t(noise >> 28)) & 0xFF);
+            }
+    return p;
+}
+
+void MemoryHost::prepare(const Picture& in, Picture& out, int32_t max_space)
+{
+    input = &in;
+    output = &out;
+    requests = 0;
+    record = FilterRecord{};
+    platform = PlatformData{};
+    record.abortProc = never_abort;
+    record.progressProc = ignore_progress;
+    record.imageSize.h = static_cast<int16>(in.width);
+    record.imageSize.v = static_cast<int16>(in.height);
+    record.wholeSize = record.imageSize;
+    record.planes = static_cast<int16>(in.planes);
+    record.filterRect = Rect16{0, 0, static_cast<int16>(in.height), static_cast<int16>(in.width)};
+    record.maxSpace = max_space;
+    record.imageMode = plugInModeRGBColor;
+    std::memcpy(record.backColor, "\xff\xff\xff", 4);
+    std::memcpy(record.foreColor, "\0\0\0", 4);
+    record.platformData = &platform;
+    record.advanceState = serve_areas;
+    record.inputRate = record.maskRate = 0x10000;
+    active_host = this;
+}
+
+int32_t planned_band_rows(int32_t max_space, const Picture& picture)
+{
+    const int32_t rows = max_space / ((2 * picture.planes + 2) * (picture.width + 4));
+    return std::min(rows, picture.height);
+}
+
+int32_t max_space_for_rows(int32_t rows, const Picture& picture)
+{
+    return rows * (2 * picture.planes + 2) * (picture.width + 4);
+}
+
+void specialised_cells(const Picture& in, Picture& out, int32_t s, int32_t band_rows)
+{
+    const int32_t width = in.width, height = in.height, planes = in.planes;
+    const size_t row_bytes = size_t(in.row_bytes());
+    const int32_t tile_w = 6 * s, tile_h = 4 * s;
+    const int32_t s2 = 2 * s, s3 = 3 * s, s4 = 4 * s, s6 = 6 * s;
+    for (int32_t top = 0; top < height; top += band_rows) {
+        const int32_t last = std::min(height, top + band_rows) - 1;
+        for (int32_t y = top; y <= last; ++y) {
+            const int32_t ty = y % tile_h;
+            const bool upper = ty < s2;
+            const int32_t dy_corner = upper ? ty : s4 - ty;
+            const int32_t dy_middle = ty - s2;
+            const int32_t dy2_corner = dy_corner * dy_corner, dy2_middle = dy_middle * dy_middle;
+            const int32_t corner_y = std::max(top, std::min(last, y - ty + (upper ? 0 : s4)));
+            const int32_t middle_y = std::max(top, std::min(last, y - ty + s2));
+            const unsigned char* corner_row = in.pixels.data() + size_t(corner_y) * row_bytes;
+            const unsigned char* middle_row = in.pixels.data() + size_t(middle_y) * row_bytes;
+            unsigned char* o = out.pixels.data() + size_t(y) * row_bytes;
+            for (int32_t x = 0; x < width; ++x, o += planes) {
+                const int32_t tx = x % tile_w;
+                const bool left = tx < s3;
+                const int32_t dx_corner = left ? tx : s6 - tx;
+                const int32_t dx_middle = tx - s3;
+                const unsigned char* p;
+                if (dx_corner * dx_corner + dy2_corner < dx_middle * dx_middle + dy2_middle)
+                    p = corner_row + size_t(std::min(width - 1, x - tx + (left ? 0 : s6))) * planes;
+                else
+                    p = middle_row + size_t(std::min(width - 1, x - tx + s3)) * planes;
+                o[0] = p[0];
+                o[1] = p[1];
+                o[2] = p[2];
+            }
+        }
+    }
+}
+
+Options parse_options(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!std::strcmp(a, "--reps") && next) {
+            o.repetitions = std::max(1, std::atoi(next));
+            ++i;
+        } else if (!std::strcmp(a, "--size") && next) {
+            // --size WxH: a smaller picture for a quick look
+            std::sscanf(next, "%dx%d", &o.width, &o.height);
+            o.many_band_rows = std::max(1, o.height / 10);
+            ++i;
+        } else {
+            std::fprintf(stderr, "usage: %s [--reps N] [--size WxH]\n", argv[0]);
+            std::exit(2);
+        }
+    }
+    return o;
+}
+
+int run_benchmark(PluginDriver& driver, const Options& options)
+{
+    const Picture in = make_picture(options.width, options.height, 3);
+    Picture out = in, reference = in;
+    MemoryHost host;
+    int failures = 0;
+
+    std::printf("Cellumbra benchmark, %s build\n", driver.build_name());
+    std::printf("picture %d x %d RGB; wall-clock time of the whole start selector per pixel, median and\n"
+                "minimum of %d runs; the specialised loop likewise, run after each start\n",
+                options.width, options.height, options.repetitions);
+    std::printf("allocations: %s\n", driver.allocation_note());
+
+    // What a run costs apart from its pixels: dialog at once, settings, plan.
+    double fixed_seconds = 0;
+    {
+        const Picture tiny = make_picture(1, 1, 3);
+        Picture tiny_out = tiny;
+        std::vector<double> times;
+        driver.set_size(5);
+        for (int rep = 0; rep < options.repetitions; ++rep) {
+            host.prepare(tiny, tiny_out, 1 << 20);
+            times.push_back(driver.start(host.record).seconds);
+        }
+        fixed_seconds = median(times);
+        std::printf("fixed cost of a start selector (1 x 1 picture): %.1f us\n\n", fixed_seconds * 1e6);
+    }
+
+    std::printf("%5s %5s %5s %17s %17s %13s %7s %5s %9s\n", "size", "bands", "rows", "plug-in ns/pixel",
+                "specialised ns/p", "ratio", "allocs", "boxes", "identical");
+    std::printf("%5s %5s %5s %8s %8s %8s %8s %6s %6s %7s %5s %9s\n", "", "", "/band", "median", "min", "median",
+                "min", "median", "min", "per run", "", "");
+    const double pixels = double(in.width) * in.height;
+    std::string shown_detail; // the allocation breakdown, printed when it changes
+    for (int32_t rows : {in.height, options.many_band_rows}) {
+        const int32_t max_space = max_space_for_rows(rows, in);
+        const int32_t band_rows = planned_band_rows(max_space, in);
+        const int32_t bands = (in.height + band_rows - 1) / band_rows;
+        for (int32_t size : options.sizes) {
+            driver.set_size(size);
+            std::vector<double> plugin_times, loop_times;
+            int64_t min_allocs = INT64_MAX, max_allocs = 0, boxes = 0;
+            std::string detail;
+            bool ran = true;
+            for (int rep = 0; rep < options.repetitions; ++rep) {
+                std::memcpy(out.pixels.data(), in.pixels.data(), in.pixels.size());
+                host.prepare(in, out, max_space);
+                const RunResult r = driver.start(host.record);
+                if (r.result != 0) ran = false;
+                plugin_times.push_back(r.seconds);
+                min_allocs = std::min(min_allocs, r.allocations);
+                max_allocs = std::max(max_allocs, r.allocations);
+                boxes = r.message_boxes;
+                detail = r.allocation_detail;
+
+                std::memcpy(reference.pixels.data(), in.pixels.data(), in.pixels.size());
+                const double t0 = seconds_now();
+                specialised_cells(in, reference, size, band_rows);
+                loop_times.push_back(seconds_now() - t0);
+            }
+            const bool identical = ran && out.pixels == reference.pixels;
+            if (!identical) ++failures;
+            const double plugin_ns = median(plugin_times) * 1e9 / pixels;
+            const double plugin_min_ns = *std::min_element(plugin_times.begin(), plugin_times.end()) * 1e9 / pixels;
+            const double loop_ns = median(loop_times) * 1e9 / pixels;
+            const double loop_min_ns = *std::min_element(loop_times.begin(), loop_times.end()) * 1e9 / pixels;
+            char allocs[32];
+            if (min_allocs == max_allocs)
+                std::snprintf(allocs, sizeof allocs, "%lld", (long long)max_allocs);
+            else
+                std::snprintf(allocs, sizeof allocs, "%lld-%lld", (long long)min_allocs, (long long)max_allocs);
+            std::printf("%5d %5d %5d %8.2f %8.2f %8.2f %8.2f %6.2f %6.2f %7s %5lld %9s\n", size, bands, band_rows,
+                        plugin_ns, plugin_min_ns, loop_ns, loop_min_ns, plugin_ns / loop_ns, plugin_min_ns / loop_min_ns,
+                        allocs, (long long)boxes, !ran ? "RUN FAILED" : identical ? "yes" : "NO");
+            if (!detail.empty() && detail != shown_detail) std::printf("%17s%s\n", "", detail.c_str());
+            shown_detail = detail;
+            if (ran && !identical) {
+                size_t i = 0;
+                while (out.pixels[i] == reference.pixels[i]) ++i;
+                const size_t pixel = i / size_t(in.planes);
+                std::printf("%17sfirst difference at (%d, %d) plane %d: plug-in %d, loop %d\n", "",
+                            int(pixel % size_t(in.width)), int(pixel / size_t(in.width)), int(i % size_t(in.planes)),
+                            out.pixels[i], reference.pixels[i]);
+            }
+            std::fflush(stdout);
+        }
+    }
+    std::printf("the fixed cost of a start is %.2f ns per pixel of this picture\n", fixed_seconds * 1e9 / pixels);
+    if (failures)
+        std::printf("\n%d case(s) did not match the specialised loop byte for byte\n", failures);
+    return failures ? 1 : 0;
+}
+
+} // namespace bench
