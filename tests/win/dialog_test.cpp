@@ -68,6 +68,7 @@ struct TinyHost {
         colour_calls = 0;
         colour_prompt.clear();
         record = FilterRecord{};
+        platform = PlatformData{};
         record.imageSize.h = image_width;
         record.imageSize.v = image_height;
         record.planes = 3;
@@ -625,13 +626,29 @@ struct ProbeDialog : Dialog {
     }
 };
 
-bool wait_for_file(const char* path, unsigned timeout_ms)
+// The last of the first `count` lines of a text file, once they are all
+// there; empty when they did not come within the time.
+std::string wait_for_line(const char* path, int count, unsigned timeout_ms)
 {
     for (unsigned waited = 0; waited < timeout_ms; waited += 100) {
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
+        std::string text;
+        int lines = 0;
+        if (FILE* f = std::fopen(path, "r")) {
+            char line[MAX_PATH] = {};
+            while (lines < count && std::fgets(line, sizeof line, f) && std::strchr(line, '\n')) {
+                text = line;
+                ++lines;
+            }
+            std::fclose(f);
+        }
+        if (lines == count) {
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+                text.pop_back();
+            return text;
+        }
         Sleep(100);
     }
-    return false;
+    return std::string();
 }
 
 TEST_F(ProbeDialog, ShowsDeclaredRowsNamesEmptyLabelsAndKeepsEveryValueInItsRange)
@@ -643,9 +660,12 @@ TEST_F(ProbeDialog, ShowsDeclaredRowsNamesEmptyLabelsAndKeepsEveryValueInItsRang
     const uint32_t colours[8] = {0x01FF0000, 0x0000FF00};
     store_value("CustomColors", colours, sizeof colours, probe_key);
 
-    // The help target records the folder it was opened in.
+    char folder[MAX_PATH];
+    GetFullPathNameA("tests", sizeof folder, folder, nullptr);
+    // The help target records the folder it was opened in, a line per opening.
+    DeleteFileA("tests\\help-opened.txt");
     if (FILE* f = std::fopen("tests\\probe-help.cmd", "w")) {
-        std::fputs("@echo %CD%> help-opened.txt\n", f);
+        std::fputs("@echo %CD%>> help-opened.txt\n", f);
         std::fclose(f);
     }
 
@@ -690,18 +710,18 @@ TEST_F(ProbeDialog, ShowsDeclaredRowsNamesEmptyLabelsAndKeepsEveryValueInItsRang
 
             click(dialog, 501); // off
             click(dialog, 502); // on
-            DeleteFileA("tests\\help-opened.txt");
             click(dialog, 12);
         });
         // The help target runs with the plug-in's folder as working directory.
-        EXPECT_TRUE(wait_for_file("tests\\help-opened.txt", 15000)) << "Help did not open the help target";
-        DeleteFileA("tests\\help-opened.txt");
+        EXPECT_STRCASEEQ(wait_for_line("tests\\help-opened.txt", 1, 15000).c_str(), folder)
+            << "Help did not open the help target in the plug-in's folder";
         driver.on_dialog_thread([&] {
             HELPINFO help = {};
             help.cbSize = sizeof help;
             SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
         });
-        EXPECT_TRUE(wait_for_file("tests\\help-opened.txt", 15000)) << "F1 did not open the help target";
+        EXPECT_STRCASEEQ(wait_for_line("tests\\help-opened.txt", 2, 15000).c_str(), folder)
+            << "F1 did not open the help target in the plug-in's folder";
         driver.on_dialog_thread([&] { click(dialog, IDOK); });
     });
     EXPECT_EQ(result, noErr);
@@ -712,18 +732,6 @@ TEST_F(ProbeDialog, ShowsDeclaredRowsNamesEmptyLabelsAndKeepsEveryValueInItsRang
     EXPECT_EQ(stored_entry("SliderSettings", 15, probe_key), 0); // check box 1
     EXPECT_EQ(stored_entry("CustomColors", 0, probe_key), 0x000000FF);
     EXPECT_EQ(stored_entry("CustomColors", 1, probe_key), 0x0000FF00);
-
-    char folder[MAX_PATH];
-    GetFullPathNameA("tests", sizeof folder, folder, nullptr);
-    std::string opened_in;
-    if (FILE* f = std::fopen("tests\\help-opened.txt", "r")) {
-        char line[MAX_PATH] = {};
-        if (std::fgets(line, sizeof line, f)) opened_in = line;
-        std::fclose(f);
-    }
-    while (!opened_in.empty() && (opened_in.back() == '\n' || opened_in.back() == '\r' || opened_in.back() == ' '))
-        opened_in.pop_back();
-    EXPECT_STRCASEEQ(opened_in.c_str(), folder);
 }
 
 } // namespace
