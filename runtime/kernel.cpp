@@ -79,9 +79,9 @@ PassSetup make_pass_setup(KernelPass pass)
     return s;
 }
 
-void fill_optional_slots(const PassSetup& setup, KernelVariables& vars, const unsigned char* mask)
+void fill_optional_slots(uint32_t optional, KernelVariables& vars, const unsigned char* mask)
 {
-    const uint32_t f = setup.optional;
+    const uint32_t f = optional;
     int32_t* v = vars.v;
     if (f & colour_bits) {
         const int32_t r = v[slot::in_red], g = v[slot::in_green], b = v[slot::in_blue];
@@ -137,7 +137,7 @@ void prepare(const PassSetup& s)
     }
     v[slot::x] = pass_detail::scaled(pc.column, s.scale);
     v[slot::y] = pass_detail::scaled(pc.row, s.scale);
-    if (s.optional) fill_optional_slots(s, kernel_vars, pc.mask_ptr);
+    if (s.optional) fill_optional_slots(s.optional, kernel_vars, pc.mask_ptr);
 }
 
 void store(int32_t layout)

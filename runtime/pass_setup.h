@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/kernel.h"
 #include "shell/shell.h"
@@ -23,8 +24,8 @@ struct PassSetup {
 
 PassSetup make_pass_setup(KernelPass pass);
 
-// Slots 8-10 and 13-28 as the setup's flags ask; x and y must be set already.
-void fill_optional_slots(const PassSetup& setup, KernelVariables& vars, const unsigned char* mask);
+// Slots 8-10 and 13-28 as `optional` asks; the channels, x and y must be set already.
+void fill_optional_slots(uint32_t optional, KernelVariables& vars, const unsigned char* mask);
 
 namespace pass_detail {
 
@@ -45,14 +46,12 @@ inline void read_channels(int32_t* v, const unsigned char* p)
 {
     // A pixel with fewer than three planes is never read past its end: a
     // missing plane reads as plane 0.
-    int32_t r = p[0];
-    int32_t g = Layout >= 2 ? p[1] : p[0];
-    int32_t b = Layout >= 3 ? p[2] : p[0];
-    int32_t a = Layout >= 4 ? p[3] : 255;
-    v[slot::in_red] = v[slot::out_red] = r;
-    v[slot::in_green] = v[slot::out_green] = g;
-    v[slot::in_blue] = v[slot::out_blue] = b;
-    v[slot::in_alpha] = v[slot::out_alpha] = a;
+    const int32_t channels[4] = {p[0], Layout >= 2 ? p[1] : p[0], Layout >= 3 ? p[2] : p[0],
+                                 Layout >= 4 ? p[3] : 255};
+    // Two whole-group stores: a block that reads its channels with wider
+    // loads than one slot still gets them forwarded from the store.
+    std::memcpy(v + slot::out_red, channels, sizeof channels);
+    std::memcpy(v + slot::in_red, channels, sizeof channels);
 }
 
 template <int Layout>
@@ -67,17 +66,17 @@ inline void store_channels(const int32_t* v, unsigned char* p)
 } // namespace pass_detail
 
 // One Prepass or Main call for the pixel that pixel_context describes: the
-// same steps as run_kernel_pass, with the decisions taken in the setup.
+// same steps as run_kernel_pass, with the decisions taken in the setup. The
+// caller records the pass as the current one.
 template <int Layout>
-inline void run_pixel_pass(const PassSetup& setup, const unsigned char* in, unsigned char* out,
-                           const unsigned char* mask)
+inline void run_pixel_pass(const PassSetup& setup, int32_t column, int32_t row, const unsigned char* in,
+                           unsigned char* out, const unsigned char* mask)
 {
-    current_pass = setup.pass;
     int32_t* v = kernel_vars.v;
     pass_detail::read_channels<Layout>(v, in);
-    v[slot::x] = pass_detail::scaled(pixel_context.column, setup.scale);
-    v[slot::y] = pass_detail::scaled(pixel_context.row, setup.scale);
-    if (setup.optional) fill_optional_slots(setup, kernel_vars, mask);
+    v[slot::x] = pass_detail::scaled(column, setup.scale);
+    v[slot::y] = pass_detail::scaled(row, setup.scale);
+    if (setup.optional) fill_optional_slots(setup.optional, kernel_vars, mask);
     setup.block(kernel_vars, builtin_table);
     if (setup.stores) pass_detail::store_channels<Layout>(v, out);
 }

@@ -72,8 +72,13 @@ void count_pixels(int32_t n)
 }
 
 template <int Layout, bool HasMask>
-int16 walk_band(const PassSetup& setup, const FilterRecord& fr, const BandBuffers& b, bool with_progress)
+int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandBuffers& b, bool with_progress)
 {
+    // A copy whose address never leaves this function stays in registers
+    // across the block calls.
+    const PassSetup setup = pass_setup;
+    // Only run_kernel_pass changes the current pass, and no block calls it.
+    current_pass = setup.pass;
     const Rect16 o = fr.outRect;
     const int32_t stride = pixel_context.pixel_stride;
     const int32_t width = width_of(o);
@@ -95,10 +100,7 @@ int16 walk_band(const PassSetup& setup, const FilterRecord& fr, const BandBuffer
             pc.in_ptr = const_cast<unsigned char*>(in);
             pc.row = r;
             pc.column = k;
-            if (setup.block)
-                run_pixel_pass<Layout>(setup, in, out, pc.mask_ptr);
-            else
-                current_pass = setup.pass;
+            if (setup.block) run_pixel_pass<Layout>(setup, k, r, in, out, pc.mask_ptr);
             if (preview_start_time == -1) {
                 count_pixels(k - o.left + 1);
                 return noErr;
