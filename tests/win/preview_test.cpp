@@ -32,6 +32,7 @@ const int preview_id = 100;
 struct Rgb {
     unsigned char r, g, b;
     bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator!=(const Rgb& o) const { return !(*this == o); }
 };
 
 std::ostream& operator<<(std::ostream& os, const Rgb& c)
@@ -239,24 +240,20 @@ struct Capture {
     }
 };
 
-Capture capture(HWND window, const RECT* part = nullptr)
+// Read from the window's own device context, not the screen's: what the
+// window drew is there at once, before the system shows it.
+Capture capture(HWND window)
 {
     RECT r;
-    if (part) {
-        r = *part;
-    } else {
-        GetClientRect(window, &r);
-    }
-    POINT origin{r.left, r.top};
-    ClientToScreen(window, &origin);
+    GetClientRect(window, &r);
     Capture c;
-    c.width = r.right - r.left;
-    c.height = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, c.width, c.height);
+    c.width = r.right;
+    c.height = r.bottom;
+    HDC source = GetDC(window);
+    HDC memory = CreateCompatibleDC(source);
+    HBITMAP bitmap = CreateCompatibleBitmap(source, c.width, c.height);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, c.width, c.height, screen, origin.x, origin.y, SRCCOPY);
+    BitBlt(memory, 0, 0, c.width, c.height, source, 0, 0, SRCCOPY);
     SelectObject(memory, old);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -269,7 +266,7 @@ Capture capture(HWND window, const RECT* part = nullptr)
     GetDIBits(memory, bitmap, 0, c.height, c.bgra.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    ReleaseDC(window, source);
     return c;
 }
 
@@ -284,16 +281,11 @@ bool save_png(const Capture& c, const char* path)
     return stbi_write_png(path, c.width, c.height, 3, rgb.data(), c.width * 3) != 0;
 }
 
-// The whole dialog, frame and all, into the build's artifacts folder.
+// The dialog's face into the build's artifacts folder.
 void save_dialog_picture(HWND dialog, const char* name)
 {
-    RECT w, r;
-    GetWindowRect(dialog, &w);
-    POINT origin{0, 0};
-    ClientToScreen(dialog, &origin);
-    r = RECT{w.left - origin.x, w.top - origin.y, w.right - origin.x, w.bottom - origin.y};
     CreateDirectoryA("artifacts", nullptr);
-    EXPECT_TRUE(save_png(capture(dialog, &r), (std::string("artifacts\\") + name).c_str())) << name;
+    EXPECT_TRUE(save_png(capture(dialog), (std::string("artifacts\\") + name).c_str())) << name;
 }
 
 // ---------------------------------------------------------------- expectations
@@ -444,22 +436,36 @@ HWND wait_for_window(const char* title, unsigned timeout_ms)
     return nullptr;
 }
 
+BOOL CALLBACK collect_text(HWND child, LPARAM out)
+{
+    char text[512] = {};
+    GetWindowTextA(child, text, sizeof text);
+    *reinterpret_cast<std::string*>(out) += std::string(text) + "|";
+    return TRUE;
+}
+
 std::string texts_of(HWND window)
 {
     std::string all;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM out) -> BOOL {
-            char text[512] = {};
-            GetWindowTextA(child, text, sizeof text);
-            *reinterpret_cast<std::string*>(out) += std::string(text) + "|";
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&all));
+    EnumChildWindows(window, collect_text, reinterpret_cast<LPARAM>(&all));
     return all;
 }
 
 // ---------------------------------------------------------------- the runs
+
+// The colours the dialog loads: without a stored value they would all be black.
+const uint32_t stored_colours[8] = {0x00204080, 0x00806040};
+
+void store_colours()
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Orv-Tinctora\\Tinctora\\Cellumbra", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "CustomColors", 0, REG_BINARY, reinterpret_cast<const BYTE*>(stored_colours),
+                   sizeof stored_colours);
+    RegCloseKey(key);
+}
 
 struct Preview : ::testing::Test {
     HMODULE plugin = nullptr;
@@ -607,14 +613,17 @@ TEST_F(Preview, DraggingPansAndShowsTheUnfilteredViewUntilRelease)
         const Extent e = extent_at(preview, 1);
         DWORD pressed = 0;
         driver.on_dialog_thread([&] {
+            const Rect16 before = host.last_request(); // the zoom kept the middle in place
+            ASSERT_GE(before.left, 40);
+            ASSERT_GE(before.top, 30);
             pressed = GetTickCount();
             mouse(preview, WM_LBUTTONDOWN, MK_LBUTTON, 100, 100);
-            mouse(preview, WM_MOUSEMOVE, MK_LBUTTON, 60, 70);
+            mouse(preview, WM_MOUSEMOVE, MK_LBUTTON, 140, 130);
             repaint(preview);
             const Rect16 r = host.last_request();
-            EXPECT_EQ(r.left, 40);
-            EXPECT_EQ(r.top, 30);
-            EXPECT_EQ(unfiltered_mismatches(capture(preview), 1, e, 40, 30), 0);
+            EXPECT_EQ(r.left, before.left - 40);
+            EXPECT_EQ(r.top, before.top - 30);
+            EXPECT_EQ(unfiltered_mismatches(capture(preview), 1, e, r.left, r.top), 0);
             // Far beyond the picture's end: the pan stops at its limits.
             mouse(preview, WM_MOUSEMOVE, MK_LBUTTON, -3000, -3000);
             repaint(preview);
@@ -720,6 +729,7 @@ TEST_F(Preview, ASlowKernelIsCutAfterAboutTwoSecondsUnderAWhiteCross)
 TEST_F(Preview, HostPickerChoosesTheSwatchColourAndItsAbsenceChangesNothing)
 {
     load("CellumbraPick.8bf");
+    store_colours();
     run([&](HWND dialog, HWND) {
         driver.on_dialog_thread([&] {
             EXPECT_EQ(swatch_colour(dialog, 402), colour_of(0x00806040));
@@ -750,6 +760,7 @@ TEST_F(Preview, HostPickerChoosesTheSwatchColourAndItsAbsenceChangesNothing)
 TEST_F(Preview, EyedropperFollowsTheMouseSurvivesAPanAndIsFixedByShiftClick)
 {
     load("CellumbraPick.8bf");
+    store_colours();
     run([&](HWND dialog, HWND preview) {
         const int z = factor_for(preview);
         driver.on_dialog_thread([&] {
@@ -777,28 +788,35 @@ TEST_F(Preview, EyedropperFollowsTheMouseSurvivesAPanAndIsFixedByShiftClick)
             // and the pick goes on afterwards.
             click(dialog, 91, true);
             repaint(preview);
+            const Rect16 before = host.last_request();
             mouse(preview, WM_LBUTTONDOWN, MK_LBUTTON, 100, 100);
-            mouse(preview, WM_MOUSEMOVE, MK_LBUTTON, 60, 70);
+            mouse(preview, WM_MOUSEMOVE, MK_LBUTTON, 110, 105);
             repaint(preview);
-            mouse(preview, WM_LBUTTONUP, 0, 60, 70);
+            mouse(preview, WM_LBUTTONUP, 0, 110, 105);
             EXPECT_EQ(GetCursor(), picker);
+            const Rect16 panned = host.last_request();
+            EXPECT_EQ(panned.left, before.left - 10);
+            EXPECT_EQ(panned.top, before.top - 5);
             mouse(preview, WM_MOUSEMOVE, 0, 10, 10);
-            EXPECT_EQ(swatch_colour(dialog, 401), delivered(50, 40, 1));
+            const Rgb tracked = delivered(panned.left + 10, panned.top + 10, 1);
+            EXPECT_EQ(swatch_colour(dialog, 401), tracked);
 
             // The zoom hands the areas back: nothing is read until the next paint.
             click(dialog, 92, true);
             mouse(preview, WM_MOUSEMOVE, 0, 12, 12);
-            EXPECT_EQ(swatch_colour(dialog, 401), delivered(50, 40, 1));
+            EXPECT_EQ(swatch_colour(dialog, 401), tracked);
             click(dialog, 91, true);
             repaint(preview);
+            const Rect16 view = host.last_request();
 
             set_shift(true);
             mouse(preview, WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, 20, 25);
             set_shift(false);
             mouse(preview, WM_LBUTTONUP, 0, 20, 25);
-            EXPECT_EQ(swatch_colour(dialog, 401), delivered(20, 25, 1)) << "the pan was reset by the zoom";
+            const Rgb fixed = delivered(view.left + 20, view.top + 25, 1);
+            EXPECT_EQ(swatch_colour(dialog, 401), fixed);
             mouse(preview, WM_MOUSEMOVE, 0, 90, 90);
-            EXPECT_EQ(swatch_colour(dialog, 401), delivered(20, 25, 1)) << "fixed";
+            EXPECT_EQ(swatch_colour(dialog, 401), fixed) << "the pick is over";
             EXPECT_NE(GetCursor(), picker);
         });
         const DWORD fixed = GetTickCount();
@@ -810,6 +828,7 @@ TEST_F(Preview, EyedropperFollowsTheMouseSurvivesAPanAndIsFixedByShiftClick)
 TEST_F(Preview, RightClickSetsTheCentreAndTheCrossHairGoesThroughIt)
 {
     load("CellumbraPick.8bf");
+    store_colours();
     run([&](HWND, HWND preview) {
         const int z = factor_for(preview);
         const Extent e = extent_at(preview, z);
