@@ -10,7 +10,8 @@
 
 // ------------------------------------------------------------------ buffers
 
-bool HostBuffer::allocate(size_t bytes) {
+bool HostBuffer::allocate(size_t bytes)
+{
     reset();
     if (bytes == 0)
         return true;
@@ -41,7 +42,8 @@ bool HostBuffer::allocate(size_t bytes) {
     return true;
 }
 
-void HostBuffer::reset() {
+void HostBuffer::reset()
+{
     if (block_ != nullptr) {
 #if defined(_WIN32)
         VirtualFree(block_, 0, MEM_RELEASE);
@@ -55,7 +57,8 @@ void HostBuffer::reset() {
     size_ = 0;
 }
 
-void HostBuffer::swap(HostBuffer& other) noexcept {
+void HostBuffer::swap(HostBuffer& other) noexcept
+{
     std::swap(block_, other.block_);
     std::swap(block_size_, other.block_size_);
     std::swap(data_, other.data_);
@@ -65,9 +68,12 @@ void HostBuffer::swap(HostBuffer& other) noexcept {
 // ------------------------------------------------------------------ serving
 
 AreaServer::AreaServer(const Picture& source, Picture& destination, const Picture* selection)
-    : source_(source), destination_(destination), selection_(selection) {}
+    : source_(source), destination_(destination), selection_(selection)
+{
+}
 
-int32 AreaServer::sampling_factor(Fixed rate) {
+int32 AreaServer::sampling_factor(Fixed rate)
+{
     int32 factor = rate >> 16;
     return factor < 1 ? 1 : factor;
 }
@@ -77,8 +83,9 @@ int32 AreaServer::sampling_factor(Fixed rate) {
 // lo..hi. Beyond the reduced picture the plug-in's padding choice decides:
 // a pad value or edge replication delivers the whole area; otherwise the area
 // is cut to the picture and `rect` tells the plug-in what it got.
-OSErr AreaServer::deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi, int32 factor,
-                          int16 padding, Delivery& result) const {
+OSErr AreaServer::deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi, int32 factor, int16 padding,
+                          Delivery& result) const
+{
     result = Delivery();
     result.factor = factor;
     if (empty(rect))
@@ -88,8 +95,7 @@ OSErr AreaServer::deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi,
 
     const int32 reduced_w = (from.width + factor - 1) / factor;
     const int32 reduced_h = (from.height + factor - 1) / factor;
-    const bool beyond = rect.left < 0 || rect.top < 0 || rect.right > reduced_w ||
-                        rect.bottom > reduced_h;
+    const bool beyond = rect.left < 0 || rect.top < 0 || rect.right > reduced_w || rect.bottom > reduced_h;
     const bool padded = padding >= 0 || padding == plugInWantsEdgeReplication;
     if (beyond && padding == plugInWantsErrorOnBoundsException)
         return paramErr;
@@ -133,7 +139,8 @@ OSErr AreaServer::deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi,
     return noErr;
 }
 
-void AreaServer::write_back() {
+void AreaServer::write_back()
+{
     Delivery& out = out_;
     if (out.buffer.data() != nullptr && out.factor == 1 && !out.written) {
         // Only the part inside the picture; padding beyond it has nowhere to go.
@@ -157,7 +164,8 @@ void AreaServer::write_back() {
     out.written = true;
 }
 
-OSErr AreaServer::serve(FilterRecord& record) {
+OSErr AreaServer::serve(FilterRecord& record)
+{
     write_back();
 
     const int32 in_factor = sampling_factor(record.inputRate);
@@ -193,7 +201,8 @@ OSErr AreaServer::serve(FilterRecord& record) {
     return err;
 }
 
-void AreaServer::release(FilterRecord& record) {
+void AreaServer::release(FilterRecord& record)
+{
     in_ = Delivery();
     out_ = Delivery();
     mask_ = Delivery();

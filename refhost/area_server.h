@@ -32,7 +32,8 @@ public:
     HostBuffer(const HostBuffer&) = delete;
     HostBuffer& operator=(const HostBuffer&) = delete;
     HostBuffer(HostBuffer&& other) noexcept { swap(other); }
-    HostBuffer& operator=(HostBuffer&& other) noexcept {
+    HostBuffer& operator=(HostBuffer&& other) noexcept
+    {
         if (this != &other) {
             reset();
             swap(other);
@@ -56,7 +57,7 @@ private:
 // What the host handed out for one of the three areas.
 struct Delivery {
     HostBuffer buffer;
-    Rect16 rect{};      // in units of the sampling factor
+    Rect16 rect{}; // in units of the sampling factor
     int32 row_bytes = 0;
     int32 lo_plane = 0;
     int32 plane_count = 0;
@@ -95,8 +96,8 @@ public:
     size_t max_request_bytes = size_t(1) << 30;
 
 private:
-    OSErr deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi, int32 factor,
-                  int16 padding, Delivery& result) const;
+    OSErr deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi, int32 factor, int16 padding,
+                  Delivery& result) const;
 
     const Picture& source_;
     Picture& destination_;

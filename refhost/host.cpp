@@ -20,21 +20,36 @@ Host* active_host = nullptr;
 // A plug-in that loops forever asking for areas is cut off here.
 constexpr int32 max_continue_calls = 100000;
 
-Boolean PS_CDECL abort_trampoline() { return active_host->abort_proc(); }
-void PS_CDECL progress_trampoline(int32 done, int32 total) { active_host->progress_proc(done, total); }
-OSErr PS_CDECL advance_trampoline() { return active_host->advance_state(); }
+Boolean PS_CDECL abort_trampoline()
+{
+    return active_host->abort_proc();
+}
+void PS_CDECL progress_trampoline(int32 done, int32 total)
+{
+    active_host->progress_proc(done, total);
+}
+OSErr PS_CDECL advance_trampoline()
+{
+    return active_host->advance_state();
+}
 OSErr PS_CDECL display_trampoline(const PSPixelMap* source, const VRect* area, int32 row, int32 col,
-                                  void* context) {
+                                  void* context)
+{
     return active_host->display_pixels(source, area, row, col, context);
 }
-OSErr PS_CDECL color_trampoline(ColorServicesInfo* info) { return active_host->color_services(info); }
+OSErr PS_CDECL color_trampoline(ColorServicesInfo* info)
+{
+    return active_host->color_services(info);
+}
 
-const char* selector_name(int16 selector) {
+const char* selector_name(int16 selector)
+{
     static const char* const names[] = {"about", "parameters", "prepare", "start", "continue", "finish"};
     return selector >= 0 && selector <= 5 ? names[selector] : "unknown";
 }
 
-const char* error_meaning(int16 code) {
+const char* error_meaning(int16 code)
+{
     switch (code) {
     case filterBadMode:
         return " (filterBadMode: the plug-in does not handle this image mode)";
@@ -47,29 +62,37 @@ const char* error_meaning(int16 code) {
     }
 }
 
-Fixed to_fixed(double v) { return Fixed(v * 65536.0 + 0.5); }
+Fixed to_fixed(double v)
+{
+    return Fixed(v * 65536.0 + 0.5);
+}
 
-void print_rect(const char* name, const Rect16& r) {
+void print_rect(const char* name, const Rect16& r)
+{
     std::printf(" %s=%d,%d,%d,%d", name, r.top, r.left, r.bottom, r.right);
 }
 
-bool same(const Rect16& a, const Rect16& b) {
+bool same(const Rect16& a, const Rect16& b)
+{
     return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
 }
 
 } // namespace
 
-Host::Host(const HostOptions& options, const PluginModule& plugin) : options_(options), plugin_(plugin) {
+Host::Host(const HostOptions& options, const PluginModule& plugin) : options_(options), plugin_(plugin)
+{
     active_host = this;
 }
 
-Host::~Host() {
+Host::~Host()
+{
     if (window_ != 0)
         destroy_host_window(window_);
     active_host = nullptr;
 }
 
-int Host::prepare_picture() {
+int Host::prepare_picture()
+{
     std::string error;
     if (!load_picture(options_.input, options_.planes, source_, error)) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
@@ -89,14 +112,14 @@ int Host::prepare_picture() {
         filter_rect_.bottom = int16(std::min(a.bottom, source_.height));
         filter_rect_.right = int16(std::min(a.right, source_.width));
         if (AreaServer::empty(filter_rect_)) {
-            std::fprintf(stderr, "filterhost: --filter-rect lies outside the %dx%d picture\n",
-                         source_.width, source_.height);
+            std::fprintf(stderr, "filterhost: --filter-rect lies outside the %dx%d picture\n", source_.width,
+                         source_.height);
             return exit_usage;
         }
     }
     if (options_.selection != HostOptions::Selection::none) {
-        if (!make_selection(options_.selection, options_.selection_area, source_.width,
-                            source_.height, selection_, filter_rect_)) {
+        if (!make_selection(options_.selection, options_.selection_area, source_.width, source_.height,
+                            selection_, filter_rect_)) {
             std::fprintf(stderr, "filterhost: the selection holds no pixel of the %dx%d picture\n",
                          source_.width, source_.height);
             return exit_usage;
@@ -115,7 +138,8 @@ int Host::prepare_picture() {
     return exit_ok;
 }
 
-void Host::fill_record() {
+void Host::fill_record()
+{
     FilterRecord& r = record_;
     std::memset(&r, 0, sizeof r);
     const int16 planes = int16(source_.planes);
@@ -171,7 +195,8 @@ void Host::fill_record() {
     r.depth = 8;
 }
 
-int16 Host::call_selector(int16 selector, void* record) {
+int16 Host::call_selector(int16 selector, void* record)
+{
     int16 result = 0;
     running_selector = selector;
     plugin_.entry(selector, record, &data_, &result);
@@ -184,7 +209,8 @@ int16 Host::call_selector(int16 selector, void* record) {
     return result;
 }
 
-int Host::report_result(int16 selector, int16 result) {
+int Host::report_result(int16 selector, int16 result)
+{
     finish_progress_bar();
     if (result == userCanceledErr) {
         std::fprintf(stderr, "filterhost: cancelled (userCanceledErr at %s)\n", selector_name(selector));
@@ -195,7 +221,8 @@ int Host::report_result(int16 selector, int16 result) {
     return exit_plugin_error;
 }
 
-int Host::run_about() {
+int Host::run_about()
+{
     window_ = create_host_window(nullptr, false, "filterhost");
     // The about record: the platform data first, nothing else the host fills.
     struct {
@@ -208,14 +235,16 @@ int Host::run_about() {
     return result == noErr ? exit_ok : report_result(filterSelectorAbout, result);
 }
 
-OSErr Host::deliver_for_continue() {
+OSErr Host::deliver_for_continue()
+{
     FilterRecord requested = record_;
     OSErr err = areas_->serve(record_);
     trace_request("continue", 0, requested, err);
     return err;
 }
 
-int Host::run() {
+int Host::run()
+{
     window_ = create_host_window(&destination_, options_.dialog, "filterhost - " + options_.input);
     fill_record();
 
@@ -267,8 +296,8 @@ int Host::run() {
     if (options_.trace) {
         std::printf("summary advanceState=%d progress=%d last=%d/%d abort=%d displayPixels=%d "
                     "colorServices=%d\n",
-                    advance_calls_, progress_calls_, last_done_, last_total_, abort_calls_,
-                    display_calls_, color_calls_);
+                    advance_calls_, progress_calls_, last_done_, last_total_, abort_calls_, display_calls_,
+                    color_calls_);
         std::fflush(stdout);
     }
     if (!options_.output.empty()) {
@@ -283,7 +312,8 @@ int Host::run() {
 
 // ---------------------------------------------------------------- callbacks
 
-Boolean Host::abort_proc() {
+Boolean Host::abort_proc()
+{
     ++abort_calls_;
     // Keep the host window alive while the plug-in works, as an editor would.
     MSG msg;
@@ -294,7 +324,8 @@ Boolean Host::abort_proc() {
     return options_.cancel_after_abort_calls > 0 && abort_calls_ >= options_.cancel_after_abort_calls;
 }
 
-void Host::progress_proc(int32 done, int32 total) {
+void Host::progress_proc(int32 done, int32 total)
+{
     ++progress_calls_;
     last_done_ = done;
     last_total_ = total;
@@ -315,14 +346,16 @@ void Host::progress_proc(int32 done, int32 total) {
     progress_shown_ = true;
 }
 
-void Host::finish_progress_bar() {
+void Host::finish_progress_bar()
+{
     if (progress_shown_) {
         std::fputc('\n', stderr);
         progress_shown_ = false;
     }
 }
 
-void Host::trace_request(const char* via, int32 number, const FilterRecord& requested, OSErr result) {
+void Host::trace_request(const char* via, int32 number, const FilterRecord& requested, OSErr result)
+{
     if (!options_.trace)
         return;
     const FilterRecord& r = requested;
@@ -347,7 +380,8 @@ void Host::trace_request(const char* via, int32 number, const FilterRecord& requ
     std::fflush(stdout);
 }
 
-OSErr Host::advance_state() {
+OSErr Host::advance_state()
+{
     const int32 number = ++advance_calls_;
     const FilterRecord requested = record_;
     OSErr err;
@@ -364,8 +398,8 @@ OSErr Host::advance_state() {
     return err;
 }
 
-OSErr Host::display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 col,
-                           void* context) {
+OSErr Host::display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 col, void* context)
+{
     ++display_calls_;
     OSErr err = draw_pixel_map(context, source, area, row, col);
     if (options_.trace) {
@@ -381,7 +415,8 @@ OSErr Host::display_pixels(const PSPixelMap* source, const VRect* area, int32 ro
     return err;
 }
 
-OSErr Host::color_services(ColorServicesInfo* info) {
+OSErr Host::color_services(ColorServicesInfo* info)
+{
     ++color_calls_;
     if (info == nullptr || info->infoSize < int32(sizeof(ColorServicesInfo)))
         return paramErr;

@@ -51,8 +51,7 @@ public:
     Boolean abort_proc();
     void progress_proc(int32 done, int32 total);
     OSErr advance_state();
-    OSErr display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 col,
-                         void* context);
+    OSErr display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 col, void* context);
     OSErr color_services(ColorServicesInfo* info);
 
 private:

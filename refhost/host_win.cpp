@@ -13,7 +13,8 @@ volatile int16 running_selector = -1;
 
 namespace {
 
-std::string system_message(DWORD code) {
+std::string system_message(DWORD code)
+{
     char buf[512] = {};
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                              buf, sizeof buf, nullptr);
@@ -24,7 +25,8 @@ std::string system_message(DWORD code) {
 
 } // namespace
 
-bool load_plugin(const std::string& path, PluginModule& plugin, std::string& error) {
+bool load_plugin(const std::string& path, PluginModule& plugin, std::string& error)
+{
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         error = "'" + path + "' does not exist";
         return false;
@@ -71,7 +73,8 @@ bool load_plugin(const std::string& path, PluginModule& plugin, std::string& err
     return true;
 }
 
-bool store_settings(const PiplInfo& pipl, const HostOptions& options, std::string& error) {
+bool store_settings(const PiplInfo& pipl, const HostOptions& options, std::string& error)
+{
     if (pipl.category.empty() || pipl.name.empty()) {
         error = "the plug-in's PIPL has no name or category to find its settings by";
         return false;
@@ -115,7 +118,8 @@ namespace {
 const char window_class[] = "FilterHostWindow";
 const Picture* shown_picture = nullptr;
 
-void paint_picture(HWND window) {
+void paint_picture(HWND window)
+{
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     RECT client;
@@ -134,8 +138,8 @@ void paint_picture(HWND window) {
         BgrImage image;
         if (pixel_map_to_bgr(map, map.bounds, image) == noErr && image.width > 0) {
             // Fit the picture into the window, never enlarged.
-            const double scale = std::min(1.0, std::min(double(client.right) / image.width,
-                                                        double(client.bottom) / image.height));
+            const double scale = std::min(
+                1.0, std::min(double(client.right) / image.width, double(client.bottom) / image.height));
             BITMAPINFO info = {};
             info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
             info.bmiHeader.biWidth = image.width;
@@ -151,7 +155,8 @@ void paint_picture(HWND window) {
     EndPaint(window, &paint);
 }
 
-LRESULT CALLBACK host_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK host_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
     switch (message) {
     case WM_PAINT:
         paint_picture(window);
@@ -167,7 +172,8 @@ LRESULT CALLBACK host_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 } // namespace
 
-intptr_t create_host_window(const Picture* picture, bool visible, const std::string& title) {
+intptr_t create_host_window(const Picture* picture, bool visible, const std::string& title)
+{
     shown_picture = picture;
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA wc = {};
@@ -193,7 +199,8 @@ intptr_t create_host_window(const Picture* picture, bool visible, const std::str
     return reinterpret_cast<intptr_t>(window);
 }
 
-void destroy_host_window(intptr_t window) {
+void destroy_host_window(intptr_t window)
+{
     DestroyWindow(reinterpret_cast<HWND>(window));
     shown_picture = nullptr;
 }
@@ -202,7 +209,8 @@ void destroy_host_window(intptr_t window) {
 
 namespace {
 
-LONG WINAPI report_crash(EXCEPTION_POINTERS* info) {
+LONG WINAPI report_crash(EXCEPTION_POINTERS* info)
+{
     const EXCEPTION_RECORD* e = info->ExceptionRecord;
     const int16 selector = running_selector;
     if (selector >= 0)
@@ -223,7 +231,8 @@ LONG WINAPI report_crash(EXCEPTION_POINTERS* info) {
 
 } // namespace
 
-void install_crash_report() {
+void install_crash_report()
+{
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(report_crash);
 }

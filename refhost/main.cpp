@@ -6,7 +6,8 @@
 #include "refhost/host.h"
 #include "refhost/options.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     // Trace lines and error messages interleave correctly when both streams
     // go to one file.
     std::setvbuf(stderr, nullptr, _IONBF, 0);

@@ -66,7 +66,8 @@ const char* const help_text =
 
 namespace {
 
-bool parse_int(const std::string& text, long long low, long long high, int32_t& value) {
+bool parse_int(const std::string& text, long long low, long long high, int32_t& value)
+{
     if (text.empty())
         return false;
     errno = 0;
@@ -79,7 +80,8 @@ bool parse_int(const std::string& text, long long low, long long high, int32_t& 
 }
 
 bool parse_list(const std::string& text, size_t count, long long low, long long high,
-                std::vector<int32_t>& values) {
+                std::vector<int32_t>& values)
+{
     values.clear();
     std::stringstream ss(text);
     std::string item;
@@ -92,7 +94,8 @@ bool parse_list(const std::string& text, size_t count, long long low, long long 
     return values.size() == count && (text.empty() || text.back() != ',');
 }
 
-bool parse_area(const std::string& text, Area& area) {
+bool parse_area(const std::string& text, Area& area)
+{
     std::vector<int32_t> v;
     if (!parse_list(text, 4, 0, 32767, v) || v[0] >= v[2] || v[1] >= v[3])
         return false;
@@ -100,7 +103,8 @@ bool parse_area(const std::string& text, Area& area) {
     return true;
 }
 
-bool parse_colour(const std::string& text, unsigned char colour[3]) {
+bool parse_colour(const std::string& text, unsigned char colour[3])
+{
     std::vector<int32_t> v;
     if (!parse_list(text, 3, 0, 255, v))
         return false;
@@ -110,8 +114,8 @@ bool parse_colour(const std::string& text, unsigned char colour[3]) {
 }
 
 // "K=V" with K in [klow, khigh].
-bool parse_assignment(const std::string& text, int32_t klow, int32_t khigh, int32_t& key,
-                      int32_t& value) {
+bool parse_assignment(const std::string& text, int32_t klow, int32_t khigh, int32_t& key, int32_t& value)
+{
     size_t eq = text.find('=');
     return eq != std::string::npos && parse_int(text.substr(0, eq), klow, khigh, key) &&
            parse_int(text.substr(eq + 1), INT32_MIN, INT32_MAX, value);
@@ -119,7 +123,8 @@ bool parse_assignment(const std::string& text, int32_t klow, int32_t khigh, int3
 
 } // namespace
 
-bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::string& error) {
+bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::string& error)
+{
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -216,8 +221,8 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
                 return false;
             if (!parse_area(value, o.selection_area))
                 return bad("L,T,R,B with L<R and T<B, 0 to 32767");
-            o.selection = name == "--select-rect" ? HostOptions::Selection::rect
-                                                  : HostOptions::Selection::ellipse;
+            o.selection =
+                name == "--select-rect" ? HostOptions::Selection::rect : HostOptions::Selection::ellipse;
         } else if (name == "--foreground" || name == "--background" || name == "--color-answer") {
             if (!take(value))
                 return false;
@@ -282,8 +287,7 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
     }
     const size_t needed = o.about ? 1 : 2;
     if (positional.size() < needed || positional.size() > (o.about ? 1u : 3u)) {
-        error = o.about ? "--about takes the plug-in file only"
-                        : "expected PLUGIN.8bf INPUT [OUTPUT]";
+        error = o.about ? "--about takes the plug-in file only" : "expected PLUGIN.8bf INPUT [OUTPUT]";
         return false;
     }
     o.plugin = positional[0];

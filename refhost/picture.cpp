@@ -22,7 +22,8 @@
 
 namespace {
 
-std::string extension_of(const std::string& path) {
+std::string extension_of(const std::string& path)
+{
     size_t dot = path.find_last_of('.');
     size_t slash = path.find_last_of("/\\");
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
@@ -35,7 +36,8 @@ std::string extension_of(const std::string& path) {
 
 } // namespace
 
-bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error) {
+bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error)
+{
     int width = 0, height = 0, file_planes = 0;
     unsigned char* data = stbi_load(path.c_str(), &width, &height, &file_planes, planes);
     if (data == nullptr) {
@@ -58,12 +60,14 @@ bool load_picture(const std::string& path, int32_t planes, Picture& picture, std
     return true;
 }
 
-bool picture_format_known(const std::string& path) {
+bool picture_format_known(const std::string& path)
+{
     std::string ext = extension_of(path);
     return ext == "png" || ext == "bmp" || ext == "jpg" || ext == "jpeg";
 }
 
-bool save_picture(const std::string& path, const Picture& picture, std::string& error) {
+bool save_picture(const std::string& path, const Picture& picture, std::string& error)
+{
     std::string ext = extension_of(path);
     int ok = 0;
     const int w = picture.width, h = picture.height, n = picture.planes;

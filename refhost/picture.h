@@ -12,10 +12,12 @@ struct Picture {
     int32_t planes = 0;
     std::vector<unsigned char> pixels; // width * height * planes bytes
 
-    unsigned char* at(int32_t x, int32_t y) {
+    unsigned char* at(int32_t x, int32_t y)
+    {
         return pixels.data() + (size_t(y) * size_t(width) + size_t(x)) * size_t(planes);
     }
-    const unsigned char* at(int32_t x, int32_t y) const {
+    const unsigned char* at(int32_t x, int32_t y) const
+    {
         return pixels.data() + (size_t(y) * size_t(width) + size_t(x)) * size_t(planes);
     }
     size_t row_bytes() const { return size_t(width) * size_t(planes); }

@@ -4,18 +4,21 @@
 
 namespace {
 
-uint32_t read_u32(const unsigned char* p) {
+uint32_t read_u32(const unsigned char* p)
+{
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 // Four-character codes are stored as little-endian 32-bit numbers whose most
 // significant byte is the first character, so the text appears reversed.
-std::string code_text(const unsigned char* p) {
+std::string code_text(const unsigned char* p)
+{
     char c[4] = {char(p[3]), char(p[2]), char(p[1]), char(p[0])};
     return std::string(c, 4);
 }
 
-std::string c_string(const unsigned char* p, size_t length) {
+std::string c_string(const unsigned char* p, size_t length)
+{
     size_t n = 0;
     while (n < length && p[n] != 0)
         ++n;
@@ -23,7 +26,8 @@ std::string c_string(const unsigned char* p, size_t length) {
 }
 
 // A length byte followed by the text; the length never reaches past the data.
-std::string pascal_string(const unsigned char* p, size_t length) {
+std::string pascal_string(const unsigned char* p, size_t length)
+{
     if (length == 0)
         return std::string();
     size_t n = p[0];
@@ -34,7 +38,8 @@ std::string pascal_string(const unsigned char* p, size_t length) {
 
 } // namespace
 
-const char* native_entry_key() {
+const char* native_entry_key()
+{
 #if INTPTR_MAX == INT64_MAX
     return "8664";
 #else
@@ -43,7 +48,8 @@ const char* native_entry_key() {
 }
 
 bool parse_pipl(const unsigned char* data, size_t size, const char* entry_key, PiplInfo& info,
-                std::string& error) {
+                std::string& error)
+{
     info = PiplInfo();
     const size_t header = 2 + 4 + 4;
     if (data == nullptr || size < header) {

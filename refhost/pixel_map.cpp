@@ -12,13 +12,15 @@ namespace {
 // to be a loop.
 constexpr int max_masks = 16;
 
-unsigned char checker(int32 row, int32 col) {
+unsigned char checker(int32 row, int32 col)
+{
     return (((row >> 3) + (col >> 3)) & 1) ? 204 : 255;
 }
 
 } // namespace
 
-OSErr pixel_map_to_bgr(const PSPixelMap& map, const VRect& area, BgrImage& image) {
+OSErr pixel_map_to_bgr(const PSPixelMap& map, const VRect& area, BgrImage& image)
+{
     image = BgrImage();
     if (map.baseAddr == nullptr)
         return paramErr;
@@ -56,8 +58,8 @@ OSErr pixel_map_to_bgr(const PSPixelMap& map, const VRect& area, BgrImage& image
     for (int32 r = top; r < bottom; ++r) {
         unsigned char* dst = image.bits.data() + size_t(r - top) * size_t(image.stride);
         for (int32 c = left; c < right; ++c, dst += 3) {
-            const intptr_t offset = intptr_t(r - map.bounds.top) * map.rowBytes +
-                                    intptr_t(c - map.bounds.left) * map.colBytes;
+            const intptr_t offset =
+                intptr_t(r - map.bounds.top) * map.rowBytes + intptr_t(c - map.bounds.left) * map.colBytes;
             const unsigned char* px = base + offset;
             int red = px[0];
             int green = grey ? red : px[map.planeBytes];
@@ -83,8 +85,9 @@ OSErr pixel_map_to_bgr(const PSPixelMap& map, const VRect& area, BgrImage& image
     return noErr;
 }
 
-OSErr draw_pixel_map(void* device_context, const PSPixelMap* source, const VRect* area,
-                     int32 dstRow, int32 dstCol) {
+OSErr draw_pixel_map(void* device_context, const PSPixelMap* source, const VRect* area, int32 dstRow,
+                     int32 dstCol)
+{
     if (device_context == nullptr || source == nullptr || area == nullptr)
         return paramErr;
     BgrImage image;
@@ -98,9 +101,8 @@ OSErr draw_pixel_map(void* device_context, const PSPixelMap* source, const VRect
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
-    int lines = SetDIBitsToDevice(static_cast<HDC>(device_context),
-                                  dstCol + (image.left - area->left), dstRow + (image.top - area->top), DWORD(image.width),
-                                  DWORD(image.height), 0, 0, 0, UINT(image.height), image.bits.data(),
-                                  &info, DIB_RGB_COLORS);
+    int lines = SetDIBitsToDevice(static_cast<HDC>(device_context), dstCol + (image.left - area->left),
+                                  dstRow + (image.top - area->top), DWORD(image.width), DWORD(image.height),
+                                  0, 0, 0, UINT(image.height), image.bits.data(), &info, DIB_RGB_COLORS);
     return lines == 0 ? paramErr : OSErr(noErr);
 }

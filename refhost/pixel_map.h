@@ -10,7 +10,7 @@
 // A top-down 24-bit BGR picture whose rows are padded to 4 bytes, the layout
 // that the system's device-independent bitmaps take.
 struct BgrImage {
-    int32 top = 0;  // pixel map coordinates of the first pixel
+    int32 top = 0; // pixel map coordinates of the first pixel
     int32 left = 0;
     int32 width = 0;
     int32 height = 0;
@@ -27,5 +27,5 @@ OSErr pixel_map_to_bgr(const PSPixelMap& map, const VRect& area, BgrImage& image
 
 // The host's displayPixels for a device context: converts and draws the area
 // with its top-left corner at (dstRow, dstCol).
-OSErr draw_pixel_map(void* device_context, const PSPixelMap* source, const VRect* area,
-                     int32 dstRow, int32 dstCol);
+OSErr draw_pixel_map(void* device_context, const PSPixelMap* source, const VRect* area, int32 dstRow,
+                     int32 dstCol);

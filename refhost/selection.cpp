@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-bool make_selection(HostOptions::Selection kind, const Area& area, int32 width, int32 height,
-                    Picture& mask, Rect16& bounds) {
+bool make_selection(HostOptions::Selection kind, const Area& area, int32 width, int32 height, Picture& mask,
+                    Rect16& bounds)
+{
     mask.width = width;
     mask.height = height;
     mask.planes = 1;

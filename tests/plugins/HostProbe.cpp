@@ -26,13 +26,15 @@
 
 namespace {
 
-std::string environment(const char* name) {
+std::string environment(const char* name)
+{
     char buf[1024];
     DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
     return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
 }
 
-bool parse_numbers(const char* text, int* values, int count) {
+bool parse_numbers(const char* text, int* values, int count)
+{
     for (int i = 0; i < count; ++i) {
         char* end = nullptr;
         values[i] = int(std::strtol(text, &end, 10));
@@ -43,13 +45,15 @@ bool parse_numbers(const char* text, int* values, int count) {
     return true;
 }
 
-void set_rect(Rect16& r, const char* text) {
+void set_rect(Rect16& r, const char* text)
+{
     int v[4];
     if (parse_numbers(text, v, 4))
         r = {int16(v[0]), int16(v[1]), int16(v[2]), int16(v[3])};
 }
 
-void dump_area(FILE* out, const char* name, const Rect16& r, const void* data, int32 row_bytes) {
+void dump_area(FILE* out, const char* name, const Rect16& r, const void* data, int32 row_bytes)
+{
     std::fprintf(out, "%s %d %d %d %d %d", name, r.top, r.left, r.bottom, r.right, data ? row_bytes : 0);
     if (data != nullptr) {
         const int rows = r.bottom > r.top ? r.bottom - r.top : 0;
@@ -61,7 +65,8 @@ void dump_area(FILE* out, const char* name, const Rect16& r, const void* data, i
     std::fputc('\n', out);
 }
 
-void replay_script() {
+void replay_script()
+{
     FilterRecord* rec = filter_record;
     const std::string script_path = environment("HOSTPROBE_SCRIPT");
     if (rec == nullptr || rec->advanceState == nullptr || script_path.empty())
@@ -154,15 +159,20 @@ void replay_script() {
     rec->advanceState();
 }
 
-bool invert_mode() { return environment("HOSTPROBE_MAIN") == "invert"; }
+bool invert_mode()
+{
+    return environment("HOSTPROBE_MAIN") == "invert";
+}
 bool inverting = false;
 
-void probe_start(KernelVariables&, const BuiltinTable&) {
+void probe_start(KernelVariables&, const BuiltinTable&)
+{
     inverting = invert_mode();
     replay_script();
 }
 
-void probe_main(KernelVariables& vars, const BuiltinTable&) {
+void probe_main(KernelVariables& vars, const BuiltinTable&)
+{
     const unsigned char* in = pixel_context.in_ptr;
     const unsigned char* out = pixel_context.out_ptr;
     const int planes = pixel_context.pixel_stride;
@@ -172,7 +182,8 @@ void probe_main(KernelVariables& vars, const BuiltinTable&) {
 
 } // namespace
 
-void bind_filter_blocks() {
+void bind_filter_blocks()
+{
     kernel_blocks[0] = probe_main;  // Main
     kernel_blocks[1] = nullptr;     // Prepass
     kernel_blocks[2] = probe_start; // Start

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include <windows.h>
@@ -26,7 +25,8 @@ using namespace wintest;
 
 namespace {
 
-Picture coordinate_picture(int width, int height, int planes) {
+Picture coordinate_picture(int width, int height, int planes)
+{
     TestPicture t = make_coordinate_picture(width, height, planes);
     Picture p;
     p.width = width;
@@ -36,11 +36,13 @@ Picture coordinate_picture(int width, int height, int planes) {
     return p;
 }
 
-Rect16 rect(int top, int left, int bottom, int right) {
+Rect16 rect(int top, int left, int bottom, int right)
+{
     return Rect16{int16(top), int16(left), int16(bottom), int16(right)};
 }
 
-FilterRecord request(const Rect16& in, const Rect16& out, const Rect16& mask, int planes) {
+FilterRecord request(const Rect16& in, const Rect16& out, const Rect16& mask, int planes)
+{
     FilterRecord r;
     std::memset(&r, 0, sizeof r);
     r.planes = int16(planes);
@@ -53,14 +55,16 @@ FilterRecord request(const Rect16& in, const Rect16& out, const Rect16& mask, in
     return r;
 }
 
-bool same_rect(const Rect16& a, const Rect16& b) {
+bool same_rect(const Rect16& a, const Rect16& b)
+{
     return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
 }
 
 // Every byte of `data` (rows of `row_bytes` over `area`, planes lo..lo+n-1)
 // against the coordinate picture seen at `factor`.
-::testing::AssertionResult holds_source(const void* data, int32 row_bytes, const Rect16& area, int lo,
-                                        int n, int factor) {
+::testing::AssertionResult holds_source(const void* data, int32 row_bytes, const Rect16& area, int lo, int n,
+                                        int factor)
+{
     if (data == nullptr)
         return ::testing::AssertionFailure() << "no data";
     if (row_bytes != (area.right - area.left) * n)
@@ -78,7 +82,8 @@ bool same_rect(const Rect16& a, const Rect16& b) {
     return ::testing::AssertionSuccess();
 }
 
-bool inaccessible(const void* address) {
+bool inaccessible(const void* address)
+{
     MEMORY_BASIC_INFORMATION info;
     return VirtualQuery(address, &info, sizeof info) == sizeof info &&
            (info.State != MEM_COMMIT || (info.Protect & PAGE_NOACCESS) != 0);
@@ -88,7 +93,8 @@ bool inaccessible(const void* address) {
 
 // ------------------------------------------------------------ area service
 
-TEST(AreaService, DeliversExactlyTheRequestedAreasAtFactorOne) {
+TEST(AreaService, DeliversExactlyTheRequestedAreasAtFactorOne)
+{
     const Picture source = coordinate_picture(40, 30, 3);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
@@ -108,7 +114,8 @@ TEST(AreaService, DeliversExactlyTheRequestedAreasAtFactorOne) {
     EXPECT_TRUE(holds_source(r.inData, r.inRowBytes, r.inRect, 1, 2, 1));
 }
 
-TEST(AreaService, DeliversReducedPicturesAtWholeSamplingFactors) {
+TEST(AreaService, DeliversReducedPicturesAtWholeSamplingFactors)
+{
     const Picture source = coordinate_picture(40, 30, 4);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
@@ -128,7 +135,8 @@ TEST(AreaService, DeliversReducedPicturesAtWholeSamplingFactors) {
     EXPECT_EQ(32, AreaServer::sampling_factor(32 * 65537));
 }
 
-TEST(AreaService, CutsAreasToThePictureUnlessPaddingIsWanted) {
+TEST(AreaService, CutsAreasToThePictureUnlessPaddingIsWanted)
+{
     const Picture source = coordinate_picture(20, 10, 3);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
@@ -166,8 +174,8 @@ TEST(AreaService, CutsAreasToThePictureUnlessPaddingIsWanted) {
     r.inputPadding = plugInWantsEdgeReplication;
     ASSERT_EQ(noErr, server.serve(r));
     p = static_cast<const unsigned char*>(r.inData);
-    EXPECT_EQ(coordinate_value(18, 0, 0), p[0]);         // (18,-1) takes (18,0)
-    EXPECT_EQ(coordinate_value(19, 0, 1), p[3 * 3 + 1]); // (21,-1) takes (19,0)
+    EXPECT_EQ(coordinate_value(18, 0, 0), p[0]);                  // (18,-1) takes (18,0)
+    EXPECT_EQ(coordinate_value(19, 0, 1), p[3 * 3 + 1]);          // (21,-1) takes (19,0)
     EXPECT_EQ(coordinate_value(19, 1, 2), p[2 * 12 + 3 * 3 + 2]); // (21,1) takes (19,1)
 
     r.inputPadding = plugInWantsErrorOnBoundsException;
@@ -175,7 +183,8 @@ TEST(AreaService, CutsAreasToThePictureUnlessPaddingIsWanted) {
     EXPECT_EQ(nullptr, r.inData);
 }
 
-TEST(AreaService, RefusesPlaneRangesThePictureDoesNotHave) {
+TEST(AreaService, RefusesPlaneRangesThePictureDoesNotHave)
+{
     const Picture source = coordinate_picture(8, 8, 3);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
@@ -193,7 +202,8 @@ TEST(AreaService, RefusesPlaneRangesThePictureDoesNotHave) {
     EXPECT_EQ(noErr, server.serve(r));
 }
 
-TEST(AreaService, DeliversTheSelectionAsMaskAtTheMaskRate) {
+TEST(AreaService, DeliversTheSelectionAsMaskAtTheMaskRate)
+{
     const Picture source = coordinate_picture(30, 20, 3);
     Picture dest = source;
     Picture selection;
@@ -227,7 +237,8 @@ TEST(AreaService, DeliversTheSelectionAsMaskAtTheMaskRate) {
     EXPECT_EQ(nullptr, r.maskData);
 }
 
-TEST(AreaService, EllipticSelectionHoldsThePixelsWhoseCentreIsInside) {
+TEST(AreaService, EllipticSelectionHoldsThePixelsWhoseCentreIsInside)
+{
     Picture mask;
     Rect16 bounds;
     ASSERT_TRUE(make_selection(HostOptions::Selection::ellipse, Area{10, 20, 50, 40}, 64, 64, mask, bounds));
@@ -240,7 +251,8 @@ TEST(AreaService, EllipticSelectionHoldsThePixelsWhoseCentreIsInside) {
     EXPECT_FALSE(make_selection(HostOptions::Selection::rect, Area{70, 70, 80, 80}, 64, 64, mask, bounds));
 }
 
-TEST(AreaService, TakesOutputBackOnlyFromFactorOneRequests) {
+TEST(AreaService, TakesOutputBackOnlyFromFactorOneRequests)
+{
     const Picture source = coordinate_picture(16, 12, 3);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
@@ -268,7 +280,8 @@ TEST(AreaService, TakesOutputBackOnlyFromFactorOneRequests) {
         for (int x = 0; x < 16; ++x)
             for (int c = 0; c < 3; ++c) {
                 const bool written = c == 1 && y >= 3 && y < 5 && x >= 4 && x < 9;
-                EXPECT_EQ(written ? 0 : coordinate_value(x, y, c), dest.at(x, y)[c]) << x << "," << y << "," << c;
+                EXPECT_EQ(written ? 0 : coordinate_value(x, y, c), dest.at(x, y)[c])
+                    << x << "," << y << "," << c;
             }
     EXPECT_EQ(0, static_cast<unsigned char*>(r.outData)[1]);
     EXPECT_EQ(coordinate_value(4, 3, 0), static_cast<unsigned char*>(r.outData)[0]);
@@ -293,15 +306,18 @@ TEST(AreaService, TakesOutputBackOnlyFromFactorOneRequests) {
 
 namespace {
 
-void put_code(std::string& s, const char* code) {
+void put_code(std::string& s, const char* code)
+{
     for (int i = 3; i >= 0; --i)
         s += code[i];
 }
-void put_u32(std::string& s, uint32_t v) {
+void put_u32(std::string& s, uint32_t v)
+{
     for (int i = 0; i < 4; ++i)
         s += char(v >> (8 * i));
 }
-void put_property(std::string& s, const char* key, const std::string& data) {
+void put_property(std::string& s, const char* key, const std::string& data)
+{
     put_code(s, "8BIM");
     put_code(s, key);
     put_u32(s, 0);
@@ -309,27 +325,36 @@ void put_property(std::string& s, const char* key, const std::string& data) {
     s += data;
     s.append((4 - data.size() % 4) % 4, '\0');
 }
-std::string pipl(int count_extra = 0) {
+std::string pipl(int count_extra = 0)
+{
     std::string s("\x01\x00", 2);
     put_u32(s, 0);
     put_u32(s, uint32_t(5 + count_extra));
     std::string kind;
     put_code(kind, "8BFM");
     put_property(s, "kind", kind);
-    put_property(s, "name", std::string("\x09" "Cellumbra\0", 11));
-    put_property(s, "catg", std::string("\x08" "Tinctora\0", 10));
+    put_property(s, "name",
+                 std::string("\x09"
+                             "Cellumbra\0",
+                             11));
+    put_property(s, "catg",
+                 std::string("\x08"
+                             "Tinctora\0",
+                             10));
     put_property(s, "8664", std::string("Entry64\0", 8));
     put_property(s, "wx86", std::string("ENTRYPOINT\0\0", 12));
     return s;
 }
 
-bool parse(const std::string& s, const char* key, PiplInfo& info, std::string& error) {
+bool parse(const std::string& s, const char* key, PiplInfo& info, std::string& error)
+{
     return parse_pipl(reinterpret_cast<const unsigned char*>(s.data()), s.size(), key, info, error);
 }
 
 } // namespace
 
-TEST(PiplReading, FindsKindTextsAndTheEntryOfEachPlatform) {
+TEST(PiplReading, FindsKindTextsAndTheEntryOfEachPlatform)
+{
     PiplInfo info;
     std::string error;
     const std::string list = pipl();
@@ -343,7 +368,8 @@ TEST(PiplReading, FindsKindTextsAndTheEntryOfEachPlatform) {
     EXPECT_STREQ("wx86", native_entry_key());
 }
 
-TEST(PiplReading, RejectsDamagedListsWithoutReadingPastThem) {
+TEST(PiplReading, RejectsDamagedListsWithoutReadingPastThem)
+{
     PiplInfo info;
     std::string error;
     const std::string list = pipl();
@@ -363,7 +389,10 @@ TEST(PiplReading, RejectsDamagedListsWithoutReadingPastThem) {
     std::string s("\x01\x00", 2);
     put_u32(s, 0);
     put_u32(s, 1);
-    put_property(s, "name", std::string("\xff" "ab", 3));
+    put_property(s, "name",
+                 std::string("\xff"
+                             "ab",
+                             3));
     ASSERT_TRUE(parse(s, "wx86", info, error));
     EXPECT_EQ("ab", info.name);
 }
@@ -373,7 +402,8 @@ TEST(PiplReading, RejectsDamagedListsWithoutReadingPastThem) {
 namespace {
 
 PSPixelMap map_of(const void* data, int rows, int cols, int row_bytes, int col_bytes, int plane_bytes,
-                  int mode = plugInModeRGBColor) {
+                  int mode = plugInModeRGBColor)
+{
     PSPixelMap m;
     std::memset(&m, 0, sizeof m);
     m.version = 1;
@@ -388,7 +418,8 @@ PSPixelMap map_of(const void* data, int rows, int cols, int row_bytes, int col_b
 
 } // namespace
 
-TEST(DisplayPixels, ConvertsInterleavedPlanarAndGreyMaps) {
+TEST(DisplayPixels, ConvertsInterleavedPlanarAndGreyMaps)
+{
     // 2 x 3 pixels, interleaved RGB with 2 bytes of row padding.
     const unsigned char rgb[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0, 0};
     PSPixelMap m = map_of(rgb, 2, 3, 11, 3, 1);
@@ -431,7 +462,8 @@ TEST(DisplayPixels, ConvertsInterleavedPlanarAndGreyMaps) {
     EXPECT_EQ(paramErr, pixel_map_to_bgr(g, g.bounds, image));
 }
 
-TEST(DisplayPixels, CompositesMaskChainsOverACheckerboard) {
+TEST(DisplayPixels, CompositesMaskChainsOverACheckerboard)
+{
     const unsigned char rgb[] = {100, 100, 100, 100, 100, 100};
     const unsigned char clear[] = {0, 255};
     const unsigned char half[] = {128, 128};
@@ -459,7 +491,8 @@ TEST(DisplayPixels, CompositesMaskChainsOverACheckerboard) {
     EXPECT_EQ(noErr, pixel_map_to_bgr(m, m.bounds, image));
 }
 
-TEST(DisplayPixels, DrawsIntoADeviceContextAtTheGivenPlace) {
+TEST(DisplayPixels, DrawsIntoADeviceContextAtTheGivenPlace)
+{
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
     ReleaseDC(nullptr, screen);
@@ -506,7 +539,8 @@ TEST(DisplayPixels, DrawsIntoADeviceContextAtTheGivenPlace) {
 
 // ------------------------------------------------------------ colour services
 
-TEST(ColorServices, AnswersWithTheGivenColourAndRefusesBadRecords) {
+TEST(ColorServices, AnswersWithTheGivenColourAndRefusesBadRecords)
+{
     HostOptions options;
     options.has_color_answer = true;
     options.color_answer[0] = 12;
@@ -539,27 +573,32 @@ TEST(ColorServices, AnswersWithTheGivenColourAndRefusesBadRecords) {
 
 namespace {
 
-std::string sample_input(const std::string& dir, int width, int height, int planes = 3) {
+std::string sample_input(const std::string& dir, int width, int height, int planes = 3)
+{
     const std::string path = dir + "\\input.png";
     EXPECT_TRUE(write_png(path, make_coordinate_picture(width, height, planes)));
     return path;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 } // namespace
 
-TEST(FilterhostExits, ExplainsBadCommandLinesAndFiles) {
+TEST(FilterhostExits, ExplainsBadCommandLinesAndFiles)
+{
     const std::string dir = scratch_dir("exits");
     const std::string input = sample_input(dir, 8, 8);
     const std::string plugin = in_build_dir("Cellumbra.8bf");
 
     RunResult r = run_filterhost({"--help"});
     EXPECT_EQ(exit_ok, r.exit_code);
-    for (const char* option : {"--dialog", "--about", "--settings", "--set-slider", "--rgba", "--gray",
-                               "--select-rect", "--select-ellipse", "--filter-rect", "--max-space",
-                               "--color-answer", "--no-color-services", "--fail-advance",
-                               "--cancel-after-progress", "--trace", "--quiet", "--omit"})
+    for (const char* option :
+         {"--dialog", "--about", "--settings", "--set-slider", "--rgba", "--gray", "--select-rect",
+          "--select-ellipse", "--filter-rect", "--max-space", "--color-answer", "--no-color-services",
+          "--fail-advance", "--cancel-after-progress", "--trace", "--quiet", "--omit"})
         EXPECT_TRUE(contains(r.out, option)) << option;
 
     r = run_filterhost({"--bogus", plugin, input});
@@ -622,7 +661,8 @@ struct ProbeRun {
     std::vector<ProbeRequest> requests;
 };
 
-ProbeArea parse_area(std::istringstream& line) {
+ProbeArea parse_area(std::istringstream& line)
+{
     ProbeArea a;
     std::string name, hex;
     int t, l, b, r;
@@ -635,7 +675,8 @@ ProbeArea parse_area(std::istringstream& line) {
 }
 
 ProbeRun run_probe(const std::string& dir, const std::string& script, std::vector<std::string> args,
-                   const std::string& main_mode = "keep") {
+                   const std::string& main_mode = "keep")
+{
     write_text_file(dir + "\\script.txt", script);
     ScopedEnv script_env("HOSTPROBE_SCRIPT", dir + "\\script.txt");
     ScopedEnv out_env("HOSTPROBE_OUT", dir + "\\probe.txt");
@@ -668,13 +709,15 @@ ProbeRun run_probe(const std::string& dir, const std::string& script, std::vecto
 }
 
 // The probe's areas as the in-process checks see them.
-::testing::AssertionResult area_holds_source(const ProbeArea& a, int lo, int n, int factor) {
+::testing::AssertionResult area_holds_source(const ProbeArea& a, int lo, int n, int factor)
+{
     if (!a.has_data)
         return ::testing::AssertionFailure() << "no data";
     return holds_source(a.bytes.data(), a.row_bytes, a.rect, lo, n, factor);
 }
 
-int count_lines(const std::string& text, const std::string& start) {
+int count_lines(const std::string& text, const std::string& start)
+{
     int n = 0;
     std::istringstream s(text);
     std::string line;
@@ -685,7 +728,8 @@ int count_lines(const std::string& text, const std::string& start) {
 
 } // namespace
 
-TEST(FilterhostService, DeliversEveryScriptedRequestExactly) {
+TEST(FilterhostService, DeliversEveryScriptedRequestExactly)
+{
     const std::string dir = scratch_dir("service");
     const std::string input = sample_input(dir, 40, 30);
     ProbeRun p = run_probe(dir,
@@ -715,9 +759,9 @@ TEST(FilterhostService, DeliversEveryScriptedRequestExactly) {
     const ProbeArea& padded = p.requests[3].in;
     ASSERT_TRUE(same_rect(padded.rect, rect(-1, 38, 2, 42)));
     ASSERT_EQ(36u, padded.bytes.size());
-    EXPECT_EQ(0, padded.bytes[0]);                             // (38,-1) padding
+    EXPECT_EQ(0, padded.bytes[0]);                                   // (38,-1) padding
     EXPECT_EQ(coordinate_value(39, 0, 2), padded.bytes[12 + 3 + 2]); // (39,0)
-    EXPECT_EQ(0, padded.bytes[12 + 6]);                        // (40,0) padding
+    EXPECT_EQ(0, padded.bytes[12 + 6]);                              // (40,0) padding
 
     EXPECT_TRUE(area_holds_source(p.requests[4].in, 1, 2, 1));
     EXPECT_FALSE(p.requests[4].mask.has_data) << "no selection, no mask";
@@ -733,7 +777,8 @@ TEST(FilterhostService, DeliversEveryScriptedRequestExactly) {
     EXPECT_NE(std::string::npos, p.run.out.find("gotIn=0,35,4,40"));
 }
 
-TEST(FilterhostService, DeliversTheSelectionAsMask) {
+TEST(FilterhostService, DeliversTheSelectionAsMask)
+{
     const std::string dir = scratch_dir("mask");
     const std::string input = sample_input(dir, 40, 30);
     ProbeRun p = run_probe(dir, "mask=0,0,30,40\nmask=0,0,15,20 maskRate=131072\n",
@@ -757,7 +802,8 @@ TEST(FilterhostService, DeliversTheSelectionAsMask) {
             EXPECT_EQ(selected(2 * x, 2 * y) ? 255 : 0, half.bytes[y * 20 + x]) << x << "," << y;
 }
 
-TEST(FilterhostService, WritesBackOnlyWhatThePlugInWroteAtFactorOne) {
+TEST(FilterhostService, WritesBackOnlyWhatThePlugInWroteAtFactorOne)
+{
     const std::string dir = scratch_dir("writeback");
     const std::string input = sample_input(dir, 40, 30);
     const std::string output = dir + "\\out.png";
@@ -783,7 +829,8 @@ TEST(FilterhostService, WritesBackOnlyWhatThePlugInWroteAtFactorOne) {
             }
 }
 
-TEST(FilterhostService, FailsTheChosenCallAndReportsCrashes) {
+TEST(FilterhostService, FailsTheChosenCallAndReportsCrashes)
+{
     const std::string dir = scratch_dir("failures");
     const std::string input = sample_input(dir, 20, 10);
     const std::string probe = in_build_dir("HostProbe.8bf");
@@ -813,13 +860,14 @@ TEST(FilterhostService, FailsTheChosenCallAndReportsCrashes) {
 
 // ------------------------------------------------------- whole runs
 
-TEST(FilterhostRun, ChangesOnlyTheSelectionAndKeepsEveryPlane) {
+TEST(FilterhostRun, ChangesOnlyTheSelectionAndKeepsEveryPlane)
+{
     const std::string dir = scratch_dir("selection");
     const std::string input = sample_input(dir, 48, 32, 4);
     const std::string output = dir + "\\out.png";
-    ProbeRun p = run_probe(dir, "", {"--rgba", "--select-ellipse", "6,3,40,29", in_build_dir("HostProbe.8bf"),
-                                     input, output},
-                           "invert");
+    ProbeRun p = run_probe(
+        dir, "", {"--rgba", "--select-ellipse", "6,3,40,29", in_build_dir("HostProbe.8bf"), input, output},
+        "invert");
     ASSERT_EQ(exit_ok, p.run.exit_code) << p.run.err;
     TestPicture result;
     ASSERT_TRUE(read_picture(output, result));
@@ -837,7 +885,8 @@ TEST(FilterhostRun, ChangesOnlyTheSelectionAndKeepsEveryPlane) {
     EXPECT_NE(std::string::npos, p.run.out.find("last=884/1536")) << p.run.out;
 }
 
-TEST(FilterhostRun, StopsWithoutWritingOnErrorsAndCancel) {
+TEST(FilterhostRun, StopsWithoutWritingOnErrorsAndCancel)
+{
     const std::string dir = scratch_dir("stops");
     const std::string input = sample_input(dir, 24, 16);
     const std::string output = dir + "\\out.png";
@@ -847,19 +896,20 @@ TEST(FilterhostRun, StopsWithoutWritingOnErrorsAndCancel) {
     EXPECT_FALSE(file_exists(output));
 
     ScopedEnv no_script("HOSTPROBE_SCRIPT", "");
-    r = run_filterhost({"--quiet", "--trace", "--cancel-after-progress", "3", in_build_dir("HostProbe.8bf"),
-                        input, output});
+    r = run_filterhost(
+        {"--quiet", "--trace", "--cancel-after-progress", "3", in_build_dir("HostProbe.8bf"), input, output});
     EXPECT_EQ(exit_cancelled, r.exit_code);
     EXPECT_TRUE(contains(r.err, "cancelled")) << r.err;
     EXPECT_FALSE(file_exists(output));
     EXPECT_EQ(0, count_lines(r.out, "selector 5")) << "no finish after an error";
 }
 
-TEST(FilterhostRun, StoresSettingsAndKeepsTheOtherControls) {
+TEST(FilterhostRun, StoresSettingsAndKeepsTheOtherControls)
+{
     const char* key_path = "Software\\Orv-Tinctora\\Tinctora\\Cellumbra";
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
     unsigned char before[64];
     for (int i = 0; i < 64; ++i)
         before[i] = static_cast<unsigned char>(i + 1);
@@ -878,7 +928,8 @@ TEST(FilterhostRun, StoresSettingsAndKeepsTheOtherControls) {
     ASSERT_EQ(64u, size);
     unsigned char want[64];
     std::memcpy(want, before, 64);
-    const unsigned char size20[4] = {20, 0, 0, 0}, minus7[4] = {0xF9, 0xFF, 0xFF, 0xFF}, one[4] = {1, 0, 0, 0};
+    const unsigned char size20[4] = {20, 0, 0, 0}, minus7[4] = {0xF9, 0xFF, 0xFF, 0xFF},
+                        one[4] = {1, 0, 0, 0};
     std::memcpy(want, size20, 4);
     std::memcpy(want + 8, minus7, 4);
     std::memcpy(want + 60, one, 4);
@@ -897,7 +948,8 @@ TEST(FilterhostRun, StoresSettingsAndKeepsTheOtherControls) {
     RegCloseKey(key);
 }
 
-TEST(FilterhostRun, WritesTheResultInTheFormatOfItsName) {
+TEST(FilterhostRun, WritesTheResultInTheFormatOfItsName)
+{
     const std::string dir = scratch_dir("formats");
     const std::string input = sample_input(dir, 30, 20);
     ScopedEnv no_script("HOSTPROBE_SCRIPT", "");
@@ -916,12 +968,13 @@ TEST(FilterhostRun, WritesTheResultInTheFormatOfItsName) {
     EXPECT_EQ(20, jpg.height);
 }
 
-TEST(FilterhostRun, RunsTheProductWithStoredSettings) {
+TEST(FilterhostRun, RunsTheProductWithStoredSettings)
+{
     const std::string dir = scratch_dir("product");
     const std::string input = sample_input(dir, 64, 48);
     const std::string output = dir + "\\out.png";
-    RunResult r = run_filterhost({"--quiet", "--trace", "--settings", "8", in_build_dir("Cellumbra.8bf"), input,
-                                  output});
+    RunResult r = run_filterhost(
+        {"--quiet", "--trace", "--settings", "8", in_build_dir("Cellumbra.8bf"), input, output});
     ASSERT_EQ(exit_ok, r.exit_code) << r.err;
     EXPECT_TRUE(contains(r.out, "plugin name=\"Cellumbra\" category=\"Tinctora\" entry=ENTRYPOINT"));
     EXPECT_TRUE(contains(r.out, "selector 5 finish result=0"));
@@ -936,13 +989,15 @@ TEST(FilterhostRun, RunsTheProductWithStoredSettings) {
 
 namespace {
 
-std::string class_of(HWND window) {
+std::string class_of(HWND window)
+{
     char name[64] = {};
     GetClassNameA(window, name, sizeof name);
     return name;
 }
 
-std::string caption_of(HWND window) {
+std::string caption_of(HWND window)
+{
     char text[128] = {};
     GetWindowTextA(window, text, sizeof text);
     return text;
@@ -950,15 +1005,17 @@ std::string caption_of(HWND window) {
 
 } // namespace
 
-TEST(FilterhostWindows, OwnsThePlugInDialogAndDrawsItsPreview) {
+TEST(FilterhostWindows, OwnsThePlugInDialogAndDrawsItsPreview)
+{
     const std::string dir = scratch_dir("dialog");
     const std::string input = sample_input(dir, 64, 48);
     const std::string output = dir + "\\out.png";
     for (const int button : {IDOK, IDCANCEL}) {
         DeleteFileA(output.c_str());
         ChildProcess host;
-        ASSERT_TRUE(host.start(in_build_dir("filterhost.exe"),
-                               {"--quiet", "--trace", "--dialog", in_build_dir("Cellumbra.8bf"), input, output}));
+        ASSERT_TRUE(
+            host.start(in_build_dir("filterhost.exe"),
+                       {"--quiet", "--trace", "--dialog", in_build_dir("Cellumbra.8bf"), input, output}));
         HWND dialog = reinterpret_cast<HWND>(wait_for_window(host.id(), "#32770", 20000));
         ASSERT_NE(nullptr, dialog) << host.finish(0).err;
         EXPECT_EQ("Cellumbra", caption_of(dialog));
@@ -986,9 +1043,11 @@ TEST(FilterhostWindows, OwnsThePlugInDialogAndDrawsItsPreview) {
     }
 }
 
-TEST(FilterhostWindows, AboutSendsOnlyTheAboutSelector) {
+TEST(FilterhostWindows, AboutSendsOnlyTheAboutSelector)
+{
     ChildProcess host;
-    ASSERT_TRUE(host.start(in_build_dir("filterhost.exe"), {"--trace", "--about", in_build_dir("Cellumbra.8bf")}));
+    ASSERT_TRUE(
+        host.start(in_build_dir("filterhost.exe"), {"--trace", "--about", in_build_dir("Cellumbra.8bf")}));
     HWND box = reinterpret_cast<HWND>(wait_for_window(host.id(), "#32770", 20000));
     ASSERT_NE(nullptr, box) << host.finish(0).err;
     EXPECT_EQ("About...", caption_of(box));

@@ -12,7 +12,8 @@ namespace {
 
 // Quotes one argument so that the child's command-line parser gives it back
 // unchanged (backslashes count only before a quote).
-std::string quote(const std::string& arg) {
+std::string quote(const std::string& arg)
+{
     if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
         return arg;
     std::string q = "\"";
@@ -36,7 +37,8 @@ std::string quote(const std::string& arg) {
     return q + "\"";
 }
 
-void remove_tree(const std::string& dir) {
+void remove_tree(const std::string& dir)
+{
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
     if (h != INVALID_HANDLE_VALUE) {
@@ -55,7 +57,8 @@ void remove_tree(const std::string& dir) {
     RemoveDirectoryA(dir.c_str());
 }
 
-HANDLE inheritable_file(const std::string& path, DWORD access, DWORD creation) {
+HANDLE inheritable_file(const std::string& path, DWORD access, DWORD creation)
+{
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, creation,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -63,7 +66,8 @@ HANDLE inheritable_file(const std::string& path, DWORD access, DWORD creation) {
 
 } // namespace
 
-std::string build_dir() {
+std::string build_dir()
+{
     // Test programs lie in a subfolder of the build folder and run with the
     // build folder as working folder; accept either starting point.
     char path[MAX_PATH];
@@ -79,7 +83,8 @@ std::string build_dir() {
     return exe_dir;
 }
 
-std::string in_build_dir(const std::string& name) {
+std::string in_build_dir(const std::string& name)
+{
     // Test builds of the plug-in are made in the tests subfolder.
     const std::string dir = build_dir();
     const std::string nested = dir + "\\tests\\" + name;
@@ -88,7 +93,8 @@ std::string in_build_dir(const std::string& name) {
     return dir + "\\" + name;
 }
 
-std::string scratch_dir(const std::string& name) {
+std::string scratch_dir(const std::string& name)
+{
     const std::string root = in_build_dir("test-scratch");
     CreateDirectoryA(root.c_str(), nullptr);
     const std::string dir = root + "\\" + name;
@@ -97,29 +103,34 @@ std::string scratch_dir(const std::string& name) {
     return dir;
 }
 
-bool file_exists(const std::string& path) {
+bool file_exists(const std::string& path)
+{
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool write_text_file(const std::string& path, const std::string& text) {
+bool write_text_file(const std::string& path, const std::string& text)
+{
     std::ofstream f(path, std::ios::binary);
     f << text;
     return bool(f);
 }
 
-std::string read_text_file(const std::string& path) {
+std::string read_text_file(const std::string& path)
+{
     std::ifstream f(path, std::ios::binary);
     std::stringstream ss;
     ss << f.rdbuf();
     return ss.str();
 }
 
-ChildProcess::~ChildProcess() {
+ChildProcess::~ChildProcess()
+{
     if (process_ != nullptr)
         finish(0);
 }
 
-bool ChildProcess::start(const std::string& program, const std::vector<std::string>& args) {
+bool ChildProcess::start(const std::string& program, const std::vector<std::string>& args)
+{
     // Output goes through files: two pipes read one after the other could
     // fill up and stall the child.
     char temp[MAX_PATH];
@@ -162,7 +173,8 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     return true;
 }
 
-RunResult ChildProcess::finish(unsigned timeout_ms) {
+RunResult ChildProcess::finish(unsigned timeout_ms)
+{
     RunResult result;
     if (process_ != nullptr) {
         if (WaitForSingleObject(process_, timeout_ms) == WAIT_TIMEOUT) {
@@ -200,7 +212,8 @@ struct WindowSearch {
     HWND found;
 };
 
-BOOL CALLBACK match_window(HWND window, LPARAM param) {
+BOOL CALLBACK match_window(HWND window, LPARAM param)
+{
     WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
     DWORD id = 0;
     GetWindowThreadProcessId(window, &id);
@@ -215,7 +228,8 @@ BOOL CALLBACK match_window(HWND window, LPARAM param) {
 
 } // namespace
 
-intptr_t wait_for_window(unsigned long id, const std::string& window_class, unsigned timeout_ms) {
+intptr_t wait_for_window(unsigned long id, const std::string& window_class, unsigned timeout_ms)
+{
     const DWORD start = GetTickCount();
     do {
         WindowSearch search = {DWORD(id), window_class.c_str(), nullptr};
@@ -227,18 +241,20 @@ intptr_t wait_for_window(unsigned long id, const std::string& window_class, unsi
     return 0;
 }
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      unsigned timeout_ms) {
+RunResult run_program(const std::string& program, const std::vector<std::string>& args, unsigned timeout_ms)
+{
     ChildProcess child;
     child.start(program, args);
     return child.finish(timeout_ms);
 }
 
-RunResult run_filterhost(const std::vector<std::string>& args, unsigned timeout_ms) {
+RunResult run_filterhost(const std::vector<std::string>& args, unsigned timeout_ms)
+{
     return run_program(in_build_dir("filterhost.exe"), args, timeout_ms);
 }
 
-ScopedEnv::ScopedEnv(const std::string& name, const std::string& value) : name_(name) {
+ScopedEnv::ScopedEnv(const std::string& name, const std::string& value) : name_(name)
+{
     char buf[4096];
     DWORD n = GetEnvironmentVariableA(name.c_str(), buf, sizeof buf);
     if (n > 0 && n < sizeof buf) {
@@ -248,7 +264,8 @@ ScopedEnv::ScopedEnv(const std::string& name, const std::string& value) : name_(
     SetEnvironmentVariableA(name.c_str(), value.c_str());
 }
 
-ScopedEnv::~ScopedEnv() {
+ScopedEnv::~ScopedEnv()
+{
     SetEnvironmentVariableA(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
 }
 

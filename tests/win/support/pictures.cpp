@@ -15,7 +15,8 @@
 
 namespace wintest {
 
-unsigned char coordinate_value(int x, int y, int plane) {
+unsigned char coordinate_value(int x, int y, int plane)
+{
     switch (plane) {
     case 0:
         return static_cast<unsigned char>(x);
@@ -28,7 +29,8 @@ unsigned char coordinate_value(int x, int y, int plane) {
     }
 }
 
-TestPicture make_coordinate_picture(int width, int height, int planes) {
+TestPicture make_coordinate_picture(int width, int height, int planes)
+{
     TestPicture p;
     p.width = width;
     p.height = height;
@@ -41,11 +43,14 @@ TestPicture make_coordinate_picture(int width, int height, int planes) {
     return p;
 }
 
-bool write_png(const std::string& path, const TestPicture& p) {
-    return stbi_write_png(path.c_str(), p.width, p.height, p.planes, p.pixels.data(), p.width * p.planes) != 0;
+bool write_png(const std::string& path, const TestPicture& p)
+{
+    return stbi_write_png(path.c_str(), p.width, p.height, p.planes, p.pixels.data(), p.width * p.planes) !=
+           0;
 }
 
-bool read_picture(const std::string& path, TestPicture& p, int planes) {
+bool read_picture(const std::string& path, TestPicture& p, int planes)
+{
     int w = 0, h = 0, n = 0;
     unsigned char* data = stbi_load(path.c_str(), &w, &h, &n, planes);
     if (data == nullptr)

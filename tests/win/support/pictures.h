@@ -14,9 +14,7 @@ struct TestPicture {
     std::vector<unsigned char> pixels; // interleaved, rows packed
 
     unsigned char* at(int x, int y) { return pixels.data() + (size_t(y) * width + x) * planes; }
-    const unsigned char* at(int x, int y) const {
-        return pixels.data() + (size_t(y) * width + x) * planes;
-    }
+    const unsigned char* at(int x, int y) const { return pixels.data() + (size_t(y) * width + x) * planes; }
 };
 
 // Plane 0 is the column, plane 1 the row (both modulo 256), plane 2 a mix
