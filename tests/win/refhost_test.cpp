@@ -569,6 +569,53 @@ TEST(ColorServices, AnswersWithTheGivenColourAndRefusesBadRecords)
     EXPECT_EQ(paramErr, host.color_services(&info));
 }
 
+namespace {
+
+struct ButtonPress {
+    int button;
+    bool pressed;
+};
+
+// Waits for a dialog of this process and presses `button` in it.
+DWORD WINAPI press_in_dialog(void* param)
+{
+    ButtonPress* press = static_cast<ButtonPress*>(param);
+    HWND dialog = reinterpret_cast<HWND>(wait_for_window(GetCurrentProcessId(), "#32770", 20000));
+    if (dialog != nullptr) {
+        Sleep(200);
+        press->pressed = PostMessageA(dialog, WM_COMMAND, press->button, 0) != 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(ColorServices, OpensTheColourChooserPresetWithTheComponents)
+{
+    HostOptions options;
+    PluginModule plugin;
+    Host host(options, plugin);
+    for (const int button : {IDOK, IDCANCEL}) {
+        ColorServicesInfo info;
+        std::memset(&info, 0, sizeof info);
+        info.infoSize = sizeof info;
+        info.colorComponents[0] = 30;
+        info.colorComponents[1] = 60;
+        info.colorComponents[2] = 90;
+        ButtonPress press = {button, false};
+        HANDLE helper = CreateThread(nullptr, 0, press_in_dialog, &press, 0, nullptr);
+        const OSErr err = host.color_services(&info);
+        WaitForSingleObject(helper, 30000);
+        CloseHandle(helper);
+        ASSERT_TRUE(press.pressed);
+        // OK keeps the preset, which the chooser showed; Cancel changes nothing.
+        EXPECT_EQ(button == IDOK ? noErr : userCanceledErr, err);
+        EXPECT_EQ(30, info.colorComponents[0]);
+        EXPECT_EQ(60, info.colorComponents[1]);
+        EXPECT_EQ(90, info.colorComponents[2]);
+    }
+}
+
 // ------------------------------------------------------------ filterhost.exe
 
 namespace {
