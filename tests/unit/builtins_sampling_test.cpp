@@ -416,6 +416,10 @@ TEST_F(Sampling, ConvolutionAtTheBandEdgesRepeatsTheCentre)
     at(5, 2);
     EXPECT_EQ(convolve_green(0, 0, 0, 0, 0, 1, 0, 0, 0, 1), value_at(5, 2, 1));
     EXPECT_EQ(convolve_green(0, 1, 0, 0, 0, 0, 0, 1, 0, 1), value_at(5, 1, 1) + value_at(5, 3, 1));
+    // First column: above-left is the pixel above.
+    at(0, 1);
+    EXPECT_EQ(convolve_red(1, 0, 0, 0, 0, 0, 0, 0, 0, 1), value_at(0, 0, 0));
+    EXPECT_EQ(convolve_red(0, 0, 0, 1, 0, 0, 0, 0, 0, 1), value_at(0, 1, 0));
     // Corners and a one-pixel band read the centre only.
     at(5, 3);
     EXPECT_EQ(convolve_blue(1, 1, 1, 1, 1, 1, 1, 1, 1, 9), value_at(5, 3, 2));
