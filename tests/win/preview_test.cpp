@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -25,8 +27,9 @@ namespace {
 
 typedef void(__cdecl* EntryPoint)(int16 selector, void* record, intptr_t* data, int16* result);
 
-const int image_width = 600;
-const int image_height = 400;
+// The picture's size: 600 x 400 unless a test needs another.
+int image_width = 600;
+int image_height = 400;
 const int preview_id = 100;
 
 struct Rgb {
@@ -472,8 +475,10 @@ struct Preview : ::testing::Test {
     EntryPoint entry = nullptr;
     Driver driver;
 
-    void load(const char* name)
+    void load(const char* name, int width = 600, int height = 400)
     {
+        image_width = width;
+        image_height = height;
         RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Orv-Tinctora");
         host.reset();
         plugin = LoadLibraryA(name);
@@ -841,6 +846,40 @@ TEST_F(Preview, RightClickSetsTheCentreAndTheCrossHairGoesThroughIt)
             for (int y = 0; y < e.last_row; y += 7) EXPECT_EQ(c.at(20, y), black) << y;
             EXPECT_NE(c.at(21, 11), black);
         });
+    });
+}
+
+TEST_F(Preview, FilteredRenderingOfTheDefaultViewOfALargePicture)
+{
+    load("Cellumbra.8bf", 4000, 3000);
+    run([&](HWND dialog, HWND preview) {
+        driver.on_dialog_thread([&] { type_size(dialog, "12"); });
+        Sleep(1300); // from here on every paint is a filtered one
+        std::vector<double> ms;
+        driver.on_dialog_thread([&] {
+            LARGE_INTEGER frequency, t0, t1;
+            QueryPerformanceFrequency(&frequency);
+            for (int i = 0; i < 25; ++i) {
+                const size_t shown = host.displays_copy().size();
+                InvalidateRect(preview, nullptr, FALSE);
+                QueryPerformanceCounter(&t0);
+                UpdateWindow(preview);
+                QueryPerformanceCounter(&t1);
+                ASSERT_EQ(host.displays_copy().size(), shown + 2) << "a filtered paint";
+                ms.push_back(1000.0 * double(t1.QuadPart - t0.QuadPart) / double(frequency.QuadPart));
+            }
+        });
+        ASSERT_EQ(ms.size(), 25u);
+        std::sort(ms.begin(), ms.end());
+        const int z = factor_for(preview);
+        const Extent e = extent_at(preview, z);
+        std::printf("preview: one filtered rendering of the default view (1:%d, %d x %d pixels) of a %d x %d "
+                    "picture: median %.2f ms, fastest %.2f ms\n",
+                    z, e.last_col, e.last_row, image_width, image_height, ms[ms.size() / 2], ms[0]);
+        RecordProperty("filtered_rendering_median_us", int(ms[ms.size() / 2] * 1000));
+        // Far above the 10 ms aimed at, so that a busy machine does not fail
+        // the run; the figure itself is printed.
+        EXPECT_LT(ms[ms.size() / 2], 100.0);
     });
 }
 
