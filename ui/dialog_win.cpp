@@ -136,7 +136,7 @@ INT_PTR on_init_dialog(HWND dialog)
 
 INT_PTR on_scroll(HWND dialog, HWND trackbar, WPARAM wparam)
 {
-    const int i = trackbar ? GetDlgCtrlID(trackbar) - (IDC_TRACKBAR_BASE + 1) : -1;
+    const int i = trackbar && GetParent(trackbar) == dialog ? GetDlgCtrlID(trackbar) - (IDC_TRACKBAR_BASE + 1) : -1;
     if (i < 0 || i >= SLIDER_COUNT) return FALSE;
     const ControlDef& def = filter_definition.controls[i];
     const int32_t value = scrolled_slider_value(LOWORD(wparam), HIWORD(wparam), control_values[i],
