@@ -214,10 +214,28 @@ int32_t sample_input(int32_t column, int32_t row, int32_t plane)
     return missing_plane(band, column, row, plane);
 }
 
-int32_t src(int32_t x, int32_t y, int32_t z)
+// Everything but the real run's plain read: planes the band lacks, the mask,
+// other selectors, preview scaling and a band not yet described.
+__attribute__((noinline)) int32_t src_general(int32_t x, int32_t y, int32_t z)
 {
     if (uint32_t(z) <= 3) return absolute_plane(x, y, z);
     return z == 4 ? mask_value(x, y) : 0;
+}
+
+// The kernel calls src several times per pixel. Its common case, a plane the
+// band holds at zoom 1 with the band description still current, is a few
+// comparisons, two clamps and a load, without a stack frame; all else goes to
+// src_general. The band's planes are 0 while no band is described, and a
+// described band has a record, so the first test also rules out a null one.
+int32_t src(int32_t x, int32_t y, int32_t z)
+{
+    const FilterRecord* record = filter_record;
+    const InputBand& band = input_band;
+    if (uint32_t(z) < uint32_t(band.planes) && record == band.record && zoom_factor <= 1 &&
+        record->inData == band.data && bits_of(record->inRect) == band.rect_bits &&
+        record->inRowBytes == band.row_bytes && pixel_context.pixel_stride == band.stride)
+        return read_plane(band, x, y, z);
+    return src_general(x, y, z);
 }
 
 // The position is formed in 64 bits and saturated, so a radius near the int32
