@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "bench/bench_common.h"
 
@@ -154,7 +155,7 @@ struct WindowsDriver : bench::PluginDriver {
     HMODULE module = nullptr;
     EntryPoint entry = nullptr;
     intptr_t data = 0;
-    char hooks[200] = "";
+    std::string hooks;
 
     bool load(const char* path)
     {
@@ -162,23 +163,26 @@ struct WindowsDriver : bench::PluginDriver {
         if (!module) return false;
         entry = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "ENTRYPOINT")));
         if (!entry) return false;
-        int hooked = 0;
-        hooked += patch_import(module, "LocalAlloc", counting_LocalAlloc, &real_LocalAlloc);
-        hooked += patch_import(module, "LocalReAlloc", counting_LocalReAlloc, &real_LocalReAlloc);
-        hooked += patch_import(module, "GlobalAlloc", counting_GlobalAlloc, &real_GlobalAlloc);
-        hooked += patch_import(module, "GlobalReAlloc", counting_GlobalReAlloc, &real_GlobalReAlloc);
-        hooked += patch_import(module, "HeapAlloc", counting_HeapAlloc, &real_HeapAlloc);
-        hooked += patch_import(module, "HeapReAlloc", counting_HeapReAlloc, &real_HeapReAlloc);
-        hooked += patch_import(module, "VirtualAlloc", counting_VirtualAlloc, &real_VirtualAlloc);
-        hooked += patch_import(module, "malloc", counting_malloc, &real_malloc);
-        hooked += patch_import(module, "calloc", counting_calloc, &real_calloc);
-        hooked += patch_import(module, "realloc", counting_realloc, &real_realloc);
+        std::string hooked;
+        auto hook = [&](const char* name, auto replacement, auto* original) {
+            if (!patch_import(module, name, replacement, original)) return;
+            hooked += hooked.empty() ? "" : ", ";
+            hooked += name;
+        };
+        hook("LocalAlloc", counting_LocalAlloc, &real_LocalAlloc);
+        hook("LocalReAlloc", counting_LocalReAlloc, &real_LocalReAlloc);
+        hook("GlobalAlloc", counting_GlobalAlloc, &real_GlobalAlloc);
+        hook("GlobalReAlloc", counting_GlobalReAlloc, &real_GlobalReAlloc);
+        hook("HeapAlloc", counting_HeapAlloc, &real_HeapAlloc);
+        hook("HeapReAlloc", counting_HeapReAlloc, &real_HeapReAlloc);
+        hook("VirtualAlloc", counting_VirtualAlloc, &real_VirtualAlloc);
+        hook("malloc", counting_malloc, &real_malloc);
+        hook("calloc", counting_calloc, &real_calloc);
+        hook("realloc", counting_realloc, &real_realloc);
         patch_import(module, "MessageBoxA", confirm_box_a, &real_MessageBoxA);
         patch_import(module, "MessageBoxW", confirm_box_w, &real_MessageBoxW);
-        std::snprintf(hooks, sizeof hooks,
-                      "calls through the plug-in's imports (%d allocation functions imported and hooked) "
-                      "during the start selector",
-                      hooked);
+        hooks = "calls the plug-in makes through its imports during the start selector (it imports " +
+                hooked + "; nothing else that allocates)";
         int16 result = 0;
         FilterRecord record{};
         entry(filterSelectorPrepare, &record, &data, &result);
@@ -186,7 +190,7 @@ struct WindowsDriver : bench::PluginDriver {
     }
 
     const char* build_name() const override { return "32-bit Windows (Cellumbra.8bf via ENTRYPOINT)"; }
-    const char* allocation_note() const override { return hooks; }
+    const char* allocation_note() const override { return hooks.c_str(); }
 
     void set_size(int32_t size) override
     {
