@@ -849,6 +849,41 @@ TEST_F(Preview, RightClickSetsTheCentreAndTheCrossHairGoesThroughIt)
     });
 }
 
+INT_PTR CALLBACK plain_dialog_proc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG;
+}
+
+std::string class_of(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// Nothing opens it, but the module carries it for filters that would.
+TEST_F(Preview, TheModuleCarriesTheColourSelectorTemplate)
+{
+    load("Cellumbra.8bf");
+    HWND d = CreateDialogParamA(plugin, "COLORSEL", nullptr, plain_dialog_proc, 0);
+    ASSERT_NE(d, nullptr);
+    char caption[64] = {};
+    GetWindowTextA(d, caption, sizeof caption);
+    EXPECT_STREQ(caption, "Glyphsmithery Color Selector");
+    const char* labels[] = {"&Red:", "&Green:", "&Blue:"};
+    for (int k = 0; k < 3; ++k) {
+        char text[32] = {};
+        GetDlgItemTextA(d, 601 + k, text, sizeof text);
+        EXPECT_STREQ(text, labels[k]);
+        EXPECT_STRCASEEQ(class_of(GetDlgItem(d, 611 + k)).c_str(), "msctls_trackbar32");
+        EXPECT_STRCASEEQ(class_of(GetDlgItem(d, 621 + k)).c_str(), "Edit");
+    }
+    EXPECT_NE(GetDlgItem(d, 630), nullptr) << "the sample frame";
+    EXPECT_NE(GetDlgItem(d, IDOK), nullptr);
+    EXPECT_NE(GetDlgItem(d, IDCANCEL), nullptr);
+    DestroyWindow(d);
+}
+
 TEST_F(Preview, FilteredRenderingOfTheDefaultViewOfALargePicture)
 {
     load("Cellumbra.8bf", 4000, 3000);
