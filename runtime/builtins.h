@@ -73,11 +73,6 @@ void seed_random_from_clock();
 // The angle unit in radians: 3.1415926535 divided by the resolution in force.
 double angle_unit();
 
-// The absolute input lookup of `src` in buffer coordinates, without preview
-// scaling: plane 0..3 of the band pixel nearest to (column, row), with the
-// same values as `src` where the pixel or the band lacks the plane.
-int32_t sample_input(int32_t column, int32_t row, int32_t plane);
-
 // Test hooks: put one family's module state back as the module loads it.
 void reset_angle_resolution(); // 512 units per half turn
 void reset_colour_cache();     // all six words -1

@@ -206,14 +206,6 @@ int32_t convolve(int32_t plane, const int32_t (&w)[9], int32_t d)
 
 } // namespace
 
-int32_t sample_input(int32_t column, int32_t row, int32_t plane)
-{
-    if (uint32_t(plane) > 3) return 0;
-    const InputBand& band = current_input();
-    if (uint32_t(plane) < uint32_t(band.planes)) return read_plane(band, column, row, plane);
-    return missing_plane(band, column, row, plane);
-}
-
 // Everything but the real run's plain read: planes the band lacks, the mask,
 // other selectors, preview scaling and a band not yet described.
 __attribute__((noinline)) int32_t src_general(int32_t x, int32_t y, int32_t z)

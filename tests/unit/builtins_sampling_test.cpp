@@ -158,7 +158,7 @@ TEST_F(Sampling, BandsThatCannotBeReadYieldZero)
 {
     auto all_planes_zero = [] {
         for (int32_t z = 0; z < 4; ++z)
-            if (src(1, 1, z) != 0 || sample_input(1, 1, z) != 0 || dr(0, 0) != 0 || dplane(0, 0, z) != 0 ||
+            if (src(1, 1, z) != 0 || dr(0, 0) != 0 || dplane(0, 0, z) != 0 ||
                 convolve_red(1, 1, 1, 1, 1, 1, 1, 1, 1, 1) != 0)
                 return false;
         return true;
@@ -234,7 +234,6 @@ TEST_F(Sampling, PreviewPositionsAreDividedByTheZoom)
     EXPECT_EQ(src(40, 12, 0), value_at(10, 3, 0));
     EXPECT_EQ(src(43, 15, 1), value_at(10, 3, 1));
     EXPECT_EQ(src(-7, 2, 0), value_at(0, 0, 0));
-    EXPECT_EQ(sample_input(10, 3, 2), value_at(10, 3, 2)); // buffer coordinates, unscaled
     zoom_factor = 0;
     EXPECT_EQ(src(5, 5, 0), value_at(5, 5, 0));
     zoom_factor = -3;
