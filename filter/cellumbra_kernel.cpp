@@ -25,34 +25,55 @@ inline int32_t remainder_or_zero(int32_t a, int32_t divisor)
     return (divisor == 0 || divisor == -1) ? 0 : a % divisor;
 }
 
-// The two remainders are most of the block's own cost: a hardware division
-// each, per pixel. Both divisors follow from the size, which stays the same
-// for a whole run, so each is turned once into a multiplier and a shift that
-// divide exactly (for a dividend below 2^31 and a divisor of at least 1, the
+// The two remainders would be most of the block's own cost: a hardware
+// division each, per pixel. Their divisors follow from the size, which the
+// block reads for every pixel but which stays the same through a run, so each
+// is turned into a multiplier and a shift once per size, and those divide
+// exactly: for a dividend below 2^31 and a divisor d of at least 1, the
 // multiplier floor(2^(31+l) / d) + 1 with 2^l >= d fits in 32 bits and the
-// product in 64). Nothing here depends on earlier pixels: every remainder is
-// still computed from this pixel's x, y and size.
+// product in 64. Nothing depends on earlier pixels: every remainder is still
+// computed from this pixel's x, y and size.
 struct Reciprocal {
-    int32_t divisor = 0; // 0: not made yet
-    uint32_t multiplier = 0;
-    uint32_t shift = 0;  // 31 + l
-
-    void make(int32_t d)
-    {
-        uint32_t l = 0;
-        while ((uint64_t{1} << l) < uint64_t(d)) ++l;
-        shift = 31 + l;
-        multiplier = static_cast<uint32_t>((uint64_t{1} << shift) / uint64_t(d) + 1);
-        divisor = d;
-    }
+    uint32_t multiplier = 0; // 0: the divisor is below 1 and takes the plain path
+    uint32_t shift = 0;      // 31 + l
 };
 
-Reciprocal column_tile, row_tile;
-
-inline int32_t tile_offset(int32_t a, int32_t divisor, Reciprocal& r)
+Reciprocal reciprocal_of(int32_t d)
 {
-    if (a < 0 || divisor < 1) return remainder_or_zero(a, divisor);
-    if (r.divisor != divisor) r.make(divisor);
+    Reciprocal r;
+    if (d < 1) return r;
+    uint32_t l = 0;
+    while ((uint64_t{1} << l) < uint64_t(d)) ++l;
+    r.shift = 31 + l;
+    r.multiplier = static_cast<uint32_t>((uint64_t{1} << r.shift) / uint64_t(d) + 1);
+    return r;
+}
+
+// Everything that follows from the size alone, made again whenever a pixel
+// reads another size than the one before. Zero-initialised it describes size
+// 0, whose remainders are all 0.
+struct SizeTerms {
+    int32_t s, s2, s3, s4, s6;
+    Reciprocal across, down; // for 6s and 4s
+};
+
+SizeTerms size_terms;
+
+__attribute__((noinline, cold)) void make_size_terms(int32_t s)
+{
+    SizeTerms& t = size_terms;
+    t.s = s;
+    t.s2 = mul(2, s);
+    t.s3 = mul(3, s);
+    t.s4 = mul(4, s);
+    t.s6 = mul(6, s);
+    t.across = reciprocal_of(t.s6);
+    t.down = reciprocal_of(t.s4);
+}
+
+inline int32_t tile_offset(int32_t a, int32_t divisor, Reciprocal r)
+{
+    if (a < 0 || r.multiplier == 0) return remainder_or_zero(a, divisor);
     const auto quotient = static_cast<uint32_t>((uint64_t(uint32_t(a)) * r.multiplier) >> r.shift);
     return static_cast<int32_t>(uint32_t(a) - quotient * uint32_t(divisor));
 }
@@ -73,20 +94,19 @@ void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
     int32_t* v = vars.v;
     const int32_t s = builtins.slider(0);
     v[size_var] = s;
+    if (s != size_terms.s) make_size_terms(s);
+    const SizeTerms& t = size_terms;
 
     const int32_t x = v[slot::x];
     const int32_t y = v[slot::y];
-    const int32_t tx = tile_offset(x, mul(6, s), column_tile);
-    const int32_t ty = tile_offset(y, mul(4, s), row_tile);
-    v[column_var] = tx;
-    v[row_var] = ty;
+    const int32_t tx = tile_offset(x, t.s6, t.across);
+    const int32_t ty = tile_offset(y, t.s4, t.down);
 
-    const int32_t s2 = mul(2, s), s3 = mul(3, s), s4 = mul(4, s), s6 = mul(6, s);
-    const bool upper = ty < s2;
-    const bool left = tx < s3;
-    const int32_t to_middle = add(square(sub(tx, s3)), square(sub(ty, s2)));
-    const int32_t corner_dx = left ? tx : sub(s6, tx);
-    const int32_t corner_dy = upper ? ty : sub(s4, ty);
+    const bool upper = ty < t.s2;
+    const bool left = tx < t.s3;
+    const int32_t to_middle = add(square(sub(tx, t.s3)), square(sub(ty, t.s2)));
+    const int32_t corner_dx = left ? tx : sub(t.s6, tx);
+    const int32_t corner_dy = upper ? ty : sub(t.s4, ty);
     const int32_t to_corner = add(square(corner_dx), square(corner_dy));
 
     int32_t kx = 3, ky = 2;
