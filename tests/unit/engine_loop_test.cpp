@@ -81,16 +81,6 @@ TEST_F(Loop, ACopyReproducesThePictureForEveryBandPlanAndPlaneCount)
     }
 }
 
-TEST_F(Loop, StridesFollowThePlaneCount)
-{
-    kernel_blocks[0] = invert_block;
-    for (int32_t planes : {3, 4}) {
-        FakeHost host(9, 5, planes);
-        ASSERT_EQ(host.run(), noErr);
-        expect_inverted_in(host, rect(0, 0, 5, 9));
-    }
-}
-
 TEST_F(Loop, MaskedOutPixelsKeepTheHostsBytesAndStillCount)
 {
     kernel_blocks[0] = invert_block;
