@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "filter/definition.h"
+#include "runtime/builtins.h"
 #include "shell/engine.h"
 #include "shell/shell.h"
 #include "support/fake_host.h"
@@ -129,6 +130,36 @@ TEST_F(EngineRun, WarningWithoutPlatformDataHasNoOwnerAndFollowsTheDialog)
     EXPECT_EQ(fake_platform.boxes[0].owner, 0);
     EXPECT_EQ(band_height, 10);
     EXPECT_EQ(host.requested_band_tops(), (std::vector<int32_t>{0, 0, 10, 20}));
+}
+
+TEST_F(EngineRun, TheDialogFindsThePictureDescribedAndTheGeneratorSeeded)
+{
+    FakeHost host(640, 480, 4);
+    fake_platform.calendar_seconds = 1.0e9 + 0.5; // rounds up
+    pixel_context.in_ptr = host.source.data();     // left over from an earlier run
+    pixel_context.column = 99;
+    fake_platform.on_dialog = [] {
+        const PixelContext& pc = pixel_context;
+        EXPECT_EQ(fake_platform.ensure_key_calls, 1);
+        EXPECT_EQ(pc.in_ptr, nullptr);
+        EXPECT_EQ(pc.column, 0);
+        EXPECT_EQ(pc.image_width, 640);
+        EXPECT_EQ(pc.image_height, 480);
+        EXPECT_EQ(pc.image_planes, 4);
+        EXPECT_EQ(pc.pixel_stride, 4);
+        EXPECT_EQ(pc.half_diagonal, 400);
+        EXPECT_EQ(pc.back_colour[0], 10);
+        EXPECT_EQ(pc.back_colour[2], 30);
+        EXPECT_EQ(pc.fore_colour[1], 210);
+        EXPECT_EQ(zoom_factor, 32);
+        EXPECT_EQ(max_zoom_factor, 32);
+        // The first draw of a generator seeded with 1,000,000,001 seconds.
+        const uint32_t state = 1000000001u * 1103515245u + 12345u;
+        EXPECT_EQ(random_between(0, 32767), int32_t((state >> 16) & 0x7FFF));
+        return 1;
+    };
+    EXPECT_EQ(host.run(), noErr);
+    EXPECT_EQ(zoom_factor, 1);
 }
 
 TEST_F(EngineRun, TinyMaxSpaceRunsOneRowPerBandToTheEnd)
