@@ -11,6 +11,12 @@ mkdir -p "$WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No network installers for .NET or HTML engines in a fresh prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Our displays have no window manager: Wine would wait seconds for one every
+# time a window is hidden. Unmanaged windows skip that; set once per prefix.
+if [ ! -e "$WINEPREFIX/.unmanaged" ]; then
+  xvfb-run -a wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 \
+    && touch "$WINEPREFIX/.unmanaged"
+fi
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
 fi
