@@ -13,5 +13,12 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=cl
 cmake --build "$build" --target builtins_fuzz -j2
 
 mkdir -p "$build/corpus" "$build/findings"
-"$build/fuzz/builtins_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -artifact_prefix="$build/findings/" -print_final_stats=1 "$build/corpus" fuzz/corpus
+# The fuzzer's running commentary goes to a log; a finding prints it whole.
+log=$build/fuzz.log
+if "$build/fuzz/builtins_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  -artifact_prefix="$build/findings/" -print_final_stats=1 "$build/corpus" fuzz/corpus >"$log" 2>&1; then
+  grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added))' "$log"
+else
+  cat "$log"
+  exit 1
+fi
