@@ -9,7 +9,10 @@ namespace platform {
 
 int show_message(intptr_t owner, const char* text, const char* caption, uint32_t style)
 {
-    return MessageBoxA(reinterpret_cast<HWND>(owner), text, caption, style);
+    // A host window that is gone would make the box fail unseen: show it unowned.
+    HWND window = reinterpret_cast<HWND>(owner);
+    if (window && !IsWindow(window)) window = nullptr;
+    return MessageBoxA(window, text, caption, style);
 }
 
 intptr_t active_window()

@@ -46,7 +46,10 @@ void describe_image(const FilterRecord& fr)
     pc.image_width = fr.imageSize.h;
     pc.image_height = fr.imageSize.v;
     pc.image_planes = fr.planes;
-    pc.half_diagonal = integer_square_root(pc.image_width * pc.image_width + pc.image_height * pc.image_height) / 2;
+    // Summed wide: a host may hand any 16-bit size, and this runs before the
+    // size is checked. Sizes a run accepts sum far below 2^31.
+    const int64_t sum = int64_t{pc.image_width} * pc.image_width + int64_t{pc.image_height} * pc.image_height;
+    pc.half_diagonal = integer_square_root(sum > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sum)) / 2;
     for (int i = 0; i < 3; ++i) {
         pc.back_colour[i] = fr.backColor[i];
         pc.fore_colour[i] = fr.foreColor[i];

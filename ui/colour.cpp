@@ -20,9 +20,11 @@ bool is_colour_index(int32_t index)
     return index >= 0 && index < colour_slots;
 }
 
+// The colour is rebuilt from the low byte of each component, as the host's
+// answer is read everywhere.
 unsigned char component_byte(int16 value)
 {
-    return static_cast<unsigned char>(value < 0 ? 0 : value > 255 ? 255 : value);
+    return static_cast<unsigned char>(value & 0xFF);
 }
 
 } // namespace

@@ -109,8 +109,10 @@ void on_left_down(HWND window, WPARAM keys, int32_t x, int32_t y)
 void on_mouse_move(HWND window, WPARAM keys, int32_t x, int32_t y)
 {
     if (keys & MK_LBUTTON) {
-        pan_x -= x - last_x;
-        pan_y -= y - last_y;
+        // Wrapping: many moves between two paints must not overflow; the next
+        // paint clamps the pan anyway.
+        pan_x = static_cast<int32_t>(static_cast<uint32_t>(pan_x) - static_cast<uint32_t>(x - last_x));
+        pan_y = static_cast<int32_t>(static_cast<uint32_t>(pan_y) - static_cast<uint32_t>(y - last_y));
         on_preview_drag(preview_flags);
         InvalidateRect(window, nullptr, FALSE);
     } else if (pick_mode) {

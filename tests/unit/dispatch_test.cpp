@@ -84,14 +84,33 @@ TEST_F(Dispatch, RecordAndDataPointerAreReplacedAtEveryCall)
     EXPECT_EQ(host_data, nullptr);
 }
 
+TEST_F(Dispatch, StartRefusesPicturesWithoutASizeBeforeAnyDialog)
+{
+    fake_platform.executable_path = "C:\\Apps\\editor.exe";
+    for (int16 side : {int16(0), int16(-1), int16(-32768)}) {
+        record = FilterRecord{};
+        record.imageSize = {side, side};
+        record.planes = 3;
+        record.imageMode = plugInModeRGBColor;
+        result = 777;
+        dispatch_selector(filterSelectorStart, &record, &data, &result);
+        EXPECT_NE(result, 0) << side;
+        EXPECT_NE(result, userCanceledErr) << side;
+    }
+    EXPECT_TRUE(fake_platform.dialog_calls.empty());
+    dispatch_selector(filterSelectorStart, nullptr, &data, &result);
+    EXPECT_NE(result, 0);
+}
+
 TEST(HostRecognition, NamesMatchWithoutCaseAndExtension)
 {
     EXPECT_EQ(host_kind_from_path("C:\\Apps\\PHOTOPNT.EXE", 0), 2);
     EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshp.exe", 0), 1);
     EXPECT_EQ(host_kind_from_path("psp", 0), 3);
     EXPECT_EQ(host_kind_from_path("D:\\a.b\\Psp.x.y", 0), 3);
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshop.exe", 0), 0);
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshop.exe", 2), 2); // keeps the earlier kind
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshpx.exe", 0), 0); // a longer name is another program
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshpx.exe", 2), 2); // keeps the earlier kind
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photosh.exe", 0), 0);
     EXPECT_EQ(host_kind_from_path("C:\\Apps\\", 1), 1);
     EXPECT_EQ(host_kind_from_path("", 0), 0);
     EXPECT_EQ(host_kind_from_path("C:\\Apps\\pspx.exe", 0), 0);

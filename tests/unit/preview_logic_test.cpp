@@ -532,15 +532,15 @@ TEST_F(PreviewPaint, HostPickerIsPresetWithTheColourAndItsChoiceKept)
     picker_answer = userCanceledErr;
     choose_colour_with_host(1);
     EXPECT_EQ(filter_definition.custom_colours[1], 255u);
-    // Out-of-range components are held to a byte.
+    // Components wider than a byte give their low byte.
     picked[0] = 300, picked[1] = -4, picked[2] = 128;
     picker_answer = noErr;
     choose_colour_with_host(1);
-    EXPECT_EQ(filter_definition.custom_colours[1], 0x8000FFu);
+    EXPECT_EQ(filter_definition.custom_colours[1], 0x80FC2Cu);
 
     h.record.colorServices = nullptr;
     choose_colour_with_host(1);
-    EXPECT_EQ(filter_definition.custom_colours[1], 0x8000FFu);
+    EXPECT_EQ(filter_definition.custom_colours[1], 0x80FC2Cu);
     choose_colour_with_host(-1); // no such colour: nothing happens
     choose_colour_with_host(8);
 }

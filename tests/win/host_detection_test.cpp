@@ -48,7 +48,7 @@ TEST(HostDetection, RecognisesEditorsByExecutableNameOnly)
         {"photoshp.exe", 1},
         {"psp", 3},           // no extension at all
         {"Psp.Tool.exe", 3},  // cut at the first dot
-        {"photoshop.exe", 0}, // a longer name is another program
+        {"photoshpx.exe", 0}, // a longer name is another program
         {"filterhost.exe", 0},
     };
     for (const Case& c : cases) {
