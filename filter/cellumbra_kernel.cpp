@@ -25,35 +25,44 @@ inline int32_t remainder_or_zero(int32_t a, int32_t divisor)
     return (divisor == 0 || divisor == -1) ? 0 : a % divisor;
 }
 
+// The sizes for which the short path below is exact: with tx < 6s and ty < 4s
+// no squared distance reaches 13·s², which stays below 2^31 up to s = 12852.
+constexpr int32_t largest_short_size = 12000;
+
 // The two remainders would be most of the block's own cost: a hardware
 // division each, per pixel. Their divisors follow from the size, which the
 // block reads for every pixel but which stays the same through a run, so each
-// is turned into a multiplier and a shift once per size, and those divide
-// exactly: for a dividend below 2^31 and a divisor d of at least 1, the
-// multiplier floor(2^(31+l) / d) + 1 with 2^l >= d fits in 32 bits and the
-// product in 64. Nothing depends on earlier pixels: every remainder is still
-// computed from this pixel's x, y and size.
+// is turned into a multiplier once per size. With m = ceil(2^32 / d) = (2^32 +
+// e) / d, 0 <= e < d, the product a * m / 2^32 exceeds a / d by a * e / (d *
+// 2^32), which stays below 1 / d, and so cannot reach the next multiple of d,
+// while a * e < 2^32: below that bound (and below 2^31) the high half of one
+// 32 x 32-bit product is the exact quotient. Picture coordinates lie far below
+// it for every size the dialog allows; anything else takes the plain path.
+// Nothing depends on earlier pixels: every remainder is still computed from
+// this pixel's x, y and size.
 struct Reciprocal {
-    uint32_t multiplier = 0; // 0: the divisor is below 1 and takes the plain path
-    uint32_t shift = 0;      // 31 + l
+    uint32_t multiplier = 0;
+    uint32_t limit = 0; // dividends below it take the short path; 0: none does
 };
 
 Reciprocal reciprocal_of(int32_t d)
 {
     Reciprocal r;
-    if (d < 1) return r;
-    uint32_t l = 0;
-    while ((uint64_t{1} << l) < uint64_t(d)) ++l;
-    r.shift = 31 + l;
-    r.multiplier = static_cast<uint32_t>((uint64_t{1} << r.shift) / uint64_t(d) + 1);
+    if (d < 2) return r; // 1 would need a multiplier of 2^32
+    const uint64_t two32 = uint64_t{1} << 32;
+    const uint64_t m = (two32 + uint64_t(d) - 1) / uint64_t(d);
+    const uint64_t e = m * uint64_t(d) - two32;
+    const uint64_t below = e == 0 ? two32 : (two32 - 1) / e + 1;
+    r.multiplier = static_cast<uint32_t>(m);
+    r.limit = static_cast<uint32_t>(below < (uint64_t{1} << 31) ? below : (uint64_t{1} << 31));
     return r;
 }
 
 // Everything that follows from the size alone, made again whenever a pixel
 // reads another size than the one before. Zero-initialised it describes size
-// 0, whose remainders are all 0.
+// 0, which takes the plain path.
 struct SizeTerms {
-    int32_t s, s2, s3, s4, s6;
+    int32_t s, s2, s3, s4, s6, s13;
     Reciprocal across, down; // for 6s and 4s
 };
 
@@ -67,15 +76,12 @@ __attribute__((noinline, cold)) void make_size_terms(int32_t s)
     t.s3 = mul(3, s);
     t.s4 = mul(4, s);
     t.s6 = mul(6, s);
-    t.across = reciprocal_of(t.s6);
-    t.down = reciprocal_of(t.s4);
-}
-
-inline int32_t tile_offset(int32_t a, int32_t divisor, Reciprocal r)
-{
-    if (a < 0 || r.multiplier == 0) return remainder_or_zero(a, divisor);
-    const auto quotient = static_cast<uint32_t>((uint64_t(uint32_t(a)) * r.multiplier) >> r.shift);
-    return static_cast<int32_t>(uint32_t(a) - quotient * uint32_t(divisor));
+    t.s13 = mul(13, s);
+    t.across = t.down = Reciprocal{};
+    if (s >= 1 && s <= largest_short_size) {
+        t.across = reciprocal_of(t.s6);
+        t.down = reciprocal_of(t.s4);
+    }
 }
 
 // The kernel's own variables.
@@ -87,6 +93,30 @@ enum : int {
     centre_ky_var,              // 0, 2 or 4
 };
 
+// The centre as the rule states it, in wrapping arithmetic, for every size and
+// position the short path does not take.
+__attribute__((noinline, cold)) void place_centre(int32_t* v, const SizeTerms& t)
+{
+    const int32_t x = v[slot::x], y = v[slot::y];
+    const int32_t tx = remainder_or_zero(x, t.s6);
+    const int32_t ty = remainder_or_zero(y, t.s4);
+    const bool upper = ty < t.s2;
+    const bool left = tx < t.s3;
+    const int32_t to_middle = add(square(sub(tx, t.s3)), square(sub(ty, t.s2)));
+    const int32_t corner_dx = left ? tx : sub(t.s6, tx);
+    const int32_t corner_dy = upper ? ty : sub(t.s4, ty);
+    const int32_t to_corner = add(square(corner_dx), square(corner_dy));
+    int32_t kx = 3, ky = 2;
+    if (to_corner < to_middle) {
+        kx = left ? 0 : 6;
+        ky = upper ? 0 : 4;
+    }
+    v[centre_kx_var] = kx;
+    v[centre_ky_var] = ky;
+    v[column_var] = add(sub(x, tx), mul(kx, t.s));
+    v[row_var] = add(sub(y, ty), mul(ky, t.s));
+}
+
 } // namespace
 
 void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
@@ -97,34 +127,41 @@ void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
     if (s != size_terms.s) make_size_terms(s);
     const SizeTerms& t = size_terms;
 
-    const int32_t x = v[slot::x];
-    const int32_t y = v[slot::y];
-    const int32_t tx = tile_offset(x, t.s6, t.across);
-    const int32_t ty = tile_offset(y, t.s4, t.down);
-
-    const bool upper = ty < t.s2;
-    const bool left = tx < t.s3;
-    const int32_t to_middle = add(square(sub(tx, t.s3)), square(sub(ty, t.s2)));
-    const int32_t corner_dx = left ? tx : sub(t.s6, tx);
-    const int32_t corner_dy = upper ? ty : sub(t.s4, ty);
-    const int32_t to_corner = add(square(corner_dx), square(corner_dy));
-
-    int32_t kx = 3, ky = 2;
-    if (to_corner < to_middle) {
-        kx = left ? 0 : 6;
-        ky = upper ? 0 : 4;
+    const auto x = static_cast<uint32_t>(v[slot::x]);
+    const auto y = static_cast<uint32_t>(v[slot::y]);
+    if (x < t.across.limit && y < t.down.limit) {
+        // Short path: exact quotients, and no square that could overflow, so
+        // the comparison can be taken apart; only the centre, near the top of
+        // the int32 range, can wrap. With a = |tx - 3s| and
+        // b = |ty - 2s| the corner lies at (3s - a, 2s - b) from the pixel
+        // and the middle at (a, b); the corner is nearer exactly when
+        // 13·s² < 2s·(3a + 2b), that is when 13·s < 6a + 4b.
+        const auto tile_x = static_cast<int32_t>(uint32_t((uint64_t(x) * t.across.multiplier) >> 32) * uint32_t(t.s6));
+        const auto tile_y = static_cast<int32_t>(uint32_t((uint64_t(y) * t.down.multiplier) >> 32) * uint32_t(t.s4));
+        const int32_t dx = int32_t(x) - tile_x - t.s3; // tx - 3s: negative in the left quarters
+        const int32_t dy = int32_t(y) - tile_y - t.s2; // ty - 2s: negative in the upper quarters
+        const int32_t a = dx < 0 ? -dx : dx;
+        const int32_t b = dy < 0 ? -dy : dy;
+        if (6 * a + 4 * b > t.s13) {
+            v[centre_kx_var] = dx < 0 ? 0 : 6;
+            v[centre_ky_var] = dy < 0 ? 0 : 4;
+            v[column_var] = dx < 0 ? tile_x : add(tile_x, t.s6);
+            v[row_var] = dy < 0 ? tile_y : add(tile_y, t.s4);
+        } else {
+            v[centre_kx_var] = 3;
+            v[centre_ky_var] = 2;
+            v[column_var] = add(tile_x, t.s3);
+            v[row_var] = add(tile_y, t.s2);
+        }
+    } else {
+        place_centre(v, t);
     }
-    v[centre_kx_var] = kx;
-    v[centre_ky_var] = ky;
-
-    const int32_t cx = add(sub(x, tx), mul(kx, s));
-    const int32_t cy = add(sub(y, ty), mul(ky, s));
-    v[column_var] = cx;
-    v[row_var] = cy;
 
     // The centre may lie beyond the picture or the band: src clamps it to the
-    // nearest pixel the band holds.
-    v[slot::out_red] = builtins.src(cx, cy, 0);
-    v[slot::out_green] = builtins.src(cx, cy, 1);
-    v[slot::out_blue] = builtins.src(cx, cy, 2);
+    // nearest pixel the band holds. It is read back from the block's own
+    // variables, which no built-in writes, rather than kept in registers
+    // across the calls.
+    v[slot::out_red] = builtins.src(v[column_var], v[row_var], 0);
+    v[slot::out_green] = builtins.src(v[column_var], v[row_var], 1);
+    v[slot::out_blue] = builtins.src(v[column_var], v[row_var], 2);
 }
