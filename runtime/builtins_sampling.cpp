@@ -11,6 +11,14 @@
 // (rows - 1) * inRowBytes + columns * pixel_stride bytes from inData, the
 // smallest buffer a host can hand over for that rectangle.
 //
+// During a pixel walk the band is also held in a sampling view, armed by the
+// walk once it has validated the band the same way, so that `src`, which a
+// kernel calls several times per pixel, admits a read with one comparison.
+// The view is as trustworthy as the walk's own buffer addresses: the record
+// can change only when the host is called, and every call out to the host
+// disarms the view, to be armed again from the record at the next sampling.
+// Outside a walk the view is disarmed and every read checks the record.
+//
 // The current pixel is addressed from column and row, never from in_ptr: in
 // the real run and the preview both name the same byte, and in Start and
 // Interpass, where in_ptr may be null or left over from an earlier band, the
@@ -25,6 +33,7 @@
 #include "runtime/builtin_math.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
+#include "runtime/pass_setup.h"
 #include "shell/shell.h"
 #include "ui/preview_state.h"
 
@@ -103,6 +112,34 @@ inline const InputBand& current_input()
         pixel_context.pixel_stride == band.stride)
         return band;
     return describe_input(record);
+}
+
+// The band of a walk, ready to be read. `planes` is the pixel stride while
+// the view is armed at zoom 1 and 0 otherwise, so one comparison admits a
+// read; `zoomed_planes` likewise at a zoom above 1 (the preview). `origin` is
+// the address pixel (0, 0) would have: it may lie outside the buffer and is
+// formed and offset in address-sized unsigned arithmetic, which wraps back
+// onto the buffer for every clamped position.
+struct SamplingView {
+    int32_t planes;
+    int32_t left, last_column, top, last_row;
+    uintptr_t stride, row_bytes, origin;
+    int32_t zoomed_planes, zoom;
+    bool walking;
+};
+
+SamplingView sampling_view = {};
+
+inline int32_t read_view(const SamplingView& view, int32_t x, int32_t y, int32_t z)
+{
+    // Two independent bounds per axis: conditional moves, no branches.
+    x = x < view.left ? view.left : x;
+    x = x > view.last_column ? view.last_column : x;
+    y = y < view.top ? view.top : y;
+    y = y > view.last_row ? view.last_row : y;
+    const auto* pixel = reinterpret_cast<const unsigned char*>(
+        view.origin + uintptr_t(intptr_t(y)) * view.row_bytes + uintptr_t(intptr_t(x)) * view.stride);
+    return pixel[z];
 }
 
 // Plane z (0 <= z < band.planes) of the band pixel nearest to (x, y).
@@ -204,29 +241,70 @@ int32_t convolve(int32_t plane, const int32_t (&w)[9], int32_t d)
     return wrap_div(wrap(sum), d);
 }
 
+// Arms the view from the record as it stands, or leaves it disarmed when the
+// band cannot be read.
+void arm_sampling_view()
+{
+    SamplingView& view = sampling_view;
+    view.planes = view.zoomed_planes = 0;
+    const InputBand& band = current_input();
+    if (!band.base) return;
+    view.left = band.left;
+    view.last_column = band.last_column;
+    view.top = band.top;
+    view.last_row = band.last_row;
+    view.stride = uintptr_t(intptr_t(band.stride));
+    view.row_bytes = uintptr_t(intptr_t(band.row_bytes));
+    view.origin = reinterpret_cast<uintptr_t>(band.base) - uintptr_t(intptr_t(band.top)) * view.row_bytes -
+                  uintptr_t(intptr_t(band.left)) * view.stride;
+    view.zoom = zoom_factor;
+    if (view.zoom > 1)
+        view.zoomed_planes = band.planes;
+    else
+        view.planes = band.planes;
+}
+
 } // namespace
 
-// Everything but the real run's plain read: planes the band lacks, the mask,
-// other selectors, preview scaling and a band not yet described.
+void begin_band_sampling()
+{
+    sampling_view.walking = true;
+    arm_sampling_view();
+}
+
+void end_band_sampling()
+{
+    sampling_view.walking = false;
+    sampling_view.planes = sampling_view.zoomed_planes = 0;
+}
+
+void forget_band_sampling()
+{
+    sampling_view.planes = sampling_view.zoomed_planes = 0;
+}
+
+// Everything but a walk's plain read at zoom 1: planes the band lacks, the
+// mask, other selectors, preview scaling, a view disarmed by a host call and
+// every read outside a walk.
 __attribute__((noinline)) int32_t src_general(int32_t x, int32_t y, int32_t z)
 {
+    SamplingView& view = sampling_view;
+    if (view.walking && (view.planes | view.zoomed_planes) == 0) {
+        arm_sampling_view();
+        if (uint32_t(z) < uint32_t(view.planes)) return read_view(view, x, y, z);
+    }
+    if (uint32_t(z) < uint32_t(view.zoomed_planes)) return read_view(view, x / view.zoom, y / view.zoom, z);
     if (uint32_t(z) <= 3) return absolute_plane(x, y, z);
     return z == 4 ? mask_value(x, y) : 0;
 }
 
-// The kernel calls src several times per pixel. Its common case, a plane the
-// band holds at zoom 1 with the band description still current, is a few
-// comparisons, two clamps and a load, without a stack frame; all else goes to
-// src_general. The band's planes are 0 while no band is described, and a
-// described band has a record, so the first test also rules out a null one.
+// The kernel calls src several times per pixel. Within a walk at zoom 1 its
+// common case, a plane the band holds, is one comparison, two clamps and a
+// load, without a stack frame; all else goes to src_general.
 int32_t src(int32_t x, int32_t y, int32_t z)
 {
-    const FilterRecord* record = filter_record;
-    const InputBand& band = input_band;
-    if (uint32_t(z) < uint32_t(band.planes) && record == band.record && zoom_factor <= 1 &&
-        record->inData == band.data && bits_of(record->inRect) == band.rect_bits &&
-        record->inRowBytes == band.row_bytes && pixel_context.pixel_stride == band.stride)
-        return read_plane(band, x, y, z);
+    const SamplingView& view = sampling_view;
+    if (uint32_t(z) < uint32_t(view.planes)) return read_view(view, x, y, z);
     return src_general(x, y, z);
 }
 

@@ -76,6 +76,7 @@ PassSetup make_pass_setup(KernelPass pass)
         if (pixel_only && !s.reads_pixel) continue;
         s.optional |= bit(k);
     }
+    s.plain = s.block && s.stores && s.optional == 0 && s.scale == 1;
     return s;
 }
 

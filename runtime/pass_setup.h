@@ -20,18 +20,33 @@ struct PassSetup {
     int32_t layout;      // planes read and written: 1, 2, 3 or 4 (4 = four or more)
     bool reads_pixel;    // Prepass and Main
     bool stores;         // Main
+    // A block to call, a Main pass, no optional slot and no scale: the pixel
+    // loop has nothing to decide per pixel.
+    bool plain;
 };
 
 PassSetup make_pass_setup(KernelPass pass);
+
+// The sampling built-ins' view of the input band during a pixel walk
+// (runtime/builtins_sampling.cpp). A walk begins it once it has checked the
+// band and ends it on every way out; every call out to the host forgets it,
+// as the host may hand over other buffers then, and the next sample arms it
+// again from the record.
+void begin_band_sampling();
+void end_band_sampling();
+void forget_band_sampling();
 
 // Slots 8-10 and 13-28 as `optional` asks; the channels, x and y must be set already.
 void fill_optional_slots(uint32_t optional, KernelVariables& vars, const unsigned char* mask);
 
 namespace pass_detail {
 
+// In range almost always: one unsigned comparison, and the two ends only when
+// it fails.
 inline unsigned char clamp_channel(int32_t v)
 {
-    return static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    if (__builtin_expect(uint32_t(v) <= 255, 1)) return static_cast<unsigned char>(v);
+    return v < 0 ? 0 : 255;
 }
 
 // Wrapping, as all kernel arithmetic is: a picture coordinate times the zoom
@@ -66,17 +81,18 @@ inline void store_channels(const int32_t* v, unsigned char* p)
 } // namespace pass_detail
 
 // One Prepass or Main call for the pixel that pixel_context describes: the
-// same steps as run_kernel_pass, with the decisions taken in the setup. The
-// caller records the pass as the current one.
-template <int Layout>
-inline void run_pixel_pass(const PassSetup& setup, int32_t column, int32_t row, const unsigned char* in,
+// same steps as run_kernel_pass, with the decisions taken in the setup; x and
+// y come already scaled. Plain as in PassSetup. The caller records the pass
+// as the current one.
+template <int Layout, bool Plain>
+inline void run_pixel_pass(const PassSetup& setup, int32_t x, int32_t y, const unsigned char* in,
                            unsigned char* out, const unsigned char* mask)
 {
     int32_t* v = kernel_vars.v;
     pass_detail::read_channels<Layout>(v, in);
-    v[slot::x] = pass_detail::scaled(column, setup.scale);
-    v[slot::y] = pass_detail::scaled(row, setup.scale);
-    if (setup.optional) fill_optional_slots(setup.optional, kernel_vars, mask);
+    v[slot::x] = x;
+    v[slot::y] = y;
+    if (!Plain && setup.optional) fill_optional_slots(setup.optional, kernel_vars, mask);
     setup.block(kernel_vars, builtin_table);
-    if (setup.stores) pass_detail::store_channels<Layout>(v, out);
+    if (Plain || setup.stores) pass_detail::store_channels<Layout>(v, out);
 }

@@ -2,6 +2,7 @@
 // host about image areas: requests, rectangles, drawing, the abort test.
 #include <cmath>
 
+#include "runtime/pass_setup.h"
 #include "shell/engine.h"
 #include "shell/shell.h"
 #include "ui/preview_state.h"
@@ -16,6 +17,7 @@ int32_t call_advance_state()
     if (host_kind == 2) rate += factor;
     fr->inputRate = static_cast<Fixed>(rate);
     fr->maskRate = static_cast<Fixed>(rate);
+    forget_band_sampling();
     return fr->advanceState();
 }
 
@@ -83,6 +85,7 @@ int32_t display_output(void* device_context, int32_t row, int32_t column)
         mask.colBytes = columns;
         map.masks = &mask;
     }
+    forget_band_sampling();
     return fr->displayPixels(&map, &map.bounds, row, column, device_context);
 }
 
@@ -90,6 +93,7 @@ int32_t test_host_abort()
 {
     FilterRecord* fr = filter_record;
     if (!fr || !fr->abortProc) return 0;
+    forget_band_sampling();
     return static_cast<unsigned char>(fr->abortProc());
 }
 

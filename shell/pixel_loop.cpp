@@ -71,7 +71,7 @@ void count_pixels(int32_t n)
     pixels_done = static_cast<int32_t>(static_cast<uint32_t>(pixels_done) + static_cast<uint32_t>(n));
 }
 
-template <int Layout, bool HasMask>
+template <int Layout, bool HasMask, bool Plain>
 int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandBuffers& b, bool with_progress)
 {
     // A copy whose address never leaves this function stays in registers
@@ -80,27 +80,31 @@ int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandB
     // Only run_kernel_pass changes the current pass, and no block calls it.
     current_pass = setup.pass;
     const Rect16 o = fr.outRect;
-    const int32_t stride = pixel_context.pixel_stride;
+    // Layouts 1 to 3 are exactly that many bytes per pixel.
+    const intptr_t stride = Layout < 4 ? Layout : pixel_context.pixel_stride;
     const int32_t width = width_of(o);
     PixelContext& pc = pixel_context;
     for (int32_t r = o.top; r < o.bottom; ++r) {
         const intptr_t row_index = r - o.top;
-        const unsigned char* in = b.in + row_index * b.in_row_bytes;
+        unsigned char* in = b.in + row_index * b.in_row_bytes;
         unsigned char* out = b.out + row_index * b.out_row_bytes;
-        const unsigned char* mask = HasMask ? b.mask + row_index * b.mask_row_bytes : nullptr;
+        unsigned char* mask = HasMask ? const_cast<unsigned char*>(b.mask) + row_index * b.mask_row_bytes : nullptr;
+        const int32_t y = Plain ? r : pass_detail::scaled(r, setup.scale);
         for (int32_t k = o.left; k < o.right; ++k, in += stride, out += stride) {
+            unsigned char* here = nullptr;
             if (HasMask) {
-                const unsigned char* here = mask++;
+                here = mask++;
                 if (*here == 0) continue; // outside the selection: the host's bytes stay
-                pc.mask_ptr = const_cast<unsigned char*>(here);
-            } else {
-                pc.mask_ptr = nullptr;
             }
+            pc.mask_ptr = here;
             pc.out_ptr = out;
-            pc.in_ptr = const_cast<unsigned char*>(in);
+            pc.in_ptr = in;
             pc.row = r;
             pc.column = k;
-            if (setup.block) run_pixel_pass<Layout>(setup, k, r, in, out, pc.mask_ptr);
+            if (Plain)
+                run_pixel_pass<Layout, true>(setup, k, y, in, out, here);
+            else if (setup.block)
+                run_pixel_pass<Layout, false>(setup, pass_detail::scaled(k, setup.scale), y, in, out, here);
             if (preview_start_time == -1) {
                 count_pixels(k - o.left + 1);
                 return noErr;
@@ -108,6 +112,7 @@ int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandB
         }
         count_pixels(width);
         if (with_progress) {
+            forget_band_sampling();
             if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) return userCanceledErr;
             if (fr.progressProc) fr.progressProc(pixels_done, pixels_total);
         }
@@ -118,8 +123,11 @@ int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandB
 template <int Layout>
 int16 walk_band(const PassSetup& setup, const FilterRecord& fr, const BandBuffers& b, bool with_progress)
 {
-    return b.mask ? walk_band<Layout, true>(setup, fr, b, with_progress)
-                  : walk_band<Layout, false>(setup, fr, b, with_progress);
+    if (setup.plain)
+        return b.mask ? walk_band<Layout, true, true>(setup, fr, b, with_progress)
+                      : walk_band<Layout, false, true>(setup, fr, b, with_progress);
+    return b.mask ? walk_band<Layout, true, false>(setup, fr, b, with_progress)
+                  : walk_band<Layout, false, false>(setup, fr, b, with_progress);
 }
 
 } // namespace
@@ -133,6 +141,12 @@ int16 filter_band(int32_t with_progress, KernelPass pass)
     if (!locate_band(*fr, pixel_context.pixel_stride, buffers)) return filterBadParameters;
     const PassSetup setup = make_pass_setup(pass);
     const bool progress = with_progress != 0;
+    // The band is checked: the sampling built-ins may trust it until the walk
+    // ends or calls the host.
+    struct BandSampling {
+        BandSampling() { begin_band_sampling(); }
+        ~BandSampling() { end_band_sampling(); }
+    } sampling;
     switch (setup.layout) {
     case 4: return walk_band<4>(setup, *fr, buffers, progress);
     case 3: return walk_band<3>(setup, *fr, buffers, progress);
