@@ -7,48 +7,18 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "support/cell_reference.h"
+#include "win/support/band_warning.h"
 #include "win/support/host_runner.h"
 #include "win/support/pictures.h"
 
 using namespace wintest;
 
 namespace {
-
-struct Centre {
-    int32_t x, y;
-};
-
-// The nearest corner or middle of the 6s x 4s tiles around the pixel; ties
-// go to a middle, then to the lower, then to the right centre.
-Centre nearest_centre(int32_t x, int32_t y, int32_t s)
-{
-    const int64_t w = 6 * int64_t{s}, h = 4 * int64_t{s};
-    const int64_t i0 = x / w, j0 = y / h;
-    int64_t best_x = 0, best_y = 0, best_d = INT64_MAX;
-    bool best_middle = false;
-    for (int64_t i = i0 - 1; i <= i0 + 1; ++i)
-        for (int64_t j = j0 - 1; j <= j0 + 1; ++j)
-            for (bool middle : {false, true}) {
-                const int64_t cx = w * i + (middle ? 3 * int64_t{s} : 0);
-                const int64_t cy = h * j + (middle ? 2 * int64_t{s} : 0);
-                const int64_t d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-                bool better = d < best_d;
-                if (d == best_d)
-                    better = middle != best_middle ? middle : (cy > best_y || (cy == best_y && cx > best_x));
-                if (better) {
-                    best_d = d;
-                    best_x = cx;
-                    best_y = cy;
-                    best_middle = middle;
-                }
-            }
-    return {int32_t(best_x), int32_t(best_y)};
-}
 
 struct Area {
     int left, top, right, bottom; // right and bottom exclusive
@@ -64,26 +34,12 @@ TestPicture expected_cells(const TestPicture& in, int32_t s, int band_rows, Area
         const int band_top = y / band_rows * band_rows;
         const int band_last = std::min(in.height, band_top + band_rows) - 1;
         for (int x = area.left; x < area.right; ++x) {
-            const Centre c = nearest_centre(x, y, s);
+            const CellCentre c = nearest_centre(x, y, s);
             const unsigned char* from = in.at(std::clamp(c.x, 0, in.width - 1), std::clamp(c.y, band_top, band_last));
             std::copy(from, from + 3, want.at(x, y));
         }
     }
     return want;
-}
-
-::testing::AssertionResult same_picture(const TestPicture& got, const TestPicture& want)
-{
-    if (got.width != want.width || got.height != want.height || got.planes != want.planes)
-        return ::testing::AssertionFailure() << "picture is " << got.width << " x " << got.height << " x "
-                                             << got.planes;
-    for (int y = 0; y < want.height; ++y)
-        for (int x = 0; x < want.width; ++x)
-            for (int z = 0; z < want.planes; ++z)
-                if (got.at(x, y)[z] != want.at(x, y)[z])
-                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") plane " << z << " is "
-                                                         << int(got.at(x, y)[z]) << ", want " << int(want.at(x, y)[z]);
-    return ::testing::AssertionSuccess();
 }
 
 const char* const settings_key = "Software\\Orv-Tinctora\\Tinctora\\Cellumbra";
@@ -102,60 +58,12 @@ bool store_slider_settings(int32_t size)
     return rc == ERROR_SUCCESS;
 }
 
-// Answers the band warning that the plug-in shows for a picture taller than
-// one band, as the user would, and counts the boxes it answered.
-class WarningConfirmer {
-public:
-    WarningConfirmer() { thread_ = CreateThread(nullptr, 0, watch, this, 0, nullptr); }
-    ~WarningConfirmer()
-    {
-        stop_ = true;
-        if (thread_) {
-            WaitForSingleObject(thread_, INFINITE);
-            CloseHandle(thread_);
-        }
-    }
-    WarningConfirmer(const WarningConfirmer&) = delete;
-    WarningConfirmer& operator=(const WarningConfirmer&) = delete;
-
-    int boxes() const { return boxes_; }
-
-private:
-    static DWORD WINAPI watch(void* self)
-    {
-        auto& me = *static_cast<WarningConfirmer*>(self);
-        HWND answered = nullptr;
-        while (!me.stop_) {
-            HWND box = FindWindowA(nullptr, "The functions src and dr,dg,db could possibly not work as desired!");
-            if (box) {
-                if (box != answered) ++me.boxes_;
-                answered = box;
-                PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            }
-            Sleep(20);
-        }
-        return 0;
-    }
-
-    HANDLE thread_ = nullptr;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> boxes_{0};
-};
-
 struct CellsEndToEnd : ::testing::Test {
     std::string dir;
 
     void SetUp() override
     {
         dir = scratch_dir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        // The dialog's at-once ending hides a window; on an X server without a
-        // window manager Wine waits seconds for that unless windows are unmanaged.
-        HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr) == ERROR_SUCCESS) {
-            RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-            RegCloseKey(key);
-        }
     }
 
     // Runs the plug-in on `in` with extra filterhost options; the size is
@@ -216,13 +124,13 @@ TEST_F(CellsEndToEnd, BandsAndSelectionsSampleOnlyWhatTheBandHolds)
     const int rows = 16;
     const std::string max_space = std::to_string(rows * 8 * (in.width + 4));
     {
-        WarningConfirmer user;
+        WarningWatcher user;
         EXPECT_TRUE(same_picture(run_at_size(in, 5, {"--max-space", max_space}),
                                  expected_cells(in, 5, rows, whole(in))));
         EXPECT_EQ(1, user.boxes());
     }
     {
-        WarningConfirmer user;
+        WarningWatcher user;
         const Area selected{7, 12, 53, 80};
         EXPECT_TRUE(same_picture(run_at_size(in, 5, {"--max-space", max_space, "--select-rect", "7,12,53,80"}),
                                  expected_cells(in, 5, rows, selected)));

@@ -8,68 +8,18 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "win/support/band_warning.h"
 #include "win/support/host_runner.h"
 #include "win/support/pictures.h"
 
 using namespace wintest;
 
 namespace {
-
-const char* const warning_caption = "The functions src and dr,dg,db could possibly not work as desired!";
-
-// Presses OK on every band warning that appears while it lives, and keeps
-// the text of the last one.
-class WarningWatcher {
-public:
-    WarningWatcher() { thread_ = CreateThread(nullptr, 0, watch, this, 0, nullptr); }
-    ~WarningWatcher() { stop(); }
-    WarningWatcher(const WarningWatcher&) = delete;
-    WarningWatcher& operator=(const WarningWatcher&) = delete;
-
-    void stop()
-    {
-        stop_ = true;
-        if (thread_) {
-            WaitForSingleObject(thread_, INFINITE);
-            CloseHandle(thread_);
-            thread_ = nullptr;
-        }
-    }
-    int boxes() const { return boxes_; }
-    std::string text() const { return text_; }
-
-private:
-    static DWORD WINAPI watch(void* self)
-    {
-        auto& me = *static_cast<WarningWatcher*>(self);
-        HWND answered = nullptr;
-        while (!me.stop_) {
-            if (HWND box = FindWindowA(nullptr, warning_caption)) {
-                if (box != answered) {
-                    char text[256] = {};
-                    GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // a message box's text control
-                    me.text_ = text;
-                    ++me.boxes_;
-                    answered = box;
-                }
-                PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            }
-            Sleep(20);
-        }
-        return 0;
-    }
-
-    HANDLE thread_ = nullptr;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> boxes_{0};
-    std::string text_; // written by the watcher thread only before stop() returns
-};
 
 struct Outcome {
     RunResult host;
@@ -93,14 +43,6 @@ struct EngineEndToEnd : ::testing::Test {
     void SetUp() override
     {
         dir = scratch_dir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        // Without a window manager Wine waits for a hidden dialog unless its
-        // windows are unmanaged; the parameters dialog hides at once here.
-        HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr) == ERROR_SUCCESS) {
-            RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-            RegCloseKey(key);
-        }
     }
 
     // One start selector of CellumbraCopy.8bf on `in`, traced.
@@ -142,20 +84,6 @@ int requested_in_top(const std::string& request)
     const size_t at = request.find(" in=");
     if (at != std::string::npos) std::sscanf(request.c_str() + at, " in=%d,%d,%d,%d", &top, &left, &bottom, &right);
     return top;
-}
-
-::testing::AssertionResult same_picture(const TestPicture& got, const TestPicture& want)
-{
-    if (got.width != want.width || got.height != want.height || got.planes != want.planes)
-        return ::testing::AssertionFailure() << "picture is " << got.width << " x " << got.height << " x "
-                                             << got.planes;
-    for (int y = 0; y < want.height; ++y)
-        for (int x = 0; x < want.width; ++x)
-            for (int z = 0; z < want.planes; ++z)
-                if (got.at(x, y)[z] != want.at(x, y)[z])
-                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") plane " << z << " is "
-                                                         << int(got.at(x, y)[z]) << ", want " << int(want.at(x, y)[z]);
-    return ::testing::AssertionSuccess();
 }
 
 TEST_F(EngineEndToEnd, CopiesReproduceThePictureForEveryBandPlanSelectionAndPlaneCount)

@@ -25,17 +25,6 @@ using namespace wintest;
 
 namespace {
 
-Picture coordinate_picture(int width, int height, int planes)
-{
-    TestPicture t = make_coordinate_picture(width, height, planes);
-    Picture p;
-    p.width = width;
-    p.height = height;
-    p.planes = planes;
-    p.pixels = t.pixels;
-    return p;
-}
-
 Rect16 rect(int top, int left, int bottom, int right)
 {
     return Rect16{int16(top), int16(left), int16(bottom), int16(right)};
@@ -95,7 +84,7 @@ bool inaccessible(const void* address)
 
 TEST(AreaService, DeliversExactlyTheRequestedAreasAtFactorOne)
 {
-    const Picture source = coordinate_picture(40, 30, 3);
+    const Picture source = make_coordinate_picture(40, 30, 3);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
     FilterRecord r = request(rect(2, 3, 9, 11), rect(4, 5, 6, 10), rect(0, 0, 0, 0), 3);
@@ -116,7 +105,7 @@ TEST(AreaService, DeliversExactlyTheRequestedAreasAtFactorOne)
 
 TEST(AreaService, DeliversReducedPicturesAtWholeSamplingFactors)
 {
-    const Picture source = coordinate_picture(40, 30, 4);
+    const Picture source = make_coordinate_picture(40, 30, 4);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
     // 3 * 65537: a rate a little above 3 still means factor 3. The reduced
@@ -137,7 +126,7 @@ TEST(AreaService, DeliversReducedPicturesAtWholeSamplingFactors)
 
 TEST(AreaService, CutsAreasToThePictureUnlessPaddingIsWanted)
 {
-    const Picture source = coordinate_picture(20, 10, 3);
+    const Picture source = make_coordinate_picture(20, 10, 3);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
 
@@ -185,7 +174,7 @@ TEST(AreaService, CutsAreasToThePictureUnlessPaddingIsWanted)
 
 TEST(AreaService, RefusesPlaneRangesThePictureDoesNotHave)
 {
-    const Picture source = coordinate_picture(8, 8, 3);
+    const Picture source = make_coordinate_picture(8, 8, 3);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
     FilterRecord r = request(rect(0, 0, 8, 8), rect(0, 0, 8, 8), rect(0, 0, 0, 0), 3);
@@ -204,7 +193,7 @@ TEST(AreaService, RefusesPlaneRangesThePictureDoesNotHave)
 
 TEST(AreaService, DeliversTheSelectionAsMaskAtTheMaskRate)
 {
-    const Picture source = coordinate_picture(30, 20, 3);
+    const Picture source = make_coordinate_picture(30, 20, 3);
     Picture dest = source;
     Picture selection;
     Rect16 bounds;
@@ -253,7 +242,7 @@ TEST(AreaService, EllipticSelectionHoldsThePixelsWhoseCentreIsInside)
 
 TEST(AreaService, TakesOutputBackOnlyFromFactorOneRequests)
 {
-    const Picture source = coordinate_picture(16, 12, 3);
+    const Picture source = make_coordinate_picture(16, 12, 3);
     Picture dest = source;
     AreaServer server(source, dest, nullptr);
 

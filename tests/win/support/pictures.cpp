@@ -1,17 +1,10 @@
 #include "win/support/pictures.h"
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-function"
-// File-local, so that another copy of the decoders can sit beside it.
+// Only the decoder: the reference host's picture code writes the files, but
+// it reads none without being told its plane count.
 #define STB_IMAGE_STATIC
-#define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
-#pragma GCC diagnostic pop
 
 namespace wintest {
 
@@ -43,10 +36,25 @@ TestPicture make_coordinate_picture(int width, int height, int planes)
     return p;
 }
 
+TestPicture from_bgra(int width, int height, const std::vector<unsigned char>& bgra)
+{
+    TestPicture p;
+    p.width = width;
+    p.height = height;
+    p.planes = 3;
+    p.pixels.resize(size_t(width) * height * 3);
+    for (size_t i = 0; i < size_t(width) * height; ++i) {
+        p.pixels[i * 3] = bgra[i * 4 + 2];
+        p.pixels[i * 3 + 1] = bgra[i * 4 + 1];
+        p.pixels[i * 3 + 2] = bgra[i * 4];
+    }
+    return p;
+}
+
 bool write_png(const std::string& path, const TestPicture& p)
 {
-    return stbi_write_png(path.c_str(), p.width, p.height, p.planes, p.pixels.data(), p.width * p.planes) !=
-           0;
+    std::string error;
+    return save_picture(path, p, error);
 }
 
 bool read_picture(const std::string& path, TestPicture& p, int planes)
@@ -61,6 +69,20 @@ bool read_picture(const std::string& path, TestPicture& p, int planes)
     p.pixels.assign(data, data + size_t(w) * h * p.planes);
     stbi_image_free(data);
     return true;
+}
+
+::testing::AssertionResult same_picture(const TestPicture& got, const TestPicture& want)
+{
+    if (got.width != want.width || got.height != want.height || got.planes != want.planes)
+        return ::testing::AssertionFailure() << "picture is " << got.width << " x " << got.height << " x "
+                                             << got.planes;
+    for (int y = 0; y < want.height; ++y)
+        for (int x = 0; x < want.width; ++x)
+            for (int z = 0; z < want.planes; ++z)
+                if (got.at(x, y)[z] != want.at(x, y)[z])
+                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") plane " << z << " is "
+                                                         << int(got.at(x, y)[z]) << ", want " << int(want.at(x, y)[z]);
+    return ::testing::AssertionSuccess();
 }
 
 } // namespace wintest

@@ -2,20 +2,17 @@
 // written and read as files the way filterhost reads and writes them.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
+#include "refhost/picture.h"
+
 namespace wintest {
 
-struct TestPicture {
-    int width = 0;
-    int height = 0;
-    int planes = 0;
-    std::vector<unsigned char> pixels; // interleaved, rows packed
-
-    unsigned char* at(int x, int y) { return pixels.data() + (size_t(y) * width + x) * planes; }
-    const unsigned char* at(int x, int y) const { return pixels.data() + (size_t(y) * width + x) * planes; }
-};
+// Interleaved planes, rows packed: the reference host's own pictures.
+using TestPicture = ::Picture;
 
 // Plane 0 is the column, plane 1 the row (both modulo 256), plane 2 a mix
 // of both and plane 3 another, so a pixel delivered from the wrong place or
@@ -23,8 +20,14 @@ struct TestPicture {
 unsigned char coordinate_value(int x, int y, int plane);
 TestPicture make_coordinate_picture(int width, int height, int planes);
 
+// Three planes from rows of 32-bit BGRA pixels, as Windows bitmaps hold them.
+TestPicture from_bgra(int width, int height, const std::vector<unsigned char>& bgra);
+
 bool write_png(const std::string& path, const TestPicture& picture);
 // Reads any picture with the planes the file has (or `planes` if non-zero).
 bool read_picture(const std::string& path, TestPicture& picture, int planes = 0);
+
+// Every byte the same, or where the first difference lies.
+::testing::AssertionResult same_picture(const TestPicture& got, const TestPicture& want);
 
 } // namespace wintest

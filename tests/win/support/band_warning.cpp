@@ -1,0 +1,46 @@
+#include "win/support/band_warning.h"
+
+#include <windows.h>
+
+namespace wintest {
+
+namespace {
+const char* const warning_caption = "The functions src and dr,dg,db could possibly not work as desired!";
+}
+
+WarningWatcher::WarningWatcher()
+{
+    thread_ = CreateThread(nullptr, 0, watch, this, 0, nullptr);
+}
+
+void WarningWatcher::stop()
+{
+    stop_ = true;
+    if (thread_) {
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+}
+
+DWORD WINAPI WarningWatcher::watch(void* self)
+{
+    auto& me = *static_cast<WarningWatcher*>(self);
+    HWND answered = nullptr;
+    while (!me.stop_) {
+        if (HWND box = FindWindowA(nullptr, warning_caption)) {
+            if (box != answered) {
+                char text[256] = {};
+                GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // a message box's text control
+                me.text_ = text;
+                ++me.boxes_;
+                answered = box;
+            }
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }
+        Sleep(20);
+    }
+    return 0;
+}
+
+} // namespace wintest
