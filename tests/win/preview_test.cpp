@@ -10,22 +10,20 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#include "stb_image_write.h"
-
 #include "shell/host_api.h"
+#include "support/cell_reference.h"
+#include "win/support/dialog_driver.h"
+#include "win/support/inprocess_host.h"
+#include "win/support/pictures.h"
+#include "win/support/stored_settings.h"
+
+using namespace wintest;
 
 namespace {
-
-typedef void(__cdecl* EntryPoint)(int16 selector, void* record, intptr_t* data, int16* result);
 
 // The picture's size: 600 x 400 unless a test needs another.
 int image_width = 600;
@@ -58,177 +56,7 @@ Rgb inverted(Rgb c)
                static_cast<unsigned char>(255 - c.b)};
 }
 
-// ---------------------------------------------------------------- the host
-
-struct Display {
-    DWORD at;
-    int paint; // the number of the request it showed
-};
-
-struct PreviewHost {
-    FilterRecord record{};
-    PlatformData platform{};
-    std::vector<unsigned char> in_buffer, out_buffer;
-    std::mutex lock; // the user's thread reads what the dialog's thread records
-    std::vector<Rect16> requests;
-    std::vector<Display> displays;
-    std::atomic<int> fail_code{0};
-    // colorServices
-    int colour_calls = 0;
-    ColorServicesInfo colour_seen{};
-    std::string prompt_seen;
-    Rgb colour_answer{255, 0, 0};
-
-    void reset()
-    {
-        {
-            std::lock_guard<std::mutex> g(lock);
-            requests.clear();
-            displays.clear();
-        }
-        in_buffer.clear();
-        out_buffer.clear();
-        fail_code = 0;
-        colour_calls = 0;
-        prompt_seen.clear();
-        record = FilterRecord{};
-        record.imageSize.h = image_width;
-        record.imageSize.v = image_height;
-        record.planes = 3;
-        record.filterRect = Rect16{0, 0, image_height, image_width};
-        record.maxSpace = 64 << 20;
-        record.imageMode = plugInModeRGBColor;
-        record.platformData = &platform;
-        record.inputRate = record.maskRate = 1 << 16;
-        record.advanceState = &advance_state;
-        record.displayPixels = &display_pixels;
-        record.colorServices = &color_services;
-        record.supportsPadding = 1;
-    }
-
-    void serve(const Rect16& r, int factor, std::vector<unsigned char>& buffer, void*& data, int32& row_bytes,
-               int extra)
-    {
-        const int rows = r.bottom - r.top, cols = r.right - r.left;
-        if (rows <= 0 || cols <= 0) {
-            buffer.clear();
-            data = nullptr;
-            row_bytes = 0;
-            return;
-        }
-        row_bytes = cols * 3 + extra; // rows of their own length in each buffer
-        buffer.assign(size_t(rows) * row_bytes, 0);
-        for (int y = 0; y < rows; ++y)
-            for (int x = 0; x < cols; ++x) {
-                int sx = (r.left + x) * factor, sy = (r.top + y) * factor;
-                sx = sx >= image_width ? image_width - 1 : sx;
-                sy = sy >= image_height ? image_height - 1 : sy;
-                const Rgb c = source_at(sx, sy);
-                unsigned char* p = &buffer[size_t(y) * row_bytes + x * 3];
-                p[0] = c.r, p[1] = c.g, p[2] = c.b;
-            }
-        data = buffer.data();
-    }
-
-    int paints()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return int(requests.size());
-    }
-    Rect16 last_request()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return requests.empty() ? Rect16{} : requests.back();
-    }
-    // Times at which filtered renderings were shown (the second display of a paint).
-    std::vector<DWORD> filtered_since(DWORD since)
-    {
-        std::lock_guard<std::mutex> g(lock);
-        std::vector<DWORD> times;
-        for (size_t i = 1; i < displays.size(); ++i)
-            if (displays[i].paint == displays[i - 1].paint && displays[i].at >= since) times.push_back(displays[i].at);
-        return times;
-    }
-    std::vector<Display> displays_copy()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return displays;
-    }
-
-    static OSErr PS_CDECL advance_state();
-    static OSErr PS_CDECL display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 column,
-                                         void* context);
-    static OSErr PS_CDECL color_services(ColorServicesInfo* info);
-};
-
-PreviewHost host;
-
-OSErr PS_CDECL PreviewHost::advance_state()
-{
-    FilterRecord& r = host.record;
-    const bool empty = r.inRect.bottom <= r.inRect.top || r.inRect.right <= r.inRect.left;
-    if (!empty) {
-        std::lock_guard<std::mutex> g(host.lock);
-        host.requests.push_back(r.inRect);
-    }
-    if (host.fail_code != 0 && !empty) {
-        host.in_buffer.clear();
-        host.out_buffer.clear();
-        r.inData = r.outData = nullptr;
-        return OSErr(host.fail_code.load());
-    }
-    const int factor = r.inputRate >> 16 < 1 ? 1 : r.inputRate >> 16;
-    host.serve(r.inRect, factor, host.in_buffer, r.inData, r.inRowBytes, 1);
-    host.serve(r.outRect, factor, host.out_buffer, r.outData, r.outRowBytes, 5);
-    r.maskData = nullptr;
-    return noErr;
-}
-
-OSErr PS_CDECL PreviewHost::display_pixels(const PSPixelMap* map, const VRect* area, int32 row, int32 column,
-                                           void* context)
-{
-    {
-        std::lock_guard<std::mutex> g(host.lock);
-        host.displays.push_back(Display{GetTickCount(), int(host.requests.size())});
-    }
-    if (!map || !area || !map->baseAddr || !context) return noErr;
-    const int w = area->right - area->left, h = area->bottom - area->top;
-    if (w <= 0 || h <= 0) return noErr;
-    std::vector<unsigned char> bgr(size_t(w) * h * 4);
-    const auto* base = static_cast<const unsigned char*>(map->baseAddr);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const unsigned char* px = base + size_t(area->top - map->bounds.top + y) * map->rowBytes +
-                                      size_t(area->left - map->bounds.left + x) * map->colBytes;
-            unsigned char* out = &bgr[(size_t(y) * w + x) * 4];
-            out[0] = px[2 * map->planeBytes];
-            out[1] = px[map->planeBytes];
-            out[2] = px[0];
-            out[3] = 0;
-        }
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    SetDIBitsToDevice(static_cast<HDC>(context), column, row, w, h, 0, 0, 0, h, bgr.data(), &info,
-                      DIB_RGB_COLORS);
-    return noErr;
-}
-
-OSErr PS_CDECL PreviewHost::color_services(ColorServicesInfo* info)
-{
-    ++host.colour_calls;
-    host.colour_seen = *info;
-    if (const unsigned char* p = info->selectorParameter.pickerPrompt)
-        host.prompt_seen.assign(reinterpret_cast<const char*>(p), size_t(p[0]) + 1);
-    info->colorComponents[0] = host.colour_answer.r;
-    info->colorComponents[1] = host.colour_answer.g;
-    info->colorComponents[2] = host.colour_answer.b;
-    return noErr;
-}
+InProcessHost& host = in_process_host();
 
 // ---------------------------------------------------------------- the screen
 
@@ -258,13 +86,7 @@ Capture capture(HWND window)
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, c.width, c.height, source, 0, 0, SRCCOPY);
     SelectObject(memory, old);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = c.width;
-    info.bmiHeader.biHeight = -c.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = bgra_bitmap_info(c.width, c.height);
     c.bgra.resize(size_t(c.width) * c.height * 4);
     GetDIBits(memory, bitmap, 0, c.height, c.bgra.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
@@ -273,32 +95,19 @@ Capture capture(HWND window)
     return c;
 }
 
-bool save_png(const Capture& c, const char* path)
-{
-    std::vector<unsigned char> rgb(size_t(c.width) * c.height * 3);
-    for (size_t i = 0; i < size_t(c.width) * c.height; ++i) {
-        rgb[i * 3] = c.bgra[i * 4 + 2];
-        rgb[i * 3 + 1] = c.bgra[i * 4 + 1];
-        rgb[i * 3 + 2] = c.bgra[i * 4];
-    }
-    return stbi_write_png(path, c.width, c.height, 3, rgb.data(), c.width * 3) != 0;
-}
-
 // The dialog's face into the build's artifacts folder.
 void save_dialog_picture(HWND dialog, const char* name)
 {
     CreateDirectoryA("artifacts", nullptr);
-    EXPECT_TRUE(save_png(capture(dialog), (std::string("artifacts\\") + name).c_str())) << name;
+    const Capture c = capture(dialog);
+    EXPECT_TRUE(write_png(std::string("artifacts\\") + name, from_bgra(c.width, c.height, c.bgra))) << name;
 }
 
 // ---------------------------------------------------------------- expectations
 
 int factor_for(HWND preview)
 {
-    RECT r;
-    GetClientRect(preview, &r);
-    const int fx = (image_width - 1) / r.right + 1, fy = (image_height - 1) / r.bottom + 1;
-    return fx > fy ? fx : fy;
+    return fit_factor(preview, image_width, image_height);
 }
 
 struct Extent {
@@ -318,31 +127,13 @@ Rgb delivered(int x, int y, int z)
     return source_at(x * z, y * z);
 }
 
-// The cell colour of preview pixel (x, y), from a brute-force nearest-centre
-// search in full-image coordinates and the clamped read of the delivered
-// area; false for pixels with two nearest centres.
-bool expected_cell(int x, int y, int z, int s, const Extent& e, Rgb& colour)
+// The cell colour of preview pixel (x, y): the nearest centre in full-image
+// coordinates, read from the delivered area clamped into it.
+Rgb expected_cell(int x, int y, int z, int s, const Extent& e)
 {
-    const int fx = x * z, fy = y * z, tw = 6 * s, th = 4 * s;
-    const int ox = fx - fx % tw, oy = fy - fy % th;
-    const int centres[5][2] = {{ox, oy}, {ox + tw, oy}, {ox, oy + th}, {ox + tw, oy + th}, {ox + 3 * s, oy + 2 * s}};
-    long best = -1, second = -1;
-    int bx = 0, by = 0;
-    for (const auto& c : centres) {
-        const long d = long(c[0] - fx) * (c[0] - fx) + long(c[1] - fy) * (c[1] - fy);
-        if (best < 0 || d < best) {
-            second = best;
-            best = d;
-            bx = c[0];
-            by = c[1];
-        } else if (second < 0 || d < second) {
-            second = d;
-        }
-    }
-    if (best == second) return false;
-    const int col = std::min(bx / z, e.last_col - 1), row = std::min(by / z, e.last_row - 1);
-    colour = delivered(col, row, z);
-    return true;
+    const CellCentre c = nearest_centre(x * z, y * z, s);
+    const int col = std::min(c.x / z, e.last_col - 1), row = std::min(c.y / z, e.last_row - 1);
+    return delivered(col, row, z);
 }
 
 const Rgb light_grey{192, 192, 192};
@@ -351,55 +142,9 @@ const Rgb black{0, 0, 0};
 
 // ---------------------------------------------------------------- the user
 
-LRESULT CALLBACK driver_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    if (message == WM_APP) {
-        (*reinterpret_cast<std::function<void()>*>(lparam))();
-        return 1;
-    }
-    return DefWindowProcA(window, message, wparam, lparam);
-}
-
-// Runs pieces of the user's script on the dialog's own thread, where key
-// states, the cursor and the dialog's replies are what the dialog sees.
-struct Driver {
-    HWND window = nullptr;
-    Driver()
-    {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = driver_proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "PreviewTestDriver";
-        RegisterClassA(&wc);
-        window = CreateWindowA("PreviewTestDriver", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    }
-    ~Driver() { DestroyWindow(window); }
-    bool on_dialog_thread(std::function<void()> fn) const
-    {
-        DWORD_PTR answer = 0;
-        return SendMessageTimeoutA(window, WM_APP, 0, reinterpret_cast<LPARAM>(&fn), SMTO_NORMAL, 20000, &answer) &&
-               answer == 1;
-    }
-};
-
-void set_shift(bool down)
-{
-    BYTE keys[256];
-    GetKeyboardState(keys);
-    keys[VK_SHIFT] = down ? 0x80 : 0;
-    SetKeyboardState(keys);
-}
-
-void click(HWND dialog, int id, bool with_shift = false)
-{
-    set_shift(with_shift);
-    SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0);
-    set_shift(false);
-}
-
 void type_size(HWND dialog, const char* text)
 {
-    SendDlgItemMessageA(dialog, 301, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    type_into(dialog, 301, text);
 }
 
 void mouse(HWND preview, UINT message, WPARAM keys, int x, int y)
@@ -429,16 +174,6 @@ Rgb colour_of(uint32_t value)
                static_cast<unsigned char>((value >> 16) & 0xFF)};
 }
 
-HWND wait_for_window(const char* title, unsigned timeout_ms)
-{
-    for (unsigned waited = 0; waited < timeout_ms; waited += 20) {
-        HWND w = FindWindowA("#32770", title);
-        if (w && IsWindowVisible(w)) return w;
-        Sleep(20);
-    }
-    return nullptr;
-}
-
 BOOL CALLBACK collect_text(HWND child, LPARAM out)
 {
     char text[512] = {};
@@ -461,79 +196,52 @@ const uint32_t stored_colours[8] = {0x00204080, 0x00806040};
 
 void store_colours()
 {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Orv-Tinctora\\Tinctora\\Cellumbra", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "CustomColors", 0, REG_BINARY, reinterpret_cast<const BYTE*>(stored_colours),
-                   sizeof stored_colours);
-    RegCloseKey(key);
+    store_value("CustomColors", stored_colours, sizeof stored_colours);
+}
+
+// Every pixel's colour as the host serves it.
+void paint_source(int x, int y, unsigned char* p)
+{
+    const Rgb c = source_at(x, y);
+    p[0] = c.r, p[1] = c.g, p[2] = c.b;
 }
 
 struct Preview : ::testing::Test {
-    HMODULE plugin = nullptr;
-    EntryPoint entry = nullptr;
     Driver driver;
 
     void load(const char* name, int width = 600, int height = 400)
     {
         image_width = width;
         image_height = height;
-        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Orv-Tinctora");
-        host.reset();
-        plugin = LoadLibraryA(name);
-        ASSERT_NE(plugin, nullptr) << name << " must lie in the build folder";
-        entry = reinterpret_cast<EntryPoint>(GetProcAddress(plugin, "ENTRYPOINT"));
-        ASSERT_NE(entry, nullptr);
+        delete_settings();
+        host.reset(width, height, paint_source);
+        host.in_padding = 1; // rows of their own length in each buffer
+        host.out_padding = 5;
+        host.load(name);
     }
-    void TearDown() override
-    {
-        if (plugin) FreeLibrary(plugin);
-    }
+    void TearDown() override { host.unload(); }
 
     // One filter command with the dialog; `user` runs on its own thread with
     // the dialog and its preview. Whatever it leaves open is cancelled.
     int16 run(const std::function<void(HWND dialog, HWND preview)>& user)
     {
-        int16 result = 0;
-        intptr_t data = 0;
-        entry(filterSelectorParameters, &host.record, &data, &result);
-        entry(filterSelectorPrepare, &host.record, &data, &result);
-        std::atomic<bool> done{false};
-        std::thread user_thread([&] {
-            HWND dialog = nullptr;
-            for (int i = 0; i < 750 && !done && !dialog; ++i) {
-                HWND w = FindWindowA("#32770", "Cellumbra");
-                if (w && IsWindowVisible(w)) dialog = w;
-                else Sleep(20);
-            }
-            if (dialog) user(dialog, GetDlgItem(dialog, preview_id));
-            else ADD_FAILURE() << "no dialog captioned Cellumbra appeared";
+        return host.run_command(true, "Cellumbra", [&](const std::atomic<bool>& done) {
+            if (HWND dialog = wait_for_dialog("Cellumbra", 15000, &done))
+                user(dialog, GetDlgItem(dialog, preview_id));
+            else
+                ADD_FAILURE() << "no dialog captioned Cellumbra appeared";
             host.fail_code = 0;
-            for (int i = 0; i < 100 && !done; ++i) {
-                if (HWND left = FindWindowA("#32770", "Cellumbra")) PostMessageA(left, WM_COMMAND, IDCANCEL, 0);
-                Sleep(100);
-            }
         });
-        int16 start_result = 0;
-        entry(filterSelectorStart, &host.record, &data, &start_result);
-        done = true;
-        user_thread.join();
-        entry(filterSelectorFinish, &host.record, &data, &result);
-        return start_result;
     }
 };
 
-// Counts preview pixels of the shown image that differ from the cells of
-// size s (ties skipped), and checks the grey margin beyond the image.
+// Counts preview pixels of the shown image that differ from the cells of size s.
 int cell_mismatches(const Capture& c, int z, int s, const Extent& e)
 {
     int wrong = 0;
     for (int y = 0; y < e.last_row; ++y)
-        for (int x = 0; x < e.last_col; ++x) {
-            Rgb want;
-            if (expected_cell(x, y, z, s, e, want) && !(c.at(x, y) == want)) ++wrong;
-        }
+        for (int x = 0; x < e.last_col; ++x)
+            if (!(c.at(x, y) == expected_cell(x, y, z, s, e))) ++wrong;
     return wrong;
 }
 
@@ -677,7 +385,7 @@ TEST_F(Preview, AFailedRequestShowsFilterErrorWithItsCodeAndDrawsNothing)
         const size_t shown_before = host.displays_copy().size();
         host.fail_code = -108;
         InvalidateRect(preview, nullptr, FALSE);
-        HWND box = wait_for_window("Filter Error", 5000);
+        HWND box = wait_for_dialog("Filter Error", 5000);
         ASSERT_NE(box, nullptr) << "no box captioned Filter Error";
         EXPECT_NE(texts_of(box).find("Error -108 in advanceState!\nInternal error - please report to the authors!"),
                   std::string::npos)
@@ -774,7 +482,7 @@ TEST_F(Preview, EyedropperFollowsTheMouseSurvivesAPanAndIsFixedByShiftClick)
             mouse(preview, WM_MOUSEMOVE, 0, 30, 20);
             EXPECT_EQ(swatch_colour(dialog, 401), delivered(30, 20, z));
             // The eyedropper, tip at (6, 24), is the cursor now.
-            HCURSOR picker = LoadCursorA(plugin, "FPICKER");
+            HCURSOR picker = LoadCursorA(host.plugin, "FPICKER");
             ASSERT_NE(picker, nullptr);
             EXPECT_EQ(GetCursor(), picker);
             ICONINFO info{};
@@ -865,7 +573,7 @@ std::string class_of(HWND window)
 TEST_F(Preview, TheModuleCarriesTheColourSelectorTemplate)
 {
     load("Cellumbra.8bf");
-    HWND d = CreateDialogParamA(plugin, "COLORSEL", nullptr, plain_dialog_proc, 0);
+    HWND d = CreateDialogParamA(host.plugin, "COLORSEL", nullptr, plain_dialog_proc, 0);
     ASSERT_NE(d, nullptr);
     char caption[64] = {};
     GetWindowTextA(d, caption, sizeof caption);
