@@ -15,6 +15,7 @@
 #include "win/support/band_warning.h"
 #include "win/support/host_runner.h"
 #include "win/support/pictures.h"
+#include "win/support/stored_settings.h"
 
 using namespace wintest;
 
@@ -40,22 +41,6 @@ TestPicture expected_cells(const TestPicture& in, int32_t s, int band_rows, Area
         }
     }
     return want;
-}
-
-const char* const settings_key = "Software\\Orv-Tinctora\\Tinctora\\Cellumbra";
-
-// Stores the control values as a host's earlier run of the filter left them.
-bool store_slider_settings(int32_t size)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, settings_key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return false;
-    int32_t values[16] = {size};
-    const LONG rc =
-        RegSetValueExA(key, "SliderSettings", 0, REG_BINARY, reinterpret_cast<const BYTE*>(values), sizeof values);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
 }
 
 struct CellsEndToEnd : ::testing::Test {
@@ -85,7 +70,9 @@ struct CellsEndToEnd : ::testing::Test {
 
     TestPicture run_at_size(const TestPicture& in, int32_t size, std::vector<std::string> options = {})
     {
-        EXPECT_TRUE(store_slider_settings(size));
+        // The control values as a host's earlier run of the filter left them.
+        const int32_t values[16] = {size};
+        store_value("SliderSettings", values, sizeof values);
         return run(in, std::move(options));
     }
 };
