@@ -112,37 +112,12 @@ OSErr FakeHost::deliver()
     fr.inData = fr.outData = fr.maskData = nullptr;
     if (answer != noErr) return answer;
 
-    // Input: the asked planes of the source, rows padded as configured.
-    const Rect16 in = fr.inRect;
-    const int32_t in_count = fr.inHiPlane - fr.inLoPlane + 1;
-    fr.inRowBytes = 0;
-    if (!empty_rect(in) && inside_picture(in, width, height) && in_count > 0 && fr.inLoPlane >= 0 &&
-        fr.inHiPlane < planes) {
-        fr.inRowBytes = (in.right - in.left) * in_count + row_padding;
-        in_buffer.reset(new unsigned char[size_t(in.bottom - in.top) * size_t(fr.inRowBytes)]);
-        for (int32_t r = in.top; r < in.bottom; ++r)
-            for (int32_t c = in.left; c < in.right; ++c)
-                for (int32_t z = 0; z < in_count; ++z)
-                    in_buffer[size_t(r - in.top) * size_t(fr.inRowBytes) + size_t(c - in.left) * size_t(in_count) +
-                              size_t(z)] = source_at(r, c, fr.inLoPlane + z);
-        fr.inData = in_buffer.get();
-    }
-
-    // Output: the asked planes of the host's picture as it stands.
-    const Rect16 out = fr.outRect;
-    const int32_t out_count = fr.outHiPlane - fr.outLoPlane + 1;
-    fr.outRowBytes = 0;
-    if (!empty_rect(out) && inside_picture(out, width, height) && out_count > 0 && fr.outLoPlane >= 0 &&
-        fr.outHiPlane < planes) {
-        fr.outRowBytes = (out.right - out.left) * out_count + row_padding;
-        out_buffer.reset(new unsigned char[size_t(out.bottom - out.top) * size_t(fr.outRowBytes)]);
-        for (int32_t r = out.top; r < out.bottom; ++r)
-            for (int32_t c = out.left; c < out.right; ++c)
-                for (int32_t z = 0; z < out_count; ++z)
-                    out_buffer[size_t(r - out.top) * size_t(fr.outRowBytes) + size_t(c - out.left) * size_t(out_count) +
-                               size_t(z)] = picture_at(r, c, fr.outLoPlane + z);
-        fr.outData = out_buffer.get();
-        delivered_out = out;
+    // Input: the asked planes of the source; output: those of the host's
+    // picture as it stands.
+    fr.inData = copy_planes(fr.inRect, fr.inLoPlane, fr.inHiPlane, source, in_buffer, fr.inRowBytes);
+    fr.outData = copy_planes(fr.outRect, fr.outLoPlane, fr.outHiPlane, picture, out_buffer, fr.outRowBytes);
+    if (fr.outData) {
+        delivered_out = fr.outRect;
         delivered_out_lo = fr.outLoPlane;
         delivered_out_hi = fr.outHiPlane;
         delivered_out_row_bytes = fr.outRowBytes;
@@ -162,6 +137,23 @@ OSErr FakeHost::deliver()
     }
     if (tamper) tamper(fr);
     return noErr;
+}
+
+unsigned char* FakeHost::copy_planes(const Rect16& area, int16 lo, int16 hi, const std::vector<unsigned char>& from,
+                                     std::unique_ptr<unsigned char[]>& buffer, int32& row_bytes)
+{
+    const int32_t count = hi - lo + 1;
+    row_bytes = 0;
+    if (empty_rect(area) || !inside_picture(area, width, height) || count <= 0 || lo < 0 || hi >= planes)
+        return nullptr;
+    row_bytes = (area.right - area.left) * count + row_padding;
+    buffer.reset(new unsigned char[size_t(area.bottom - area.top) * size_t(row_bytes)]);
+    for (int32_t r = area.top; r < area.bottom; ++r)
+        for (int32_t c = area.left; c < area.right; ++c)
+            for (int32_t z = 0; z < count; ++z)
+                buffer[size_t(r - area.top) * size_t(row_bytes) + size_t(c - area.left) * size_t(count) + size_t(z)] =
+                    from[offset(r, c) + size_t(lo + z)];
+    return buffer.get();
 }
 
 std::vector<int32_t> FakeHost::requested_band_tops() const

@@ -80,6 +80,12 @@ struct FakeHost {
     std::vector<int32_t> requested_band_tops() const;
 
 private:
+    // Planes lo..hi of `from` (the source or the picture) over `area` into a
+    // buffer of exactly its size, rows padded as configured; null (and no
+    // row bytes) for an empty area, one outside the picture or planes it lacks.
+    unsigned char* copy_planes(const Rect16& area, int16 lo, int16 hi, const std::vector<unsigned char>& from,
+                               std::unique_ptr<unsigned char[]>& buffer, int32& row_bytes);
+
     std::unique_ptr<unsigned char[]> in_buffer, out_buffer, mask_buffer;
     Rect16 delivered_out{};
     int16 delivered_out_lo = 0, delivered_out_hi = -1;
