@@ -116,30 +116,36 @@ inline const InputBand& current_input()
 
 // The band of a walk, ready to be read. `planes` is the pixel stride while
 // the view is armed at zoom 1 and 0 otherwise, so one comparison admits a
-// read; `zoomed_planes` likewise at a zoom above 1 (the preview). `origin` is
-// the address pixel (0, 0) would have: it may lie outside the buffer and is
-// formed and offset in address-sized unsigned arithmetic, which wraps back
-// onto the buffer for every clamped position.
+// read; `zoomed_planes` likewise at a zoom above 1 (the preview).
 struct SamplingView {
     int32_t planes;
-    int32_t left, last_column, top, last_row;
-    uintptr_t stride, row_bytes, origin;
+    uint32_t left, top;              // as unsigned, for the offsets below
+    uint32_t last_column, last_row;  // offsets of the band's last column and row from left and top
+    uintptr_t stride, row_bytes;
+    const unsigned char* base;
     int32_t zoomed_planes, zoom;
     bool walking;
 };
 
 SamplingView sampling_view = {};
 
+// The offset of v from low clamped to 0..last. In the band, the usual case,
+// this is one subtraction and one unsigned comparison. Beyond it the bounds
+// are read again (the empty asm tells the compiler so), which keeps them out
+// of registers on the usual path.
+inline uint32_t band_offset(int32_t v, const uint32_t& low, const uint32_t& last)
+{
+    const uint32_t offset = uint32_t(v) - low;
+    if (__builtin_expect(offset <= last, 1)) return offset;
+    __asm__("" ::: "memory");
+    return v < int32_t(low) ? 0 : last;
+}
+
 inline int32_t read_view(const SamplingView& view, int32_t x, int32_t y, int32_t z)
 {
-    // Two independent bounds per axis: conditional moves, no branches.
-    x = x < view.left ? view.left : x;
-    x = x > view.last_column ? view.last_column : x;
-    y = y < view.top ? view.top : y;
-    y = y > view.last_row ? view.last_row : y;
-    const auto* pixel = reinterpret_cast<const unsigned char*>(
-        view.origin + uintptr_t(intptr_t(y)) * view.row_bytes + uintptr_t(intptr_t(x)) * view.stride);
-    return pixel[z];
+    const uint32_t column = band_offset(x, view.left, view.last_column);
+    const uint32_t row = band_offset(y, view.top, view.last_row);
+    return view.base[row * view.row_bytes + column * view.stride + uint32_t(z)];
 }
 
 // Plane z (0 <= z < band.planes) of the band pixel nearest to (x, y).
@@ -249,14 +255,13 @@ void arm_sampling_view()
     view.planes = view.zoomed_planes = 0;
     const InputBand& band = current_input();
     if (!band.base) return;
-    view.left = band.left;
-    view.last_column = band.last_column;
-    view.top = band.top;
-    view.last_row = band.last_row;
-    view.stride = uintptr_t(intptr_t(band.stride));
-    view.row_bytes = uintptr_t(intptr_t(band.row_bytes));
-    view.origin = reinterpret_cast<uintptr_t>(band.base) - uintptr_t(intptr_t(band.top)) * view.row_bytes -
-                  uintptr_t(intptr_t(band.left)) * view.stride;
+    view.left = uint32_t(band.left);
+    view.top = uint32_t(band.top);
+    view.last_column = uint32_t(band.last_column - band.left);
+    view.last_row = uint32_t(band.last_row - band.top);
+    view.stride = uintptr_t(band.stride);
+    view.row_bytes = uintptr_t(band.row_bytes);
+    view.base = band.base;
     view.zoom = zoom_factor;
     if (view.zoom > 1)
         view.zoomed_planes = band.planes;
