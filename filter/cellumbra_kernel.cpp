@@ -142,16 +142,19 @@ void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
         const int32_t dy = int32_t(y) - tile_y - t.s2; // ty - 2s: negative in the upper quarters
         const int32_t a = dx < 0 ? -dx : dx;
         const int32_t b = dy < 0 ? -dy : dy;
+        // The middle is at (x - dx, y - dy); a corner 3s and 2s further out
+        // on the pixel's side.
+        const int32_t middle_x = sub(int32_t(x), dx), middle_y = sub(int32_t(y), dy);
         if (6 * a + 4 * b > t.s13) {
             v[centre_kx_var] = dx < 0 ? 0 : 6;
             v[centre_ky_var] = dy < 0 ? 0 : 4;
-            v[column_var] = dx < 0 ? tile_x : add(tile_x, t.s6);
-            v[row_var] = dy < 0 ? tile_y : add(tile_y, t.s4);
+            v[column_var] = dx < 0 ? sub(middle_x, t.s3) : add(middle_x, t.s3);
+            v[row_var] = dy < 0 ? sub(middle_y, t.s2) : add(middle_y, t.s2);
         } else {
             v[centre_kx_var] = 3;
             v[centre_ky_var] = 2;
-            v[column_var] = add(tile_x, t.s3);
-            v[row_var] = add(tile_y, t.s2);
+            v[column_var] = middle_x;
+            v[row_var] = middle_y;
         }
     } else {
         place_centre(v, t);
