@@ -39,12 +39,16 @@ bool Driver::on_dialog_thread(std::function<void()> fn) const
            answer == 1;
 }
 
+// Every 50 ms, as the dialog test always polled: under Wine a dialog that
+// accepts at once in WM_INITDIALOG still shows for a moment (its template is
+// visible), and a finer poll makes the checks that no dialog came see that
+// flash several times as often.
 HWND wait_for_dialog(const char* caption, unsigned timeout_ms, const std::atomic<bool>* gave_up)
 {
-    for (unsigned waited = 0; waited < timeout_ms && !(gave_up && *gave_up); waited += 20) {
+    for (unsigned waited = 0; waited < timeout_ms && !(gave_up && *gave_up); waited += 50) {
         HWND dialog = FindWindowA("#32770", caption);
         if (dialog && IsWindowVisible(dialog)) return dialog;
-        Sleep(20);
+        Sleep(50);
     }
     return nullptr;
 }
