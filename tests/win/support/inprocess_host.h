@@ -46,7 +46,8 @@ public:
     EntryPoint entry = nullptr;
 
     // A new picture of `width` x `height`, `paint` giving each pixel's
-    // colour, and a fresh record to serve it with.
+    // colour, and a fresh record to serve it with; rows unpadded, nothing
+    // recorded yet.
     void reset(int width, int height, const std::function<void(int x, int y, unsigned char* rgb)>& paint);
 
     // A fresh load each time: what the plug-in keeps lives as long as the module.
