@@ -18,6 +18,8 @@ if [ ! -e "$WINEPREFIX/.unmanaged" ]; then
     && touch "$WINEPREFIX/.unmanaged"
 fi
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@"
+  # The private server goes away with the program; Wine's farewell to it is noise.
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@" \
+    2> >(grep -v --line-buffered '^X connection to .* broken' >&2)
 fi
 exec wine "$@"
