@@ -30,6 +30,9 @@ struct MemoryHost {
     const Picture* input = nullptr;
     Picture* output = nullptr;
     int64_t requests = 0;
+    // Steady-clock seconds of the run's first request for image data, which
+    // comes after the dialog, the settings and the band plan.
+    double first_request = 0;
 
     // A fresh record for one start selector over the whole picture.
     void prepare(const Picture& in, Picture& out, int32_t max_space);
@@ -45,8 +48,12 @@ int32_t max_space_for_rows(int32_t rows, const Picture& picture);
 // band's rows as the plug-in's src does.
 void specialised_cells(const Picture& in, Picture& out, int32_t size, int32_t band_rows);
 
+// Steady-clock seconds since the clock's epoch.
+double seconds_now();
+
 struct RunResult {
     double seconds = 0;
+    double end = 0; // steady-clock seconds when the start selector returned
     int32_t result = 0;
     int64_t allocations = 0;    // calls counted during the start selector
     std::string allocation_detail;

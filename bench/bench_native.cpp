@@ -165,6 +165,7 @@ struct NativeDriver : bench::PluginDriver {
         const auto t1 = clock::now();
         counting = false;
         r.seconds = std::chrono::duration<double>(t1 - t0).count();
+        r.end = std::chrono::duration<double>(t1.time_since_epoch()).count();
         r.result = result;
         r.allocations = counts.alloc_zeroed + counts.operator_new + counts.c_heap;
         r.message_boxes = counts.boxes;

@@ -211,6 +211,7 @@ struct WindowsDriver : bench::PluginDriver {
         int16 finish_result = 0;
         entry(filterSelectorFinish, &record, &data, &finish_result);
         r.seconds = std::chrono::duration<double>(t1 - t0).count();
+        r.end = std::chrono::duration<double>(t1.time_since_epoch()).count();
         r.result = result;
         r.allocations = counts.local + counts.global + counts.heap + counts.virt + counts.crt;
         r.message_boxes = counts.boxes;
