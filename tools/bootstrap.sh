@@ -7,10 +7,10 @@ need_i386=0
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
 packages=(
-  cmake make ninja-build g++ clang python3
+  cmake make ninja-build g++ clang libclang-rt-14-dev python3
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix
-  wine wine32:i386 xvfb x11-apps x11-utils xdotool imagemagick
+  wine wine32:i386 xvfb xauth
   googletest libstb-dev
 )
 
