@@ -21,6 +21,15 @@ int32_t clamp_pan(int32_t pan, int32_t last, int32_t image, int32_t zoom)
     return clamp_to_int32(p);
 }
 
+// The last visible column or row. Widened: a client extent at INT32_MIN
+// would overflow the subtraction. Any extent with nothing to show gives -1,
+// so the view is empty rather than wrapped round to a huge one.
+int32_t last_visible(int32_t client, int32_t image, int32_t zoom)
+{
+    const int64_t last = std::min<int64_t>(int64_t{client} - 1, int64_t{image} / zoom - 1);
+    return static_cast<int32_t>(std::max<int64_t>(last, -1));
+}
+
 bool same_rect(const Rect16& a, const Rect16& b)
 {
     return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
@@ -33,8 +42,8 @@ PreviewView preview_view(int32_t client_w, int32_t client_h, int32_t image_w, in
 {
     const int32_t z = zoom < 1 ? 1 : zoom;
     PreviewView view;
-    view.last_col = std::min(client_w - 1, image_w / z - 1);
-    view.last_row = std::min(client_h - 1, image_h / z - 1);
+    view.last_col = last_visible(client_w, image_w, z);
+    view.last_row = last_visible(client_h, image_h, z);
     view.pan_x = clamp_pan(pan_x, view.last_col, image_w, z);
     view.pan_y = clamp_pan(pan_y, view.last_row, image_h, z);
     return view;

@@ -1,5 +1,6 @@
 // One paint of the FilterPreview control, in the order the host expects the
 // requests: visible area, request, unfiltered view, kernel passes, centre mark.
+#include <climits>
 #include <cstdio>
 
 #include "filter/definition.h"
@@ -26,6 +27,13 @@ void report_request_failure(int32_t code)
     reporting_failure = true;
     platform::show_message(platform::active_window(), text, "Filter Error", platform::box_ok);
     reporting_failure = false;
+}
+
+// The right or bottom edge of a grey area that reaches past the client
+// rectangle; kept from overflowing at the int32 limit.
+int32_t past(int32_t edge)
+{
+    return edge < INT32_MAX ? edge + 1 : edge;
 }
 
 // The host's output buffer shows the unfiltered view again.
@@ -87,7 +95,7 @@ void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
     pan_y = view.pan_y;
     const int32_t planes = record->planes;
     if (view.empty() || planes < 1) {
-        canvas.fill_grey(0, 0, client_w + 1, client_h + 1);
+        canvas.fill_grey(0, 0, past(client_w), past(client_h));
         return;
     }
 
@@ -107,13 +115,13 @@ void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
     if (!preview_area.valid) {
         // The host answered without the buffers it was asked for: show
         // nothing of it rather than read or write where it did not say.
-        canvas.fill_grey(0, 0, client_w + 1, client_h + 1);
+        canvas.fill_grey(0, 0, past(client_w), past(client_h));
         return;
     }
 
     copy_input_to_output(preview_area);
-    canvas.fill_grey(view.last_col, 0, client_w + 1, client_h + 1);
-    canvas.fill_grey(0, view.last_row, client_w + 1, client_h + 1);
+    canvas.fill_grey(view.last_col, 0, past(client_w), past(client_h));
+    canvas.fill_grey(0, view.last_row, past(client_w), past(client_h));
     display_output(canvas.device_context(), 0, 0);
 
     if (render_filtered && preview_flags.kernel_enabled && filtering_on) {
