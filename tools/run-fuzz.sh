@@ -1,24 +1,44 @@
 #!/usr/bin/env bash
-# A bounded fuzz run of the built-ins: configures build/fuzz with clang,
-# builds the libFuzzer target and runs it for 30 seconds (or the seconds given
-# as the first argument). New inputs collect in build/fuzz/corpus; a finding
-# is written to build/fuzz/findings/ and makes the script fail.
-set -euo pipefail
+# A bounded fuzz run of both libFuzzer targets: configures build/fuzz with
+# clang, builds them and runs each for 30 seconds (or the seconds given as the
+# first argument):
+#   builtins_fuzz  every built-in slot on arbitrary bands
+#   engine_fuzz    the start selector and the preview under arbitrary host behaviour
+# New inputs collect in build/fuzz/corpus/<target>, seeded from
+# fuzz/corpus/<target>. Each target's commentary goes to build/fuzz/<target>.log;
+# a finding is written to build/fuzz/findings/, its report is printed, and the
+# script fails.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 build=build/fuzz
+targets=(builtins_fuzz engine_fuzz)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCELLUMBRA_FUZZ=ON >/dev/null
-cmake --build "$build" --target builtins_fuzz -j2
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCELLUMBRA_FUZZ=ON >/dev/null || exit 1
+build_args=()
+for t in "${targets[@]}"; do build_args+=(--target "$t"); done
+cmake --build "$build" "${build_args[@]}" -j2 >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 1; }
 
-mkdir -p "$build/corpus" "$build/findings"
-# The fuzzer's running commentary goes to a log; a finding prints it whole.
-log=$build/fuzz.log
-if "$build/fuzz/builtins_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -artifact_prefix="$build/findings/" -print_final_stats=1 "$build/corpus" fuzz/corpus >"$log" 2>&1; then
-  grep -E '^(Done|stat::(number_of_executed_units|average_exec_per_sec|new_units_added))' "$log"
-else
-  cat "$log"
-  exit 1
-fi
+mkdir -p "$build/findings"
+status=0
+for t in "${targets[@]}"; do
+  corpus=$build/corpus/$t
+  mkdir -p "$corpus"
+  log=$build/$t.log
+  seeds=()
+  [ -d "fuzz/corpus/$t" ] && seeds=("fuzz/corpus/$t")
+  if "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$build/findings/$t-" -print_final_stats=1 "$corpus" "${seeds[@]}" >"$log" 2>&1; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+    added=$(sed -n 's/^stat::new_units_added: *//p' "$log")
+    echo "$t: $runs inputs, $rate per second, $added new in the corpus, no finding"
+  else
+    # The report of a finding stands at the end of the commentary.
+    echo "$t: FINDING (full log in $log)"
+    grep -v -E '^#[0-9]+' "$log" | tail -n 60
+    status=1
+  fi
+done
+exit $status
