@@ -918,18 +918,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     describe_picture(in, host);
     describe_filter(in);
     if (in.ConsumeBool()) fake_platform.executable_path = "C:\\Apps\\PhotoPnt.exe";
+    fake_platform.fail_allocations = rarely(in, 16); // no put array
     fake_platform.time_of_day_ms = 43200000;
 
     // Selectors a host may send first, in any order and with any cells.
     const int before = in.ConsumeIntegralInRange(0, 3);
     for (int k = 0; k < before; ++k) {
         intptr_t cell = in.ConsumeBool() ? 0 : 77;
-        int16 result = 0;
         const int16 selector =
             rarely(in, 8) ? in.ConsumeIntegral<int16_t>() : static_cast<int16>(in.ConsumeIntegralInRange(0, 5));
-        if (selector == filterSelectorStart) continue;
-        dispatch_selector(selector, &host.record, in.ConsumeBool() ? &cell : nullptr,
-                          in.ConsumeBool() ? &result : nullptr);
+        // A start without a record only; with one it comes below.
+        const bool no_record = rarely(in, 4);
+        if (selector == filterSelectorStart && !no_record) continue;
+        int16 result = 1;
+        const bool result_cell = in.ConsumeBool();
+        dispatch_selector(selector, no_record ? nullptr : &host.record, in.ConsumeBool() ? &cell : nullptr,
+                          result_cell ? &result : nullptr);
+        if (no_record && selector == filterSelectorStart && result_cell && result != filterBadParameters)
+            finding("a start without a record did not refuse");
     }
 
     run_start(in);

@@ -7,7 +7,7 @@
 # New inputs collect in build/fuzz/corpus/<target>, seeded from
 # fuzz/corpus/<target>. Each target's commentary goes to build/fuzz/<target>.log;
 # a finding is written to build/fuzz/findings/, its report is printed, and the
-# script fails.
+# script fails. Replay one with: build/fuzz/fuzz/<target> <file>
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
@@ -37,7 +37,7 @@ for t in "${targets[@]}"; do
   else
     # The report of a finding stands at the end of the commentary.
     echo "$t: FINDING (full log in $log)"
-    grep -v -E '^#[0-9]+' "$log" | tail -n 60
+    grep -v -E '^(#[0-9]+|INFO:|[[:space:]]+NEW_FUNC)' "$log" | tail -n 60
     status=1
   fi
 done
