@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "filter/definition.h"
+#include "fuzz/fuzz_values.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
@@ -26,16 +27,6 @@ namespace {
 void require(bool holds)
 {
     if (!holds) std::abort();
-}
-
-int32_t any_value(FuzzedDataProvider& in)
-{
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: return in.ConsumeIntegralInRange(-3, 12);
-    case 1: return in.ConsumeIntegralInRange(-1100, 1100);
-    case 2: return in.ConsumeBool() ? INT32_MIN : INT32_MAX;
-    default: return in.ConsumeIntegral<int32_t>();
-    }
 }
 
 double any_double(FuzzedDataProvider& in)

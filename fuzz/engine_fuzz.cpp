@@ -31,9 +31,11 @@
 #include <vector>
 
 #include "filter/definition.h"
+#include "fuzz/fuzz_values.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
+#include "shell/engine.h"
 #include "shell/host_api.h"
 #include "shell/shell.h"
 #include "support/fake_platform.h"
@@ -79,21 +81,6 @@ void print_stats()
                  s.inputs, s.starts, s.successes, s.honest_successes, s.cancels, s.bad_parameters, s.bad_mode,
                  s.host_codes, s.deliveries, s.in_place, s.deviating_deliveries, s.failures, s.kept_previous,
                  s.hand_overs, s.paints, s.filtered_paints, s.stopped_paints, s.displays, s.walks_with_test_blocks);
-}
-
-bool empty_rect(const Rect16& r)
-{
-    return r.bottom <= r.top || r.right <= r.left;
-}
-
-int32_t any_value(FuzzedDataProvider& in)
-{
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: return in.ConsumeIntegralInRange(-3, 12);
-    case 1: return in.ConsumeIntegralInRange(-1100, 1100);
-    case 2: return in.ConsumeBool() ? INT32_MIN : INT32_MAX;
-    default: return in.ConsumeIntegral<int32_t>();
-    }
 }
 
 // One chance in n; never once the input is spent, so that a short input
@@ -167,7 +154,7 @@ struct Host {
         if (bytes > buffer_cap) return false;
         // A claim of no bytes still gets a (zero-sized) block when the rect is
         // not empty: a pointer the plug-in must not read through.
-        if (bytes == 0 && empty_rect(a.rect)) return true;
+        if (bytes == 0 && is_empty(a.rect)) return true;
         a.bytes.reset(new unsigned char[size_t(bytes)]);
         a.size = size_t(bytes);
         for (size_t i = 0; i < a.size; ++i) {
@@ -201,7 +188,7 @@ struct Host {
         a.rect = r;
         a.lo = lo;
         a.hi = hi;
-        if (!empty_rect(r)) a.row_bytes = (r.right - r.left) * (hi - lo + 1) + pad;
+        if (!is_empty(r)) a.row_bytes = (r.right - r.left) * (hi - lo + 1) + pad;
         else a.null_data = true;
         return a;
     }
@@ -231,7 +218,7 @@ struct Host {
     {
         a.lo = static_cast<int16>(in->ConsumeIntegralInRange(-2, 6));
         a.hi = static_cast<int16>(in->ConsumeIntegralInRange(-2, 8));
-        if (!empty_rect(a.rect)) {
+        if (!is_empty(a.rect)) {
             const int32_t count = a.hi - a.lo + 1;
             a.row_bytes = (a.rect.right - a.rect.left) * (count > 0 ? count : 0) + in->ConsumeIntegralInRange(0, 3);
         }
@@ -242,7 +229,7 @@ struct Host {
     static bool can_alias(const Area& i, const Area& o)
     {
         const Rect16 a = i.rect, b = o.rect;
-        return !i.null_data && !o.null_data && !empty_rect(b) && a.top <= b.top && a.left <= b.left &&
+        return !i.null_data && !o.null_data && !is_empty(b) && a.top <= b.top && a.left <= b.left &&
                b.bottom <= a.bottom && b.right <= a.right && i.lo == o.lo && i.hi == o.hi && i.hi >= i.lo;
     }
 
@@ -286,14 +273,14 @@ struct Host {
         if (rewritten) return; // the plug-in may still ask by the description it started with
         const FilterRecord& fr = record;
         auto inside = [&](const Rect16& r) {
-            return empty_rect(r) || (r.left >= 0 && r.top >= 0 && r.right <= sampled(width) &&
+            return is_empty(r) || (r.left >= 0 && r.top >= 0 && r.right <= sampled(width) &&
                                      r.bottom <= sampled(height));
         };
         if (!inside(fr.inRect) || !inside(fr.outRect) || !inside(fr.maskRect))
             finding("a request for an area outside the picture");
-        if (!empty_rect(fr.inRect) && (fr.inLoPlane < 0 || fr.inHiPlane >= planes || fr.inLoPlane > fr.inHiPlane))
+        if (!is_empty(fr.inRect) && (fr.inLoPlane < 0 || fr.inHiPlane >= planes || fr.inLoPlane > fr.inHiPlane))
             finding("a request for input planes the picture does not have");
-        if (!empty_rect(fr.outRect) && (fr.outLoPlane < 0 || fr.outHiPlane >= planes || fr.outLoPlane > fr.outHiPlane))
+        if (!is_empty(fr.outRect) && (fr.outLoPlane < 0 || fr.outHiPlane >= planes || fr.outLoPlane > fr.outHiPlane))
             finding("a request for output planes the picture does not have");
     }
 
@@ -312,7 +299,7 @@ struct Host {
         FilterRecord& fr = record;
         const Rect16 asked_in = fr.inRect, asked_out = fr.outRect, asked_mask = fr.maskRect;
         for (const Rect16* r : {&asked_in, &asked_out})
-            if (!empty_rect(*r)) pixels_delivered += int64_t(r->bottom - r->top) * (r->right - r->left);
+            if (!is_empty(*r)) pixels_delivered += int64_t(r->bottom - r->top) * (r->right - r->left);
 
         Answer answer = Answer::deliver;
         const uint8_t plan = in->ConsumeIntegral<uint8_t>();
@@ -357,7 +344,7 @@ struct Host {
         Delivery next;
         next.in = honest_area(asked_in, fr.inLoPlane, fr.inHiPlane, pad);
         next.out = honest_area(asked_out, fr.outLoPlane, fr.outHiPlane, pad);
-        const bool mask_asked = selection && !empty_rect(asked_mask);
+        const bool mask_asked = selection && !is_empty(asked_mask);
         if (mask_asked) next.mask = honest_area(asked_mask, 0, 0, pad);
         else next.mask.null_data = true;
         if (deviate) {
