@@ -167,6 +167,9 @@ void on_value_typed(HWND dialog, int id)
     if (typed.rewrite) {
         rewriting_box = id;
         SetDlgItemInt(dialog, id, static_cast<UINT>(typed.value), TRUE);
+        // The caret would sit in front of the corrected text and glue the
+        // next keystroke to it ("1" then 5 gives "51"); selected, it is replaced.
+        SendDlgItemMessageA(dialog, id, EM_SETSEL, 0, -1);
         rewriting_box = 0;
     }
     send_to_preview(dialog, PreviewRefresh, 0);

@@ -210,6 +210,14 @@ TEST_F(Dialog, ShowsOnlyTheSizeRowClampsTypedAndPagedValuesZoomsAndSavesOnOk)
             EXPECT_EQ(trackbar_position(dialog), 100);
             type_into(dialog, 301, "");
             EXPECT_EQ(text_of(dialog, 301), "1");
+            // Keystrokes after a correction replace the corrected text.
+            press_keys(dialog, 301, "\b5");
+            EXPECT_EQ(text_of(dialog, 301), "5");
+            EXPECT_EQ(trackbar_position(dialog), 5);
+            press_keys(dialog, 301, "\b500");
+            EXPECT_EQ(text_of(dialog, 301), "100");
+            press_keys(dialog, 301, "\b\b\b7");
+            EXPECT_EQ(text_of(dialog, 301), "7");
 
             type_into(dialog, 301, "95");
             EXPECT_EQ(trackbar_position(dialog), 95);

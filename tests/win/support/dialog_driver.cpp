@@ -74,6 +74,26 @@ void type_into(HWND dialog, int id, const char* text)
     SendDlgItemMessageA(dialog, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
+void press_keys(HWND dialog, int id, const char* keys)
+{
+    HWND box = GetDlgItem(dialog, id);
+    SetFocus(box);
+    SendMessageA(box, EM_SETSEL, 0x7fff, 0x7fff); // the caret at the end, as after a click there
+    for (const char* k = keys; *k; ++k) {
+        const UINT vk = *k == '\b' ? VK_BACK : static_cast<UINT>(VkKeyScanA(*k) & 0xff);
+        const UINT scan = MapVirtualKeyA(vk, MAPVK_VK_TO_VSC);
+        PostMessageA(box, WM_KEYDOWN, vk, 1 | (scan << 16));
+        PostMessageA(box, WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
+        // Each key is handled before the next, as typing is.
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+            if (IsDialogMessageA(dialog, &m)) continue;
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+    }
+}
+
 std::string text_of(HWND dialog, int id)
 {
     char text[256] = {};

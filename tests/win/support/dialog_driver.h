@@ -37,6 +37,10 @@ void set_shift(bool down);
 // A button click, with Shift held if asked; Shift is left as it was.
 void click(HWND dialog, int id, bool with_shift = false);
 void type_into(HWND dialog, int id, const char* text);
+// Presses keys in a box as a person would: focus, then key-down and key-up
+// through the dialog's own message handling, which makes the characters.
+// '\b' is Backspace. Call on the dialog's thread.
+void press_keys(HWND dialog, int id, const char* keys);
 std::string text_of(HWND dialog, int id);
 
 // The zoom factor that fits a `width` x `height` picture into the preview.
