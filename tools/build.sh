@@ -10,15 +10,42 @@ targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# Two builds at once in one checkout would configure and write the same trees
+# together; the second waits for the first instead.
+mkdir -p build
+exec 9>build/.build.lock
+if ! flock -n 9; then
+  echo "build: another build is running in this checkout; waiting for it to finish" >&2
+  flock 9
+fi
+
+# configure DIR [cmake options]: a tree whose cache was made in another folder
+# (a copied or moved checkout) is configured anew, since CMake refuses it.
+configure() {
+  local dir=$1
+  shift
+  if [ -f "$dir/CMakeCache.txt" ]; then
+    local made_in
+    made_in=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$dir/CMakeCache.txt")
+    if [ "$made_in" != "$(pwd -P)" ] && [ "$made_in" != "$(pwd -L)" ]; then
+      echo "build: $dir was configured in another folder; configuring it anew here" >&2
+      rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+    fi
+  fi
+  # The toolchain file only counts at the first configure; CMake's warning
+  # that a later one did not use it is noise to whoever runs this.
+  cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli "$@" >/dev/null
+}
+
 if [ "$which" = native ] || [ "$which" = all ]; then
-  cmake -S . -B build/native -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc >/dev/null
+  configure build/native -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
   cmake --build build/native -j "$jobs" "${targets[@]}"
 fi
 if [ "$which" = win32 ] || [ "$which" = all ]; then
-  cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+  configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
   cmake --build build/win32 -j "$jobs" "${targets[@]}"
 fi
 if [ "$which" = win64 ] || [ "$which" = all ]; then
-  cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+  configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
   cmake --build build/win64 -j "$jobs" --target Cellumbra filterhost
 fi

@@ -57,6 +57,22 @@ run_suite() {
 run_suite native build/native
 run_suite win32 build/win32
 
+# Tests of the command-line tools; each ends with "name: N passed, N failed".
+echo "== tool tests"
+for t in tests/tools/*_test.sh; do
+  out=$("$t" 2>&1)
+  rc=$?
+  echo "$out"
+  last=$(tail -n 1 <<<"$out")
+  # A script that failed must not count as passing, whatever it printed last.
+  if [[ "$last" =~ ^[a-z0-9-]+:\ [0-9]+\ passed,\ [0-9]+\ failed$ ]] && { [ "$rc" -ne 0 ] || [[ "$last" == *" 0 failed" ]]; } && { [ "$rc" -eq 0 ] || [[ "$last" != *" 0 failed" ]]; }; then
+    summary+=("$last")
+  else
+    summary+=("$(basename "$t" .sh): 0 passed, 1 failed")
+  fi
+  [ "$rc" -eq 0 ] || status=1
+done
+
 echo "== fuzz"
 if ./tools/run-fuzz.sh; then summary+=("fuzz: 1 passed, 0 failed"); else summary+=("fuzz: 0 passed, 1 failed"); status=1; fi
 
