@@ -64,8 +64,14 @@ for t in tests/tools/*_test.sh; do
   rc=$?
   echo "$out"
   last=$(tail -n 1 <<<"$out")
-  # A script that failed must not count as passing, whatever it printed last.
-  if [[ "$last" =~ ^[a-z0-9-]+:\ [0-9]+\ passed,\ [0-9]+\ failed$ ]] && { [ "$rc" -ne 0 ] || [[ "$last" == *" 0 failed" ]]; } && { [ "$rc" -eq 0 ] || [[ "$last" != *" 0 failed" ]]; }; then
+  # Its count is taken only when it agrees with its exit status.
+  agrees=0
+  if [ "$rc" -eq 0 ]; then
+    [[ "$last" == *" 0 failed" ]] && agrees=1
+  else
+    [[ "$last" != *" 0 failed" ]] && agrees=1
+  fi
+  if [ "$agrees" -eq 1 ] && [[ "$last" =~ ^[a-z0-9-]+:\ [0-9]+\ passed,\ [0-9]+\ failed$ ]]; then
     summary+=("$last")
   else
     summary+=("$(basename "$t" .sh): 0 passed, 1 failed")
