@@ -14,7 +14,7 @@
 #include "bench/bench_common.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 #include "shell/shell.h"
 #include "ui/dialog.h"
 

@@ -36,7 +36,7 @@
 #include "runtime/kernel.h"
 #include "settings/settings.h"
 #include "shell/engine.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "shell/shell.h"
 #include "support/fake_platform.h"
 #include "ui/colour.h"

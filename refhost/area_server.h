@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "refhost/picture.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 // What a plug-in may put into inputPadding, outputPadding and maskPadding
 // besides a pad value of 0 to 255.

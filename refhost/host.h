@@ -11,7 +11,7 @@
 #include "refhost/options.h"
 #include "refhost/picture.h"
 #include "refhost/pipl.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 using PluginEntry = void(PS_CDECL*)(int16 selector, void* record, intptr_t* data, int16* result);
 

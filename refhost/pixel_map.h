@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 // A top-down 24-bit BGR picture whose rows are padded to 4 bytes, the layout
 // that the system's device-independent bitmaps take.

@@ -3,7 +3,7 @@
 
 #include "refhost/options.h"
 #include "refhost/picture.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 // Builds the one-plane selection mask of a width x height picture (255
 // inside, 0 outside; a pixel belongs to an ellipse when its centre does) and

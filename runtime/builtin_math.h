@@ -31,9 +31,4 @@ inline int32_t trunc_to_int32(double v)
     return static_cast<int32_t>(v);
 }
 
-inline int32_t saturate(int64_t v)
-{
-    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
-}
-
 } // namespace builtin_math

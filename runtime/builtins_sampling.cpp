@@ -30,6 +30,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/rect.h"
+#include "base/saturate.h"
 #include "runtime/builtin_math.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
@@ -91,7 +93,7 @@ __attribute__((noinline)) const InputBand& describe_input(const FilterRecord* re
     band.stride = pixel_context.pixel_stride;
 
     const Rect16 rect = record->inRect;
-    if (!band.data || band.stride < 1 || rect.right <= rect.left || rect.bottom <= rect.top) return band;
+    if (!band.data || band.stride < 1 || is_empty(rect)) return band;
     if (band_extent(rect.right - rect.left, rect.bottom - rect.top, band.stride, band.row_bytes) < 0)
         return band;
     band.base = static_cast<const unsigned char*>(band.data);
@@ -189,7 +191,7 @@ int32_t mask_value(int32_t x, int32_t y)
     if (!record || !record->maskData) return 255;
     const Rect16 rect = record->maskRect;
     const int32_t row_bytes = record->maskRowBytes;
-    if (rect.right <= rect.left || rect.bottom <= rect.top) return 255;
+    if (is_empty(rect)) return 255;
     if (band_extent(rect.right - rect.left, rect.bottom - rect.top, 1, row_bytes) < 0) return 255;
     const int32_t s = zoom_factor;
     if (s > 1) {
@@ -214,8 +216,8 @@ void relative_position(int32_t dx, int32_t dy, int32_t& x, int32_t& y)
         cx += dx;
         cy += dy;
     }
-    x = saturate(cx);
-    y = saturate(cy);
+    x = saturate_int32(cx);
+    y = saturate_int32(cy);
 }
 
 // dr, dg, db: a missing green or blue plane reads as plane 0, as in `src`.
@@ -320,7 +322,7 @@ int32_t src_polar(int32_t angle, int32_t r, int32_t z)
     const double a = angle * angle_unit();
     const int64_t px = int64_t(pixel_context.image_width / 2) + trunc_to_int32(r * std::cos(a));
     const int64_t py = int64_t(pixel_context.image_height / 2) + trunc_to_int32(r * std::sin(a));
-    return src(saturate(px), saturate(py), z);
+    return src(saturate_int32(px), saturate_int32(py), z);
 }
 
 // The weights are multiplied out in 64 bits: the result is exact for every n
@@ -339,7 +341,7 @@ int32_t src_interpolated(int32_t x, int32_t y, int32_t n, int32_t z)
     const int64_t top = row_value(yi);
     if (fy == 0) return static_cast<int32_t>(top);
     const int64_t bottom = row_value(yi + 1);
-    return saturate((top * (int64_t(n) - fy) + bottom * fy) / n);
+    return saturate_int32((top * (int64_t(n) - fy) + bottom * fy) / n);
 }
 
 // Exactly the planes the pixel has; any other z yields 0.

@@ -10,7 +10,7 @@
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 #include "shell/shell.h"
 #include "ui/dialog.h"
 #include "ui/preview_state.h"

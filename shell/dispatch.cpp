@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "filter/definition.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 #include "shell/shell.h"
 
 FilterRecord* filter_record;

@@ -4,21 +4,11 @@
 
 #include <cstdint>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
+#include "base/rect.h"
 
 // call_advance_state's answer when the host gives no advanceState.
 constexpr int32_t advance_state_missing = -123;
-
-inline bool is_empty(const Rect16& r)
-{
-    return r.bottom <= r.top || r.right <= r.left;
-}
-
-inline bool contains(const Rect16& outer, const Rect16& inner)
-{
-    return outer.top <= inner.top && outer.left <= inner.left && inner.bottom <= outer.bottom &&
-           inner.right <= outer.right;
-}
 
 // Rows per band for a maxSpace; never below one row and never above the image.
 int32_t plan_band_height(int32_t max_space, int32_t planes, int32_t width, int32_t height);

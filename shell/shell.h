@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "runtime/kernel.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 // ---- entry point and dispatch
 extern FilterRecord* filter_record;

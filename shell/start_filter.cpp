@@ -6,7 +6,7 @@
 #include "runtime/builtins.h"
 #include "settings/settings.h"
 #include "shell/engine.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 #include "shell/shell.h"
 #include "ui/dialog.h"
 #include "ui/preview_state.h"
@@ -67,12 +67,6 @@ bool image_is_usable(const FilterRecord& fr)
     const Rect16 f = fr.filterRect;
     return width >= 1 && height >= 1 && fr.planes >= 1 && 0 <= f.left && f.left <= f.right &&
            f.right <= width && 0 <= f.top && f.top <= f.bottom && f.bottom <= height;
-}
-
-bool same_area(const Rect16& a, const Rect16& b)
-{
-    if (is_empty(a) || is_empty(b)) return is_empty(a) && is_empty(b);
-    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
 }
 
 // Every failed request ends the run with the host's code: its buffers are then

@@ -3,17 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-// Wide intermediates keep extreme ranges (hi - lo, v + step) from overflowing.
-int32_t narrow(int64_t v)
-{
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
-
-} // namespace
+#include "base/saturate.h"
 
 int32_t clamp_slider_value(int32_t value, int32_t lo, int32_t hi)
 {
@@ -32,9 +22,9 @@ int32_t scrolled_slider_value(int32_t code, uint16_t thumb_word, int32_t value, 
     case scroll_line_down:
         return value < hi ? value + 1 : value;
     case scroll_page_up:
-        return v - page < lo ? lo : narrow(v - page);
+        return v - page < lo ? lo : saturate_int32(v - page);
     case scroll_page_down:
-        return v + page > hi ? hi : narrow(v + page);
+        return v + page > hi ? hi : saturate_int32(v + page);
     case scroll_thumb_position:
     case scroll_thumb_track:
         // A trackbar reports only positions inside its range; a forged
@@ -91,7 +81,7 @@ ZoomView zoom_button(bool zoom_in, bool shift, ZoomView view, int32_t max_zoom, 
     }
     if (z < 1) z = 1; // never a zero divisor, whatever max_zoom says
 
-    return {z, narrow(cx / z - half_w), narrow(cy / z - half_h)};
+    return {z, saturate_int32(cx / z - half_w), saturate_int32(cy / z - half_h)};
 }
 
 void format_zoom_text(char* buf, size_t size, int32_t zoom)

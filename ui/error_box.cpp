@@ -1,4 +1,4 @@
-#include "shell/platform.h"
+#include "base/platform.h"
 #include "ui/dialog.h"
 
 void show_error_box(intptr_t owner, const char* text)

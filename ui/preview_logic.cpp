@@ -4,12 +4,9 @@
 #include <climits>
 #include <cstring>
 
-namespace {
+#include "base/saturate.h"
 
-int32_t clamp_to_int32(int64_t v)
-{
-    return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(v, INT32_MIN), INT32_MAX));
-}
+namespace {
 
 // Step 2 of a paint: the pan may not show anything beyond the image's last
 // whole zoomed pixel, and never less than its first.
@@ -18,7 +15,7 @@ int32_t clamp_pan(int32_t pan, int32_t last, int32_t image, int32_t zoom)
     int64_t p = pan;
     if (static_cast<int64_t>(zoom) * (p + last + 1) >= image) p = image / zoom - 1 - last;
     if (p < 0) p = 0;
-    return clamp_to_int32(p);
+    return saturate_int32(p);
 }
 
 // The last visible column or row. Widened: a client extent at INT32_MIN
@@ -28,11 +25,6 @@ int32_t last_visible(int32_t client, int32_t image, int32_t zoom)
 {
     const int64_t last = std::min<int64_t>(int64_t{client} - 1, int64_t{image} / zoom - 1);
     return static_cast<int32_t>(std::max<int64_t>(last, -1));
-}
-
-bool same_rect(const Rect16& a, const Rect16& b)
-{
-    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
 }
 
 } // namespace
@@ -64,8 +56,8 @@ Rect16 preview_request_rect(const PreviewView& view)
 
 PreviewPoint preview_image_point(int32_t pan_x, int32_t pan_y, int32_t x, int32_t y)
 {
-    return {clamp_to_int32(static_cast<int64_t>(pan_x) + x),
-            clamp_to_int32(static_cast<int64_t>(pan_y) + y)};
+    return {saturate_int32(static_cast<int64_t>(pan_x) + x),
+            saturate_int32(static_cast<int64_t>(pan_y) + y)};
 }
 
 PreviewPoint picked_centre(int32_t pan_x, int32_t pan_y, int32_t x, int32_t y, int32_t zoom,

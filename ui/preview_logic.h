@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
+#include "base/rect.h"
 
 // ---- the visible extent
 

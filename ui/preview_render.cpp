@@ -5,7 +5,7 @@
 
 #include "filter/definition.h"
 #include "runtime/kernel.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 #include "shell/shell.h"
 #include "ui/colour.h"
 #include "ui/preview_logic.h"

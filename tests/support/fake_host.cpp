@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/rect.h"
 #include "filter/definition.h"
 #include "shell/shell.h"
 #include "ui/preview_state.h"
@@ -25,11 +26,6 @@ Boolean PS_CDECL fake_abort()
 void PS_CDECL fake_progress(int32 done, int32 total)
 {
     active_host->progress.emplace_back(done, total);
-}
-
-bool empty_rect(const Rect16& r)
-{
-    return r.bottom <= r.top || r.right <= r.left;
 }
 
 bool inside_picture(const Rect16& r, int32_t width, int32_t height)
@@ -126,7 +122,7 @@ OSErr FakeHost::deliver()
     // Mask: one byte per pixel of the selection, only when there is one.
     const Rect16 m = fr.maskRect;
     fr.maskRowBytes = 0;
-    if (!selection.empty() && !empty_rect(m) && inside_picture(m, width, height)) {
+    if (!selection.empty() && !is_empty(m) && inside_picture(m, width, height)) {
         fr.maskRowBytes = (m.right - m.left) + row_padding;
         mask_buffer.reset(new unsigned char[size_t(m.bottom - m.top) * size_t(fr.maskRowBytes)]);
         for (int32_t r = m.top; r < m.bottom; ++r)
@@ -144,7 +140,7 @@ unsigned char* FakeHost::copy_planes(const Rect16& area, int16 lo, int16 hi, con
 {
     const int32_t count = hi - lo + 1;
     row_bytes = 0;
-    if (empty_rect(area) || !inside_picture(area, width, height) || count <= 0 || lo < 0 || hi >= planes)
+    if (is_empty(area) || !inside_picture(area, width, height) || count <= 0 || lo < 0 || hi >= planes)
         return nullptr;
     row_bytes = (area.right - area.left) * count + row_padding;
     buffer.reset(new unsigned char[size_t(area.bottom - area.top) * size_t(row_bytes)]);
@@ -160,7 +156,7 @@ std::vector<int32_t> FakeHost::requested_band_tops() const
 {
     std::vector<int32_t> tops;
     for (const Request& r : requests)
-        if (!empty_rect(r.in)) tops.push_back(r.in.top);
+        if (!is_empty(r.in)) tops.push_back(r.in.top);
     return tops;
 }
 

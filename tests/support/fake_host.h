@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "runtime/kernel.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 struct FakeHost {
     struct Request {

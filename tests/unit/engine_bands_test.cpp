@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/rect.h"
 #include "filter/definition.h"
 #include "runtime/builtins.h"
 #include "shell/engine.h"
@@ -71,10 +72,6 @@ Rect16 rect(int top, int left, int bottom, int right)
     return Rect16{int16(top), int16(left), int16(bottom), int16(right)};
 }
 
-bool same(const Rect16& a, const Rect16& b)
-{
-    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
-}
 
 // ---------------------------------------------------------------- band plan
 
@@ -185,16 +182,16 @@ TEST_F(EngineRun, SelectionCrossingBandsGivesEmptyAndCutOutRects)
     EXPECT_EQ(host.run(), noErr);
     ASSERT_EQ(host.requests.size(), 4u); // band 0 twice, then 124 and 248
     const auto& first = host.requests[0];
-    EXPECT_TRUE(same(first.in, rect(0, 0, 124, 1000)));
+    EXPECT_TRUE(same_rect(first.in, rect(0, 0, 124, 1000)));
     EXPECT_EQ(first.out.top, 200);
     EXPECT_EQ(first.out.bottom, 200);
     EXPECT_TRUE(is_empty(first.out));
-    EXPECT_TRUE(same(first.mask, first.out));
+    EXPECT_TRUE(same_rect(first.mask, first.out));
     const auto& second = host.requests[2];
-    EXPECT_TRUE(same(second.in, rect(124, 0, 248, 1000)));
-    EXPECT_TRUE(same(second.out, rect(200, 100, 248, 900)));
-    EXPECT_TRUE(same(second.mask, second.out));
-    EXPECT_TRUE(same(host.requests[3].out, rect(248, 100, 300, 900)));
+    EXPECT_TRUE(same_rect(second.in, rect(124, 0, 248, 1000)));
+    EXPECT_TRUE(same_rect(second.out, rect(200, 100, 248, 900)));
+    EXPECT_TRUE(same_rect(second.mask, second.out));
+    EXPECT_TRUE(same_rect(host.requests[3].out, rect(248, 100, 300, 900)));
     for (const auto& r : host.requests) {
         EXPECT_EQ(r.in_lo, 0);
         EXPECT_EQ(r.in_hi, 2);
@@ -282,9 +279,9 @@ TEST_F(EngineRun, ClearAreaRequestEmptiesEveryRectangleAndAsksTheHost)
     host.record.inRect = host.record.outRect = host.record.maskRect = rect(1, 2, 3, 4);
     EXPECT_EQ(clear_area_request(), noErr);
     ASSERT_EQ(host.requests.size(), 1u);
-    EXPECT_TRUE(same(host.requests[0].in, rect(0, 0, 0, 0)));
-    EXPECT_TRUE(same(host.requests[0].out, rect(0, 0, 0, 0)));
-    EXPECT_TRUE(same(host.requests[0].mask, rect(0, 0, 0, 0)));
+    EXPECT_TRUE(same_rect(host.requests[0].in, rect(0, 0, 0, 0)));
+    EXPECT_TRUE(same_rect(host.requests[0].out, rect(0, 0, 0, 0)));
+    EXPECT_TRUE(same_rect(host.requests[0].mask, rect(0, 0, 0, 0)));
     host.remove_callback_advance_state();
     EXPECT_EQ(clear_area_request(), -123);
 }
@@ -303,7 +300,7 @@ TEST_F(EngineRun, BandRectanglesClampWithTheLowerBoundFirst)
     EXPECT_EQ(host.record.outRect.right, 20); // 50 is above the upper one
     EXPECT_EQ(host.record.outRect.top, 30);
     EXPECT_EQ(host.record.outRect.bottom, 35);
-    EXPECT_TRUE(same(host.record.inRect, rect(30, 0, 40, 50)));
+    EXPECT_TRUE(same_rect(host.record.inRect, rect(30, 0, 40, 50)));
 }
 
 // -------------------------------------------------------- refusals and modes

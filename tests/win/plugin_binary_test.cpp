@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 namespace {
 

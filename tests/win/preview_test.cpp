@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "support/cell_reference.h"
 #include "win/support/dialog_driver.h"
 #include "win/support/inprocess_host.h"

@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "base/rect.h"
 #include "win/support/dialog_driver.h"
 
 namespace wintest {
@@ -164,7 +165,7 @@ OSErr PS_CDECL InProcessHost::advance_state()
     InProcessHost& host = in_process_host();
     FilterRecord& r = host.record;
     host.take_back_output();
-    const bool empty = r.inRect.bottom <= r.inRect.top || r.inRect.right <= r.inRect.left;
+    const bool empty = is_empty(r.inRect);
     if (!empty) {
         std::lock_guard<std::mutex> g(host.lock_);
         host.requests_.push_back(r.inRect);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 namespace wintest {
 

@@ -1,9 +1,9 @@
-// Windows services behind shell/platform.h.
+// Windows services behind base/platform.h.
 #include <windows.h>
 
 #include <cstring>
 
-#include "shell/platform.h"
+#include "base/platform.h"
 
 namespace platform {
 
