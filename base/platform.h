@@ -16,6 +16,10 @@ enum : uint32_t {
     box_icon_information = 0x40,
 };
 
+// The handle of the module this code is linked into: the plug-in's DLL, or
+// a test's program. Its resources and its folder are found through it.
+intptr_t own_module();
+
 int show_message(intptr_t owner, const char* text, const char* caption, uint32_t style);
 intptr_t active_window();
 // Full path of the host program's executable; an empty string when unknown.

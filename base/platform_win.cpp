@@ -15,6 +15,14 @@ int show_message(intptr_t owner, const char* text, const char* caption, uint32_t
     return MessageBoxA(window, text, caption, style);
 }
 
+intptr_t own_module()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&own_module), &module);
+    return reinterpret_cast<intptr_t>(module);
+}
+
 intptr_t active_window()
 {
     return reinterpret_cast<intptr_t>(GetActiveWindow());

@@ -15,6 +15,7 @@
 #include "runtime/kernel.h"
 #include "settings/settings.h"
 #include "base/platform.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "ui/dialog.h"
 

@@ -1,4 +1,4 @@
-#include "filter/definition.h"
+#include "runtime/definition.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -13,11 +13,12 @@
 #include <cstring>
 #include <memory>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "fuzz/fuzz_values.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "support/fake_platform.h"
 #include "ui/preview_state.h"
@@ -98,15 +99,15 @@ void deliver_input(FuzzedDataProvider& in)
 {
     int32_t stride = in.ConsumeIntegralInRange(-1, 6);
     if (in.ConsumeIntegralInRange(0, 15) == 0) stride = in.ConsumeBool() ? INT32_MIN : INT32_MAX;
-    pixel_context.pixel_stride = stride;
+    run_state.pixel_context.pixel_stride = stride;
     input_area.make(in, stride > 0 && stride < 64 ? stride : 1);
     record.inRect = input_area.rect;
     record.inRowBytes = input_area.row_bytes;
     record.inData = in.ConsumeIntegralInRange(0, 9) == 0 ? nullptr : input_area.buffer.get();
     switch (in.ConsumeIntegralInRange(0, 2)) { // never followed, whatever it holds
-    case 0: pixel_context.in_ptr = nullptr; break;
-    case 1: pixel_context.in_ptr = input_area.buffer.get(); break;
-    default: pixel_context.in_ptr = input_area.buffer.get() + input_area.size; break;
+    case 0: run_state.pixel_context.in_ptr = nullptr; break;
+    case 1: run_state.pixel_context.in_ptr = input_area.buffer.get(); break;
+    default: run_state.pixel_context.in_ptr = input_area.buffer.get() + input_area.size; break;
     }
 }
 
@@ -121,11 +122,11 @@ void deliver_mask(FuzzedDataProvider& in)
 void move_pixel(FuzzedDataProvider& in)
 {
     if (in.ConsumeIntegralInRange(0, 7) == 0) {
-        pixel_context.column = in.ConsumeIntegral<int32_t>();
-        pixel_context.row = in.ConsumeIntegral<int32_t>();
+        run_state.pixel_context.column = in.ConsumeIntegral<int32_t>();
+        run_state.pixel_context.row = in.ConsumeIntegral<int32_t>();
     } else {
-        pixel_context.column = record.inRect.left + in.ConsumeIntegralInRange(-2, 9);
-        pixel_context.row = record.inRect.top + in.ConsumeIntegralInRange(-2, 9);
+        run_state.pixel_context.column = record.inRect.left + in.ConsumeIntegralInRange(-2, 9);
+        run_state.pixel_context.row = record.inRect.top + in.ConsumeIntegralInRange(-2, 9);
     }
 }
 
@@ -142,20 +143,23 @@ void set_up_module(FuzzedDataProvider& in)
     record = FilterRecord{};
     abort_answer = in.ConsumeIntegral<unsigned char>();
     record.abortProc = in.ConsumeBool() ? fuzz_abort : nullptr;
-    filter_record = in.ConsumeIntegralInRange(0, 15) == 0 ? nullptr : &record;
+    run_state.filter_record = in.ConsumeIntegralInRange(0, 15) == 0 ? nullptr : &record;
 
-    pixel_context = PixelContext{};
-    pixel_context.image_width = any_value(in);
-    pixel_context.image_height = any_value(in);
+    run_state.pixel_context = PixelContext{};
+    run_state.pixel_context.image_width = any_value(in);
+    run_state.pixel_context.image_height = any_value(in);
     for (int k = 0; k < 3; ++k) {
-        pixel_context.fore_colour[k] = in.ConsumeIntegral<unsigned char>();
-        pixel_context.back_colour[k] = in.ConsumeIntegral<unsigned char>();
+        run_state.pixel_context.fore_colour[k] = in.ConsumeIntegral<unsigned char>();
+        run_state.pixel_context.back_colour[k] = in.ConsumeIntegral<unsigned char>();
     }
     deliver_input(in);
     deliver_mask(in);
     move_pixel(in);
-    zoom_factor = in.ConsumeIntegralInRange(0, 3) == 0 ? any_value(in) : in.ConsumeIntegralInRange(1, 5);
-    preview_start_time = any_value(in);
+    run_state.zoom_factor = in.ConsumeIntegralInRange(0, 3) == 0 ? any_value(in) : in.ConsumeIntegralInRange(1, 5);
+    const int32_t since = any_value(in);
+    if (since == 0) run_state.mode = RunMode::real_run;
+    else if (since == -1) run_state.mode = RunMode::rendering_stopped;
+    else begin_rendering(since);
 
     for (int32_t& v : control_values) v = any_value(in);
     for (int k = 0; k < 8; ++k) {
@@ -168,7 +172,7 @@ void set_up_module(FuzzedDataProvider& in)
     for (int32_t& v : kernel_vars.v) v = 0;
     for (int k = 0; k < 8; ++k) kernel_vars.v[k] = any_value(in);
 
-    current_pass = Start;
+    run_state.current_pass = Start;
     create_put_array();
 }
 
@@ -252,16 +256,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int steps = 0;
     while (in.remaining_bytes() > 0 && ++steps < 400) {
         switch (in.ConsumeIntegralInRange(0, 15)) {
-        case 0: current_pass = static_cast<KernelPass>(in.ConsumeIntegralInRange(0, 3)); break;
+        case 0: run_state.current_pass = static_cast<KernelPass>(in.ConsumeIntegralInRange(0, 3)); break;
         case 1: move_pixel(in); break;
         case 2: deliver_input(in); break;
         case 3: deliver_mask(in); break;
-        case 4: zoom_factor = any_value(in); break;
-        case 5: current_pass = Start; create_put_array(); break;
+        case 4: run_state.zoom_factor = any_value(in); break;
+        case 5: run_state.current_pass = Start; create_put_array(); break;
         case 6: seed_random_from_clock(); fake_platform.calendar_seconds = any_double(in); break;
         case 7: // the same buffer read with fewer bytes per pixel
-            if (pixel_context.pixel_stride > 1 && input_area.serves(pixel_context.pixel_stride - 1))
-                --pixel_context.pixel_stride;
+            if (run_state.pixel_context.pixel_stride > 1 && input_area.serves(run_state.pixel_context.pixel_stride - 1))
+                --run_state.pixel_context.pixel_stride;
             break;
         case 8: // a test loop: the abort test's host and clock paths
             for (int i = 0; i < 10001; ++i) builtin_table.test_abort();

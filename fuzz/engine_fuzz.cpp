@@ -30,12 +30,12 @@
 #include <set>
 #include <vector>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "fuzz/fuzz_values.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
-#include "shell/engine.h"
+#include "runtime/host_calls.h"
 #include "base/host_api.h"
 #include "shell/shell.h"
 #include "support/fake_platform.h"
@@ -644,15 +644,15 @@ void reset_module()
     reset_preview_state();
     preview_flags = PreviewFlags{};
     filtering_on = 1;
-    zoom_factor = 1;
-    max_zoom_factor = 16;
-    preview_start_time = 0;
-    host_kind = 0;
+    run_state.zoom_factor = 1;
+    run_state.max_zoom_factor = 16;
+    run_state.mode = RunMode::real_run;
+    run_state.host_kind = HostKind::unknown;
     parameters_requested = 0;
-    pixel_context = PixelContext{};
+    run_state.pixel_context = PixelContext{};
     pick_mode = 0;
     pick_target = PickTarget{};
-    filter_record = nullptr;
+    run_state.filter_record = nullptr;
 }
 
 void describe_picture(FuzzedDataProvider& in, Host& h)
@@ -790,9 +790,9 @@ int32_t client_extent(FuzzedDataProvider& in)
 void paint(FuzzedDataProvider& in)
 {
     switch (in.ConsumeIntegralInRange(0, 5)) {
-    case 4: zoom_factor = any_value(in); break;
+    case 4: run_state.zoom_factor = any_value(in); break;
     case 5: break; // as it stands
-    default: zoom_factor = in.ConsumeIntegralInRange(1, 8); break;
+    default: run_state.zoom_factor = in.ConsumeIntegralInRange(1, 8); break;
     }
     if (in.ConsumeBool()) {
         pan_x = in.ConsumeBool() ? any_value(in) : in.ConsumeIntegralInRange(-5, 70);
@@ -810,7 +810,7 @@ void paint(FuzzedDataProvider& in)
     render_preview(canvas, w, h, filtered);
     if (schedule.display_calls - displays == 2) ++stats.filtered_paints;
     stats.stopped_paints += canvas.crossed;
-    if (preview_start_time != 0) finding("a rendering left the run state behind");
+    if (run_state.mode != RunMode::real_run) finding("a rendering left the run state behind");
 }
 
 // The parameters dialog: a few paints, picks and area hand-backs, then OK,
@@ -935,7 +935,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     fake_platform.on_dialog = nullptr;
-    filter_record = nullptr;
+    run_state.filter_record = nullptr;
     reset_state_builtins();
     return 0;
 }

@@ -36,8 +36,7 @@
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
 #include "runtime/pass_setup.h"
-#include "shell/shell.h"
-#include "ui/preview_state.h"
+#include "runtime/run_state.h"
 
 using namespace builtin_math;
 
@@ -90,7 +89,7 @@ __attribute__((noinline)) const InputBand& describe_input(const FilterRecord* re
     band.data = record->inData;
     band.rect_bits = bits_of(record->inRect);
     band.row_bytes = record->inRowBytes;
-    band.stride = pixel_context.pixel_stride;
+    band.stride = run_state.pixel_context.pixel_stride;
 
     const Rect16 rect = record->inRect;
     if (!band.data || band.stride < 1 || is_empty(rect)) return band;
@@ -107,11 +106,11 @@ __attribute__((noinline)) const InputBand& describe_input(const FilterRecord* re
 
 inline const InputBand& current_input()
 {
-    const FilterRecord* record = filter_record;
+    const FilterRecord* record = run_state.filter_record;
     const InputBand& band = input_band;
     if (record && record == band.record && record->inData == band.data &&
         bits_of(record->inRect) == band.rect_bits && record->inRowBytes == band.row_bytes &&
-        pixel_context.pixel_stride == band.stride)
+        run_state.pixel_context.pixel_stride == band.stride)
         return band;
     return describe_input(record);
 }
@@ -172,7 +171,7 @@ inline int32_t missing_plane(const InputBand& band, int32_t x, int32_t y, int32_
 inline int32_t absolute_plane(int32_t x, int32_t y, int32_t z)
 {
     const InputBand& band = current_input();
-    const int32_t s = zoom_factor;
+    const int32_t s = run_state.zoom_factor;
     if (s > 1) {
         x /= s;
         y /= s;
@@ -187,13 +186,13 @@ inline int32_t absolute_plane(int32_t x, int32_t y, int32_t z)
 // give and reads like a missing mask: 255.
 int32_t mask_value(int32_t x, int32_t y)
 {
-    const FilterRecord* record = filter_record;
+    const FilterRecord* record = run_state.filter_record;
     if (!record || !record->maskData) return 255;
     const Rect16 rect = record->maskRect;
     const int32_t row_bytes = record->maskRowBytes;
     if (is_empty(rect)) return 255;
     if (band_extent(rect.right - rect.left, rect.bottom - rect.top, 1, row_bytes) < 0) return 255;
-    const int32_t s = zoom_factor;
+    const int32_t s = run_state.zoom_factor;
     if (s > 1) {
         x /= s;
         y /= s;
@@ -207,8 +206,8 @@ int32_t mask_value(int32_t x, int32_t y)
 // The band position of the current pixel moved by (dx, dy) full-image pixels.
 void relative_position(int32_t dx, int32_t dy, int32_t& x, int32_t& y)
 {
-    int64_t cx = pixel_context.column, cy = pixel_context.row;
-    const int32_t s = zoom_factor;
+    int64_t cx = run_state.pixel_context.column, cy = run_state.pixel_context.row;
+    const int32_t s = run_state.zoom_factor;
     if (s > 1) {
         cx = (cx * s + dx) / s;
         cy = (cy * s + dy) / s;
@@ -237,7 +236,7 @@ int32_t convolve(int32_t plane, const int32_t (&w)[9], int32_t d)
     const InputBand& band = current_input();
     if (!band.base) return 0;
     if (plane >= band.planes) plane = 0;
-    const int32_t column = pixel_context.column, row = pixel_context.row;
+    const int32_t column = run_state.pixel_context.column, row = run_state.pixel_context.row;
     const intptr_t h = column > band.left && column < band.last_column ? band.stride : 0;
     const intptr_t v = row > band.top && row < band.last_row ? band.row_bytes : 0;
     const unsigned char* p = band.base +
@@ -264,7 +263,7 @@ void arm_sampling_view()
     view.stride = uintptr_t(band.stride);
     view.row_bytes = uintptr_t(band.row_bytes);
     view.base = band.base;
-    view.zoom = zoom_factor;
+    view.zoom = run_state.zoom_factor;
     if (view.zoom > 1)
         view.zoomed_planes = band.planes;
     else
@@ -320,8 +319,8 @@ int32_t src(int32_t x, int32_t y, int32_t z)
 int32_t src_polar(int32_t angle, int32_t r, int32_t z)
 {
     const double a = angle * angle_unit();
-    const int64_t px = int64_t(pixel_context.image_width / 2) + trunc_to_int32(r * std::cos(a));
-    const int64_t py = int64_t(pixel_context.image_height / 2) + trunc_to_int32(r * std::sin(a));
+    const int64_t px = int64_t(run_state.pixel_context.image_width / 2) + trunc_to_int32(r * std::cos(a));
+    const int64_t py = int64_t(run_state.pixel_context.image_height / 2) + trunc_to_int32(r * std::sin(a));
     return src(saturate_int32(px), saturate_int32(py), z);
 }
 
@@ -371,7 +370,7 @@ int32_t db(int32_t dx, int32_t dy)
 
 int32_t da(int32_t dx, int32_t dy)
 {
-    if (pixel_context.pixel_stride <= 3) return 255;
+    if (run_state.pixel_context.pixel_stride <= 3) return 255;
     return dplane(dx, dy, 3);
 }
 
@@ -396,7 +395,7 @@ int32_t convolve_blue(int32_t w1, int32_t w2, int32_t w3, int32_t w4, int32_t w5
 int32_t input_value(int32_t z)
 {
     if (z >= 0 && z <= 2) return kernel_vars.v[slot::in_red + z];
-    if (z == 3 && pixel_context.pixel_stride > 3) return kernel_vars.v[slot::in_alpha];
+    if (z == 3 && run_state.pixel_context.pixel_stride > 3) return kernel_vars.v[slot::in_alpha];
     return 0;
 }
 
@@ -407,7 +406,7 @@ int32_t set_output(int32_t z, int32_t v)
         return v;
     }
     if (z == 3) {
-        if (pixel_context.pixel_stride > 3) kernel_vars.v[slot::out_alpha] = v;
+        if (run_state.pixel_context.pixel_stride > 3) kernel_vars.v[slot::out_alpha] = v;
         return v;
     }
     return 0;

@@ -5,15 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/builtin_math.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
-#include "settings/settings.h"
+#include "runtime/run_state.h"
 #include "base/platform.h"
-#include "shell/shell.h"
-#include "ui/dialog.h"
-#include "ui/preview_state.h"
+#include "runtime/host_calls.h"
 
 using namespace builtin_math;
 
@@ -86,7 +84,7 @@ int32_t fetch(int32_t i)
 // by one, so fill_gamma(g, INT32_MIN, INT32_MAX) costs no more than the array.
 int32_t fill_gamma(int32_t g, int32_t start, int32_t n)
 {
-    if (current_pass != Start && current_pass != Interpass) return 1;
+    if (run_state.current_pass != Start && run_state.current_pass != Interpass) return 1;
     if (n <= 1 || g <= 0) return 1;
     const double exponent = 100.0 / g;
     const double last = static_cast<double>(n) - 1.0;
@@ -189,8 +187,8 @@ int32_t slider_scaled(int32_t i, int32_t a, int32_t b)
 int32_t color_component(int32_t i, int32_t k)
 {
     if (k < 0 || k > 2) return 0;
-    if (i == -1) return pixel_context.fore_colour[k];
-    if (i == -2) return pixel_context.back_colour[k];
+    if (i == -1) return run_state.pixel_context.fore_colour[k];
+    if (i == -2) return run_state.pixel_context.back_colour[k];
     const int32_t live = std::min<int32_t>(filter_definition.colour_count, 8);
     if (i < 0 || i >= live) return 0;
     return static_cast<int32_t>((filter_definition.custom_colours[i] >> (8 * k)) & 0xFF);
@@ -207,11 +205,11 @@ int32_t test_abort()
 {
     if (++abort_calls <= abort_test_interval) return 0;
     abort_calls = 0;
-    if (preview_start_time == 0 || preview_start_time == -1) return test_host_abort();
-    int64_t elapsed = int64_t(platform::time_of_day_ms()) - preview_start_time;
+    if (run_state.mode != RunMode::rendering) return test_host_abort();
+    int64_t elapsed = int64_t(platform::time_of_day_ms()) - run_state.rendering_since_ms;
     if (elapsed < 0) elapsed += (-elapsed + day_ms - 1) / day_ms * day_ms;
     if (elapsed > preview_time_limit_ms) {
-        preview_start_time = -1;
+        run_state.mode = RunMode::rendering_stopped;
         return 1;
     }
     return 0;

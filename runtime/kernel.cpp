@@ -2,15 +2,13 @@
 // before a block runs and what it takes from it afterwards.
 #include <cstring>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
 #include "runtime/pass_setup.h"
-#include "shell/shell.h"
-#include "ui/preview_state.h"
+#include "runtime/run_state.h"
 
 KernelVariables kernel_vars;
-KernelPass current_pass;
 KernelBlock kernel_blocks[4];
 
 namespace {
@@ -67,8 +65,8 @@ PassSetup make_pass_setup(KernelPass pass)
     s.block = block_of(pass);
     s.reads_pixel = is_pixel_pass(pass);
     s.stores = pass == Main;
-    s.scale = zoom_factor > 1 ? zoom_factor : 1;
-    s.layout = pixel_layout(pixel_context.pixel_stride);
+    s.scale = run_state.zoom_factor > 1 ? run_state.zoom_factor : 1;
+    s.layout = pixel_layout(run_state.pixel_context.pixel_stride);
     const unsigned char* row = filter_definition.variable_use_flags[pass];
     for (int k = slot::luma; k <= slot::previewing; ++k) {
         if (k == slot::x || k == slot::y || !row[k]) continue;
@@ -90,7 +88,7 @@ void fill_optional_slots(uint32_t optional, KernelVariables& vars, const unsigne
         if (f & bit(slot::chroma_u)) v[slot::chroma_u] = (56 * b - 37 * g - 19 * r) / 256;
         if (f & bit(slot::chroma_v)) v[slot::chroma_v] = (78 * r - 65 * g - 13 * b) / 256;
     }
-    const PixelContext& pc = pixel_context;
+    const PixelContext& pc = run_state.pixel_context;
     if (f & polar_bits) {
         // Always from the image centre, never from the effect centre.
         const int32_t dx = static_cast<int32_t>(static_cast<uint32_t>(v[slot::x]) -
@@ -117,7 +115,7 @@ void fill_optional_slots(uint32_t optional, KernelVariables& vars, const unsigne
         if (f & bit(slot::centre_y)) v[slot::centre_y] = pc.centre_row;
     }
     if (f & bit(slot::mask)) v[slot::mask] = mask ? *mask : 255;
-    if (f & bit(slot::previewing)) v[slot::previewing] = preview_start_time != 0 ? 1 : 0;
+    if (f & bit(slot::previewing)) v[slot::previewing] = previewing() ? 1 : 0;
 }
 
 namespace {
@@ -125,7 +123,7 @@ namespace {
 void prepare(const PassSetup& s)
 {
     int32_t* v = kernel_vars.v;
-    const PixelContext& pc = pixel_context;
+    const PixelContext& pc = run_state.pixel_context;
     // Without a current pixel the channel slots keep what they hold, as they
     // do in Start and Interpass.
     if (s.reads_pixel && pc.in_ptr) {
@@ -143,7 +141,7 @@ void prepare(const PassSetup& s)
 
 void store(int32_t layout)
 {
-    unsigned char* out = pixel_context.out_ptr;
+    unsigned char* out = run_state.pixel_context.out_ptr;
     if (!out) return;
     const int32_t* v = kernel_vars.v;
     switch (layout) {
@@ -163,12 +161,12 @@ void prepare_variables(KernelPass pass)
 
 void store_result()
 {
-    store(pixel_layout(pixel_context.pixel_stride));
+    store(pixel_layout(run_state.pixel_context.pixel_stride));
 }
 
 void run_kernel_pass(KernelPass pass)
 {
-    current_pass = pass;
+    run_state.current_pass = pass;
     if (pass == Start) {
         std::memset(&kernel_vars, 0, sizeof kernel_vars);
         create_put_array();

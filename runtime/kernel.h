@@ -111,7 +111,6 @@ KernelBlock block_of(KernelPass pass);
 void bind_filter_blocks();
 
 extern KernelVariables kernel_vars;
-extern KernelPass current_pass;
 
 void run_kernel_pass(KernelPass pass);
 void prepare_variables(KernelPass pass);

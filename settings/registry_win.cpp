@@ -2,9 +2,10 @@
 // plug-in then works with what it holds in memory.
 #include <windows.h>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "settings/settings.h"
-#include "shell/shell.h"
+#include "base/platform.h"
+#include "runtime/run_state.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ const char colour_value_name[] = "CustomColors";
 HKEY open_settings_key()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, settings_key_path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settings_key.path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return nullptr;
     return key;
 }
@@ -24,7 +25,7 @@ void create_settings_key()
     char key_class[] = "Filter settings";
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, settings_key_path, 0, key_class, REG_OPTION_NON_VOLATILE,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, settings_key.path, 0, key_class, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &key, &disposition) == ERROR_SUCCESS)
         RegCloseKey(key);
 }
@@ -33,9 +34,9 @@ void find_module_dir()
 {
     // 250 characters asked at most; the terminator is ours, since a cut-off
     // name comes back without one on older systems.
-    DWORD n = GetModuleFileNameA(reinterpret_cast<HMODULE>(module_handle), module_dir, 250);
-    module_dir[n <= 250 ? n : 250] = '\0';
-    cut_at_last_backslash(module_dir);
+    DWORD n = GetModuleFileNameA(reinterpret_cast<HMODULE>(platform::own_module()), settings_key.module_dir, 250);
+    settings_key.module_dir[n <= 250 ? n : 250] = '\0';
+    cut_at_last_backslash(settings_key.module_dir);
 }
 
 // Reads one value into a scratch buffer of the array's size, so that a failed
@@ -59,11 +60,11 @@ void write_stored_value(HKEY key, const char* name, const void* data, DWORD size
 
 void ensure_settings_key()
 {
-    if (key_known == 1) return;
+    if (settings_key.known == 1) return;
     find_module_dir();
     if (HKEY key = open_settings_key()) {
         RegCloseKey(key);
-        key_known = 1;
+        settings_key.known = 1;
         return;
     }
     create_settings_key();

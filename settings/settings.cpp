@@ -3,18 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
+#include "runtime/run_state.h"
 
-int32_t control_values[16];
-char settings_key_path[256];
-char module_dir[256];
-int32_t key_known;
+SettingsKey settings_key;
 
 void format_settings_key_path()
 {
     // Bounded by the field sizes: the record is trusted, but a text that
     // fills its field has no terminator of its own.
-    std::snprintf(settings_key_path, sizeof settings_key_path, "Software\\Orv-Tinctora\\%.*s\\%.*s",
+    std::snprintf(settings_key.path, sizeof settings_key.path, "Software\\Orv-Tinctora\\%.*s\\%.*s",
                   static_cast<int>(sizeof filter_definition.category), filter_definition.category,
                   static_cast<int>(sizeof filter_definition.title), filter_definition.title);
 }

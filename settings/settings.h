@@ -4,12 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
-// Slider k at index k-1; check box 1 at 15, check box 2 at 14.
-extern int32_t control_values[16];
-
-extern char settings_key_path[256];
-extern char module_dir[256];
-extern int32_t key_known;
+// Where the settings live: the registry key of the filter, and the folder of
+// the module (the working folder of the help target).
+struct SettingsKey {
+    char path[256];
+    char module_dir[256];
+    int32_t known; // opened once; no need to look again
+};
+extern SettingsKey settings_key;
 
 // Formats settings_key_path from the definition's category and title.
 void format_settings_key_path();

@@ -3,15 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "base/platform.h"
 #include "shell/shell.h"
+#include "ui/dialog.h"
 
-FilterRecord* filter_record;
-intptr_t* host_data;
 int32_t parameters_requested;
-int32_t host_kind;
-intptr_t module_handle;
 
 namespace {
 
@@ -36,16 +33,19 @@ bool equal_folded(const char* a, size_t a_len, const char* b)
 
 } // namespace
 
-int32_t host_kind_from_path(const char* path, int32_t previous)
+HostKind host_kind_from_path(const char* path, HostKind previous)
 {
     if (!path) return previous;
     const char* base = std::strrchr(path, '\\');
     base = base ? base + 1 : path;
     const char* dot = std::strchr(base, '.');
     size_t len = dot ? static_cast<size_t>(dot - base) : std::strlen(base);
-    static const char* const names[] = {"photoshp", "photopnt", "psp"};
-    for (int i = 0; i < 3; ++i)
-        if (equal_folded(base, len, names[i])) return i + 1;
+    static const struct {
+        const char* name;
+        HostKind kind;
+    } known[] = {{"photoshp", HostKind::photoshp}, {"photopnt", HostKind::photopnt}, {"psp", HostKind::psp}};
+    for (const auto& k : known)
+        if (equal_folded(base, len, k.name)) return k.kind;
     return previous;
 }
 
@@ -54,28 +54,12 @@ void detect_host()
     char path[256] = {};
     platform::host_executable_path(path, sizeof path);
     path[255] = '\0';
-    host_kind = host_kind_from_path(path, host_kind);
-}
-
-void build_about_text(char* buf, size_t size)
-{
-    if (!buf || size == 0) return;
-    if (size > 512) size = 512;
-    std::snprintf(buf, size, "%s\n%s\n\n%s", filter_definition.title, filter_definition.notice_line,
-                  "Made with Glyphsmithery,\nthe formula filter workshop.");
-}
-
-void show_about(intptr_t owner)
-{
-    char text[512];
-    build_about_text(text, sizeof text);
-    platform::show_message(owner, text, "About...", platform::box_ok);
+    run_state.host_kind = host_kind_from_path(path, run_state.host_kind);
 }
 
 void dispatch_selector(int16 selector, void* record, intptr_t* data, int16* result)
 {
-    filter_record = static_cast<FilterRecord*>(record);
-    host_data = data;
+    run_state.filter_record = static_cast<FilterRecord*>(record);
     // A host that hands no result cell still gets its work done; nothing is written.
     int16 ignored = 0;
     if (!result) result = &ignored;

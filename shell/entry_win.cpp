@@ -17,13 +17,12 @@ extern "C" __declspec(dllexport) void __cdecl ENTRYPOINT(int16 selector, void* r
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
-        module_handle = reinterpret_cast<intptr_t>(instance);
         InitCommonControls();
-        register_preview_class(module_handle); // failure only means no preview
+        register_preview_class(reinterpret_cast<intptr_t>(instance)); // failure only means no preview
         bind_filter_blocks();
         format_settings_key_path();
     } else if (reason == DLL_PROCESS_DETACH) {
-        unregister_preview_class(module_handle);
+        unregister_preview_class(reinterpret_cast<intptr_t>(instance));
     }
     return TRUE;
 }

@@ -2,32 +2,16 @@
 // and the order of the kernel passes over the bands of a real run.
 #include <cstdint>
 
-#include "filter/definition.h"
+#include "base/rect.h"
+#include "runtime/definition.h"
 #include "runtime/builtins.h"
 #include "settings/settings.h"
-#include "shell/engine.h"
+#include "runtime/host_calls.h"
 #include "base/platform.h"
+#include "shell/band_plan.h"
 #include "shell/shell.h"
 #include "ui/dialog.h"
 #include "ui/preview_state.h"
-
-PixelContext pixel_context;
-int32_t band_width, band_height, band_top;
-int32_t in_border, out_border, mask_border;
-int32_t pixels_done, pixels_total;
-
-int32_t plan_band_height(int32_t max_space, int32_t planes, int32_t width, int32_t height)
-{
-    // 64-bit: the divisor of a very wide picture with many planes exceeds 32 bits.
-    const int64_t divisor = (2 * int64_t{planes} + 2) * (int64_t{width} + 4);
-    int64_t rows = divisor > 0 ? int64_t{max_space} / divisor : 0;
-    if (rows > height) rows = height;
-    // A maxSpace below one row would plan bands of no rows that never
-    // advance. One row per band still lets the host decide: it delivers the
-    // row or answers the request with an error, which ends the run.
-    if (rows < 1) rows = 1;
-    return static_cast<int32_t>(rows);
-}
 
 namespace {
 
@@ -39,10 +23,10 @@ intptr_t host_window(const FilterRecord& fr)
 
 void describe_image(const FilterRecord& fr)
 {
-    const int32_t stride = pixel_context.pixel_stride;
-    pixel_context = PixelContext{};
-    pixel_context.pixel_stride = stride;
-    PixelContext& pc = pixel_context;
+    const int32_t stride = run_state.pixel_context.pixel_stride;
+    run_state.pixel_context = PixelContext{};
+    run_state.pixel_context.pixel_stride = stride;
+    PixelContext& pc = run_state.pixel_context;
     pc.image_width = fr.imageSize.h;
     pc.image_height = fr.imageSize.v;
     pc.image_planes = fr.planes;
@@ -54,9 +38,9 @@ void describe_image(const FilterRecord& fr)
         pc.back_colour[i] = fr.backColor[i];
         pc.fore_colour[i] = fr.foreColor[i];
     }
-    max_zoom_factor = 32;
+    run_state.max_zoom_factor = 32;
     pc.pixel_stride = fr.planes;
-    zoom_factor = 32;
+    run_state.zoom_factor = 32;
 }
 
 // A picture the host describes without rows, columns or planes, or with a
@@ -99,32 +83,24 @@ int16 request_band(FilterRecord& fr, int32_t top)
 int16 band_loop(FilterRecord& fr, KernelPass pass)
 {
     for (;;) {
-        const int16 result = filter_band(1, pass);
+        const int16 result = filter_band(true, pass);
         if (result != noErr) return result;
-        band_top += band_height;
-        if (band_top >= pixel_context.image_height) {
-            band_top = 0;
+        band_plan.top += band_plan.height;
+        if (band_plan.top >= run_state.pixel_context.image_height) {
+            band_plan.top = 0;
             // The host takes the last band's output when the selector returns;
             // the empty rectangles say nothing more is wanted.
             if (pass == Main) fr.inRect = fr.outRect = fr.maskRect = Rect16{0, 0, 0, 0};
             return noErr;
         }
-        const int16 request = request_band(fr, band_top);
+        const int16 request = request_band(fr, band_plan.top);
         if (request != noErr) return request;
     }
 }
 
-void settle_effect_centre()
-{
-    const int32_t* centre = filter_definition.stored_centre;
-    const bool stored = centre[0] >= 0 && centre[1] >= 0;
-    pixel_context.centre_column = stored ? centre[0] : pixel_context.image_width / 2;
-    pixel_context.centre_row = stored ? centre[1] : pixel_context.image_height / 2;
-}
-
 int16 run_passes(FilterRecord& fr, bool has_prepass)
 {
-    band_top = 0;
+    band_plan.top = 0;
     int16 result = request_band(fr, 0);
     if (result != noErr) return result;
     settle_effect_centre();
@@ -135,7 +111,7 @@ int16 run_passes(FilterRecord& fr, bool has_prepass)
         const int32_t handed_back = clear_area_request();
         if (handed_back != 0) return request_failure(fr, handed_back);
     }
-    band_top = 0;
+    band_plan.top = 0;
     result = request_band(fr, 0);
     if (result != noErr) return result;
     run_kernel_pass(Interpass);
@@ -146,7 +122,7 @@ int16 run_passes(FilterRecord& fr, bool has_prepass)
 
 int16 start_filter()
 {
-    FilterRecord* fr = filter_record;
+    FilterRecord* fr = run_state.filter_record;
     if (!fr) return filterBadParameters;
     ensure_settings_key();
     seed_random_from_clock();
@@ -157,16 +133,16 @@ int16 start_filter()
     if (show_parameters_dialog(parameters_requested, owner) == 0) return userCanceledErr;
 
     const bool has_prepass = block_of(Prepass) != nullptr;
-    const int32_t width = pixel_context.image_width, height = pixel_context.image_height;
-    pixels_done = 0;
-    zoom_factor = 1;
+    const int32_t width = run_state.pixel_context.image_width, height = run_state.pixel_context.image_height;
+    run_state.pixels_done = 0;
+    run_state.zoom_factor = 1;
     // The preview may have left its own state behind; a real run has none.
-    preview_start_time = 0;
-    pixel_context.pixel_stride = fr->planes;
-    pixels_total = width * height * (has_prepass ? 2 : 1);
-    band_width = width;
-    band_height = plan_band_height(fr->maxSpace, fr->planes, width, height);
-    if (band_height < height)
+    run_state.mode = RunMode::real_run;
+    run_state.pixel_context.pixel_stride = fr->planes;
+    run_state.pixels_total = width * height * (has_prepass ? 2 : 1);
+    band_plan.width = width;
+    band_plan.height = plan_band_height(fr->maxSpace, fr->planes, width, height);
+    if (band_plan.height < height)
         platform::show_message(owner, "The picture is too big to be processed in one pass!\n",
                                "The functions src and dr,dg,db could possibly not work as desired!",
                                platform::box_ok | platform::box_icon_exclamation);

@@ -1,8 +1,9 @@
 // Custom colours from the host's colour picker or from the preview's pixels.
 #include "ui/colour.h"
 
-#include "filter/definition.h"
-#include "shell/shell.h"
+#include "runtime/definition.h"
+#include "runtime/host_calls.h"
+#include "runtime/run_state.h"
 #include "ui/preview_logic.h"
 
 int16_t pick_mode;
@@ -31,7 +32,7 @@ unsigned char component_byte(int16 value)
 
 void choose_colour_with_host(int32_t index)
 {
-    FilterRecord* record = filter_record;
+    FilterRecord* record = run_state.filter_record;
     if (!is_colour_index(index) || !record || !record->colorServices) return;
     const uint32_t colour = filter_definition.custom_colours[index];
     ColorServicesInfo info{};
@@ -62,7 +63,7 @@ void begin_colour_pick(intptr_t dialog, int32_t control_id, int32_t index)
 bool take_picked_colour(int32_t x, int32_t y)
 {
     if (!is_colour_index(pick_target.index)) return false;
-    const unsigned char* pixel = delivered_input_pixel(preview_area, filter_record, x, y);
+    const unsigned char* pixel = delivered_input_pixel(preview_area, run_state.filter_record, x, y);
     if (!pixel) return false;
     // A grey image has one or two planes: its first plane is all three.
     const int32_t g = preview_area.stride >= 3 ? 1 : 0;

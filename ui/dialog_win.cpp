@@ -4,9 +4,11 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "settings/settings.h"
-#include "shell/shell.h"
+#include "base/platform.h"
+#include "runtime/host_calls.h"
+#include "runtime/run_state.h"
 #include "ui/colour.h"
 #include "ui/dialog.h"
 #include "ui/dialog_logic.h"
@@ -64,15 +66,15 @@ void set_field_text(HWND dialog, int id, const char* field, size_t field_size)
 void set_zoom_text(HWND dialog)
 {
     char text[16];
-    format_zoom_text(text, sizeof text, zoom_factor);
+    format_zoom_text(text, sizeof text, run_state.zoom_factor);
     SetDlgItemTextA(dialog, IDC_ZOOM_TEXT, text);
 }
 
 int32_t preview_fit_zoom_factor(HWND dialog)
 {
     SIZE client = client_size(GetDlgItem(dialog, IDC_PREVIEW));
-    int32_t width = filter_record ? filter_record->imageSize.h : 0;
-    int32_t height = filter_record ? filter_record->imageSize.v : 0;
+    int32_t width = run_state.filter_record ? run_state.filter_record->imageSize.h : 0;
+    int32_t height = run_state.filter_record ? run_state.filter_record->imageSize.v : 0;
     return fit_zoom_factor(client.cx, client.cy, width, height);
 }
 
@@ -122,7 +124,7 @@ INT_PTR on_init_dialog(HWND dialog)
                    sizeof filter_definition.author_line);
     load_settings();
     set_up_controls(dialog);
-    zoom_factor = max_zoom_factor = preview_fit_zoom_factor(dialog);
+    run_state.zoom_factor = run_state.max_zoom_factor = preview_fit_zoom_factor(dialog);
     for (int k = 1; k <= SWATCH_COUNT; ++k)
         InvalidateRect(GetDlgItem(dialog, IDC_SWATCH_BASE + k), nullptr, FALSE);
     send_to_preview(dialog, PreviewKernelSwitch, 1);
@@ -200,9 +202,9 @@ void on_swatch(HWND dialog, int id)
 void on_zoom(HWND dialog, bool zoom_in)
 {
     const SIZE client = client_size(GetDlgItem(dialog, IDC_PREVIEW));
-    const ZoomView view = zoom_button(zoom_in, shift_held(), ZoomView{zoom_factor, pan_x, pan_y},
-                                      max_zoom_factor, client.cx, client.cy);
-    zoom_factor = view.zoom;
+    const ZoomView view = zoom_button(zoom_in, shift_held(), ZoomView{run_state.zoom_factor, pan_x, pan_y},
+                                      run_state.max_zoom_factor, client.cx, client.cy);
+    run_state.zoom_factor = view.zoom;
     pan_x = view.pan_x;
     pan_y = view.pan_y;
     clear_area_request();
@@ -217,7 +219,7 @@ void open_help(HWND dialog)
     // Without a help target there is nothing to open; handing the shell an
     // empty name would open the plug-in's folder instead.
     if (target[0] == '\0') return;
-    ShellExecuteA(dialog, "open", target, nullptr, module_dir[0] ? module_dir : nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(dialog, "open", target, nullptr, settings_key.module_dir[0] ? settings_key.module_dir : nullptr, SW_SHOWNORMAL);
 }
 
 INT_PTR on_command(HWND dialog, int id, int code)
@@ -315,7 +317,7 @@ int32_t show_parameters_dialog(int32_t show_dialog, intptr_t parent_window)
     // the user's Cancel; the dialog goes without an owner instead.
     HWND parent = reinterpret_cast<HWND>(parent_window);
     if (parent && !IsWindow(parent)) parent = nullptr;
-    INT_PTR result = DialogBoxParamA(reinterpret_cast<HINSTANCE>(module_handle), "FCREATOR", parent,
+    INT_PTR result = DialogBoxParamA(reinterpret_cast<HINSTANCE>(platform::own_module()), "FCREATOR", parent,
                                      parameters_dialog_proc, 0);
     initialising = false;
     clear_area_request(); // the host may release what the preview asked for

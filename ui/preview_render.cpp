@@ -3,10 +3,11 @@
 #include <climits>
 #include <cstdio>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/kernel.h"
 #include "base/platform.h"
-#include "shell/shell.h"
+#include "runtime/host_calls.h"
+#include "runtime/run_state.h"
 #include "ui/colour.h"
 #include "ui/preview_logic.h"
 #include "ui/preview_state.h"
@@ -49,31 +50,22 @@ void copy_input_to_output(const DeliveredArea& area)
 void run_kernel_over_view(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
                           int32_t planes)
 {
-    pixels_done = 0;
-    // 0 means "a real run" to the run-time; a rendering that starts on the
-    // stroke of midnight takes 1 ms past it.
-    const int32_t now = platform::time_of_day_ms();
-    preview_start_time = now > 0 ? now : 1;
-    pixel_context.pixel_stride = planes;
-    const int32_t* centre = filter_definition.stored_centre;
-    if (centre[0] >= 0 && centre[1] >= 0) {
-        pixel_context.centre_column = centre[0];
-        pixel_context.centre_row = centre[1];
-    } else {
-        pixel_context.centre_column = pixel_context.image_width / 2;
-        pixel_context.centre_row = pixel_context.image_height / 2;
-    }
+    run_state.pixels_done = 0;
+    begin_rendering(platform::time_of_day_ms());
+    run_state.pixel_context.pixel_stride = planes;
+    settle_effect_centre();
 
     run_kernel_pass(Start);
-    if (preview_start_time != -1 && block_of(Prepass)) filter_band(0, Prepass);
-    if (preview_start_time != -1) run_kernel_pass(Interpass);
-    if (preview_start_time != -1) filter_band(0, Main);
+    const auto going = [] { return run_state.mode != RunMode::rendering_stopped; };
+    if (going() && block_of(Prepass)) filter_band(false, Prepass);
+    if (going()) run_kernel_pass(Interpass);
+    if (going()) filter_band(false, Main);
     display_output(canvas.device_context(), 0, 0);
-    if (preview_start_time == -1) {
+    if (!going()) {
         canvas.draw_line(PreviewPen::white, 0, 0, client_w, client_h);
         canvas.draw_line(PreviewPen::white, client_w, 0, 0, client_h);
     }
-    preview_start_time = 0;
+    run_state.mode = RunMode::real_run;
 }
 
 } // namespace
@@ -84,10 +76,10 @@ void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
     if (reporting_failure) return;
     // Whatever the host held for an earlier request is superseded now.
     preview_area.valid = false;
-    FilterRecord* record = filter_record;
+    FilterRecord* record = run_state.filter_record;
     if (!record) return;
-    if (zoom_factor < 1) zoom_factor = 1; // also the host's sampling rate
-    const int32_t z = zoom_factor;
+    if (run_state.zoom_factor < 1) run_state.zoom_factor = 1; // also the host's sampling rate
+    const int32_t z = run_state.zoom_factor;
 
     const PreviewView view = preview_view(client_w, client_h, record->imageSize.h,
                                           record->imageSize.v, z, pan_x, pan_y);
@@ -142,11 +134,11 @@ void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
 
 bool pick_effect_centre(int32_t x, int32_t y)
 {
-    const FilterRecord* record = filter_record;
+    const FilterRecord* record = run_state.filter_record;
     if (!filter_definition.centre_pick || !record) return false;
     if (record->imageSize.h < 1 || record->imageSize.v < 1) return false;
     const PreviewPoint c =
-        picked_centre(pan_x, pan_y, x, y, zoom_factor, record->imageSize.h, record->imageSize.v);
+        picked_centre(pan_x, pan_y, x, y, run_state.zoom_factor, record->imageSize.h, record->imageSize.v);
     filter_definition.stored_centre[0] = c.x;
     filter_definition.stored_centre[1] = c.y;
     return true;

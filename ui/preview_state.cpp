@@ -3,9 +3,6 @@
 
 #include "ui/preview_logic.h"
 
-int32_t zoom_factor = 1;
-int32_t max_zoom_factor = 16;
-int32_t preview_start_time = 0;
 int32_t pan_x = 0;
 int32_t pan_y = 0;
 int16_t filtering_on = 1;

@@ -2,7 +2,9 @@
 // preview's portable logic; paints through GDI.
 #include <windows.h>
 
-#include "shell/shell.h"
+#include "base/platform.h"
+#include "runtime/host_calls.h"
+#include "runtime/run_state.h"
 #include "ui/colour.h"
 #include "ui/preview.h"
 #include "ui/preview_logic.h"
@@ -60,7 +62,7 @@ void on_create(HWND window)
 {
     cursor_arrow = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     cursor_drag = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_SIZEALL));
-    cursor_picker = LoadCursorA(reinterpret_cast<HINSTANCE>(module_handle), "FPICKER");
+    cursor_picker = LoadCursorA(reinterpret_cast<HINSTANCE>(platform::own_module()), "FPICKER");
     if (!cursor_picker) cursor_picker = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_CROSS));
     use_cursor(cursor_arrow);
     SetTimer(window, refresh_timer, refresh_period_ms, nullptr);

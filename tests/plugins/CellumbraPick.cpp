@@ -1,6 +1,6 @@
 // CellumbraPick.8bf: the cell filter with two live custom colours and a
 // centre that the user picks in the preview, for the colour and centre tests.
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/kernel.h"
 
 void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);

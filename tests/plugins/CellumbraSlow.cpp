@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "runtime/kernel.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "ui/preview_state.h"
 
@@ -24,8 +25,8 @@ void slow_main(KernelVariables& v, const BuiltinTable& builtins)
     v.v[slot::out_red] = 255 - v.v[slot::in_red];
     v.v[slot::out_green] = 255 - v.v[slot::in_green];
     v.v[slot::out_blue] = 255 - v.v[slot::in_blue];
-    if (preview_start_time == 0 || !filter_record) return;
-    const Rect16 r = filter_record->outRect;
+    if (!previewing() || !run_state.filter_record) return;
+    const Rect16 r = run_state.filter_record->outRect;
     const int64_t pixels = int64_t(r.bottom - r.top) * (r.right - r.left);
     if (pixels <= 0) return;
     const int64_t done = ++v.v[slot::user_vars]; // zeroed by every Start

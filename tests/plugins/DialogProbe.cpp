@@ -4,7 +4,7 @@
 // both check boxes, two live custom colours and a help target.
 #include <cstring>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/kernel.h"
 
 void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);

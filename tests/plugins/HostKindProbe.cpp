@@ -2,13 +2,14 @@
 // kind into the red plane, so a run shows from outside what the plug-in made
 // of the host program's name.
 #include "runtime/kernel.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 
 namespace {
 
 void report_host_kind(KernelVariables& vars, const BuiltinTable&)
 {
-    vars.v[slot::out_red] = host_kind;
+    vars.v[slot::out_red] = static_cast<int32_t>(run_state.host_kind);
 }
 
 } // namespace

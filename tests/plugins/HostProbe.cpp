@@ -22,6 +22,7 @@
 #include <windows.h>
 
 #include "runtime/kernel.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 
 namespace {
@@ -67,7 +68,7 @@ void dump_area(FILE* out, const char* name, const Rect16& r, const void* data, i
 
 void replay_script()
 {
-    FilterRecord* rec = filter_record;
+    FilterRecord* rec = run_state.filter_record;
     const std::string script_path = environment("HOSTPROBE_SCRIPT");
     if (rec == nullptr || rec->advanceState == nullptr || script_path.empty())
         return;
@@ -173,9 +174,9 @@ void probe_start(KernelVariables&, const BuiltinTable&)
 
 void probe_main(KernelVariables& vars, const BuiltinTable&)
 {
-    const unsigned char* in = pixel_context.in_ptr;
-    const unsigned char* out = pixel_context.out_ptr;
-    const int planes = pixel_context.pixel_stride;
+    const unsigned char* in = run_state.pixel_context.in_ptr;
+    const unsigned char* out = run_state.pixel_context.out_ptr;
+    const int planes = run_state.pixel_context.pixel_stride;
     for (int p = 0; p < planes && p < 4; ++p)
         vars.v[slot::out_red + p] = inverting ? 255 - in[p] : out[p];
 }

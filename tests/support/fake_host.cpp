@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "base/rect.h"
-#include "filter/definition.h"
+#include "runtime/definition.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "ui/preview_state.h"
 
@@ -59,7 +60,7 @@ FakeHost::FakeHost(int32_t w, int32_t h, int32_t p) : width(w), height(h), plane
 FakeHost::~FakeHost()
 {
     if (active_host == this) active_host = nullptr;
-    if (filter_record == &record) filter_record = nullptr;
+    if (run_state.filter_record == &record) run_state.filter_record = nullptr;
 }
 
 void FakeHost::select(Rect16 area, unsigned char value)
@@ -163,9 +164,8 @@ std::vector<int32_t> FakeHost::requested_band_tops() const
 struct ScopedModuleState::Saved {
     FilterDefinition definition;
     KernelBlock blocks[4];
-    int32_t zoom, max_zoom, preview_time, kind, requested;
-    int32_t borders[3];
-    FilterRecord* record;
+    RunState run;
+    int32_t requested;
 };
 
 ScopedModuleState::ScopedModuleState() : saved_(new Saved)
@@ -173,15 +173,8 @@ ScopedModuleState::ScopedModuleState() : saved_(new Saved)
     Saved& s = *saved_;
     s.definition = filter_definition;
     std::memcpy(s.blocks, kernel_blocks, sizeof s.blocks);
-    s.zoom = zoom_factor;
-    s.max_zoom = max_zoom_factor;
-    s.preview_time = preview_start_time;
-    s.kind = host_kind;
+    s.run = run_state;
     s.requested = parameters_requested;
-    s.borders[0] = in_border;
-    s.borders[1] = out_border;
-    s.borders[2] = mask_border;
-    s.record = filter_record;
 }
 
 ScopedModuleState::~ScopedModuleState()
@@ -189,13 +182,6 @@ ScopedModuleState::~ScopedModuleState()
     const Saved& s = *saved_;
     filter_definition = s.definition;
     std::memcpy(kernel_blocks, s.blocks, sizeof s.blocks);
-    zoom_factor = s.zoom;
-    max_zoom_factor = s.max_zoom;
-    preview_start_time = s.preview_time;
-    host_kind = s.kind;
+    run_state = s.run;
     parameters_requested = s.requested;
-    in_border = s.borders[0];
-    out_border = s.borders[1];
-    mask_border = s.borders[2];
-    filter_record = s.record;
 }

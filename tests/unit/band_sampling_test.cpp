@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/builtins.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
@@ -60,7 +61,7 @@ void PS_CDECL progress_handing_over(int32, int32)
 
 struct BandSampling : ::testing::Test {
     ScopedModuleState state;
-    PixelContext saved_context = pixel_context;
+    PixelContext saved_context = run_state.pixel_context;
     std::unique_ptr<FakeHost> host;
 
     void SetUp() override
@@ -69,25 +70,25 @@ struct BandSampling : ::testing::Test {
         samples.clear();
         for (auto& b : kernel_blocks) b = nullptr;
         kernel_blocks[0] = sample_block;
-        zoom_factor = 1;
-        preview_start_time = 0;
+        run_state.zoom_factor = 1;
+        run_state.mode = RunMode::real_run;
     }
-    void TearDown() override { pixel_context = saved_context; }
+    void TearDown() override { run_state.pixel_context = saved_context; }
 
     // One band of the whole picture, delivered as the shell would ask for it.
     void deliver(int32_t width, int32_t height, int32_t planes)
     {
         host = std::make_unique<FakeHost>(width, height, planes);
-        filter_record = &host->record;
+        run_state.filter_record = &host->record;
         FilterRecord& r = host->record;
         r.inRect = r.outRect = r.maskRect = Rect16{0, 0, int16(height), int16(width)};
         r.inLoPlane = r.outLoPlane = 0;
         r.inHiPlane = r.outHiPlane = int16(planes - 1);
         ASSERT_EQ(host->deliver(), noErr);
-        pixel_context.image_width = width;
-        pixel_context.image_height = height;
-        pixel_context.pixel_stride = planes;
-        pixels_done = 0;
+        run_state.pixel_context.image_width = width;
+        run_state.pixel_context.image_height = height;
+        run_state.pixel_context.pixel_stride = planes;
+        run_state.pixels_done = 0;
         replacement.prepare(r);
     }
     int32_t source(int32_t column, int32_t row) const { return host->source_at(row, column, 0); }
@@ -106,7 +107,7 @@ TEST_F(BandSampling, ABufferHandedOverInARowCallbackIsReadFromTheNextRow)
             host->record.abortProc = abort_handing_over;
         else
             host->record.progressProc = progress_handing_over;
-        ASSERT_EQ(filter_band(1, Main), noErr) << c.what;
+        ASSERT_EQ(filter_band(true, Main), noErr) << c.what;
         ASSERT_EQ(samples.size(), 15u) << c.what;
         for (int32_t i = 0; i < 15; ++i) {
             const int32_t column = i % 5, row = i / 5;
@@ -121,12 +122,12 @@ TEST_F(BandSampling, ABufferHandedOverWhileABlockAsksForAbortIsReadAtOnce)
     // The abort test of a block reaches the host in the middle of a row.
     kernel_blocks[0] = [](KernelVariables& v, const BuiltinTable& builtins) {
         samples.push_back(builtins.src(v.v[slot::x], v.v[slot::y], 0));
-        if (pixel_context.column == 2 && pixel_context.row == 1) test_host_abort();
+        if (run_state.pixel_context.column == 2 && run_state.pixel_context.row == 1) test_host_abort();
         samples.push_back(builtins.src(v.v[slot::x], v.v[slot::y], 0));
     };
     deliver(4, 3, 3);
     host->record.abortProc = abort_handing_over;
-    ASSERT_EQ(filter_band(0, Main), noErr);
+    ASSERT_EQ(filter_band(false, Main), noErr);
     ASSERT_EQ(samples.size(), 24u);
     for (int32_t i = 0; i < 12; ++i) {
         const int32_t column = i % 4, row = i / 4;
@@ -146,15 +147,15 @@ TEST_F(BandSampling, AfterAWalkEveryReadChecksTheRecordAgain)
         deliver(4, 4, 3);
         if (end == cancelled) host->abort_from_call = 1;
         if (end == preview_stopped) {
-            preview_start_time = 1000;
+            begin_rendering(1000);
             kernel_blocks[0] = [](KernelVariables& v, const BuiltinTable& builtins) {
                 sample_block(v, builtins);
-                preview_start_time = -1;
+                run_state.mode = RunMode::rendering_stopped;
             };
         }
-        const int16 result = filter_band(1, Main);
+        const int16 result = filter_band(true, Main);
         EXPECT_EQ(result, end == cancelled ? userCanceledErr : noErr);
-        preview_start_time = 0;
+        run_state.mode = RunMode::real_run;
         kernel_blocks[0] = sample_block;
 
         replacement.hand_over();
@@ -174,9 +175,9 @@ TEST_F(BandSampling, APreviewWalkDividesPositionsByTheZoom)
         samples.push_back(builtins.src(v.v[slot::x] + 3, v.v[slot::y] + 1, 1));
     };
     deliver(5, 3, 3);
-    zoom_factor = 2;
-    preview_start_time = 1000;
-    ASSERT_EQ(filter_band(0, Main), noErr);
+    run_state.zoom_factor = 2;
+    begin_rendering(1000);
+    ASSERT_EQ(filter_band(false, Main), noErr);
     ASSERT_EQ(samples.size(), 30u);
     for (int32_t i = 0; i < 15; ++i) {
         const int32_t column = i % 5, row = i / 5;

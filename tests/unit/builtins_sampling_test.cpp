@@ -9,6 +9,7 @@
 
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "ui/preview_state.h"
 
@@ -31,24 +32,24 @@ struct Sampling : ::testing::Test {
     Rect16 rect{};
     int32_t stride = 0;
 
-    FilterRecord* saved_record = filter_record;
-    PixelContext saved_context = pixel_context;
+    FilterRecord* saved_record = run_state.filter_record;
+    PixelContext saved_context = run_state.pixel_context;
     KernelVariables saved_vars = kernel_vars;
-    int32_t saved_zoom = zoom_factor;
+    int32_t saved_zoom = run_state.zoom_factor;
 
     void SetUp() override
     {
         reset_angle_resolution();
-        zoom_factor = 1;
-        pixel_context = PixelContext{};
-        filter_record = &record;
+        run_state.zoom_factor = 1;
+        run_state.pixel_context = PixelContext{};
+        run_state.filter_record = &record;
     }
     void TearDown() override
     {
-        filter_record = saved_record;
-        pixel_context = saved_context;
+        run_state.filter_record = saved_record;
+        run_state.pixel_context = saved_context;
         kernel_vars = saved_vars;
-        zoom_factor = saved_zoom;
+        run_state.zoom_factor = saved_zoom;
     }
 
     // Delivers rect with the given pixel stride; row_bytes 0 means a tight
@@ -71,7 +72,7 @@ struct Sampling : ::testing::Test {
         record.inRect = r;
         record.inRowBytes = row_bytes;
         record.inData = input.get();
-        pixel_context.pixel_stride = pixel_stride;
+        run_state.pixel_context.pixel_stride = pixel_stride;
     }
 
     void deliver_mask(Rect16 r, int32_t row_bytes = 0)
@@ -91,9 +92,9 @@ struct Sampling : ::testing::Test {
     // Makes (column, row) the current pixel, as the pixel loop does.
     void at(int32_t column, int32_t row)
     {
-        pixel_context.column = column;
-        pixel_context.row = row;
-        pixel_context.in_ptr = input.get() + size_t(row - rect.top) * record.inRowBytes +
+        run_state.pixel_context.column = column;
+        run_state.pixel_context.row = row;
+        run_state.pixel_context.in_ptr = input.get() + size_t(row - rect.top) * record.inRowBytes +
                                size_t(column - rect.left) * stride;
     }
 };
@@ -153,11 +154,11 @@ TEST_F(Sampling, BandsThatCannotBeReadYieldZero)
     record.inRowBytes = -18;
     EXPECT_TRUE(nothing_read()) << "negative row bytes";
     record.inRowBytes = 18;
-    pixel_context.pixel_stride = 0;
+    run_state.pixel_context.pixel_stride = 0;
     EXPECT_TRUE(nothing_read()) << "no bytes per pixel";
-    pixel_context.pixel_stride = 4;
+    run_state.pixel_context.pixel_stride = 4;
     EXPECT_TRUE(nothing_read()) << "more bytes per pixel than the rows hold";
-    filter_record = nullptr;
+    run_state.filter_record = nullptr;
     EXPECT_TRUE(nothing_read()) << "no record";
     EXPECT_EQ(src(1, 1, 4), 255);
 }
@@ -183,21 +184,21 @@ TEST_F(Sampling, ANewBandIsSeenWithoutNotice)
     // Only the bytes per pixel change: four planes read as three.
     deliver(Rect16{20, 1, 22, 3}, 4);
     EXPECT_EQ(src(2, 20, 0), value_at(2, 20, 0));
-    pixel_context.pixel_stride = 3;
+    run_state.pixel_context.pixel_stride = 3;
     EXPECT_EQ(src(2, 20, 0), value_at(1, 20, 3));
 }
 
 TEST_F(Sampling, PreviewPositionsAreDividedByTheZoom)
 {
     deliver(Rect16{0, 0, 8, 16}, 3);
-    zoom_factor = 4;
+    run_state.zoom_factor = 4;
     EXPECT_EQ(src(43, 15, 1), value_at(10, 3, 1));
     EXPECT_EQ(src(-7, 2, 0), value_at(0, 0, 0));
     at(2, 1); // image position (8, 4)
     EXPECT_EQ(dr(4, 0), value_at(3, 1, 0));
     EXPECT_EQ(dr(3, 0), value_at(2, 1, 0));
     EXPECT_EQ(dr(-9, 0), value_at(0, 1, 0)); // -1 / 4 truncates to 0
-    zoom_factor = -3;
+    run_state.zoom_factor = -3;
     EXPECT_EQ(src(5, 5, 0), value_at(5, 5, 0));
 }
 
@@ -208,9 +209,9 @@ TEST_F(Sampling, MaskLookups)
     deliver_mask(Rect16{1, 2, 3, 5}, 7);
     EXPECT_EQ(src(3, 2, 4), mask_at(3, 2));
     EXPECT_EQ(src(-5, 100, 4), mask_at(2, 2));
-    zoom_factor = 2; // the mask comes at the input's rate
+    run_state.zoom_factor = 2; // the mask comes at the input's rate
     EXPECT_EQ(src(9, 3, 4), mask_at(4, 1));
-    zoom_factor = 1;
+    run_state.zoom_factor = 1;
     // Chosen: a mask without a pixel to give reads like no mask at all.
     record.maskRowBytes = 2;
     EXPECT_EQ(src(3, 2, 4), 255);
@@ -222,9 +223,9 @@ TEST_F(Sampling, MaskLookups)
 TEST_F(Sampling, PolarSamplesAroundTheImageCentre)
 {
     deliver(Rect16{0, 0, 11, 21}, 3);
-    pixel_context.image_width = 21; // centre (10, 5), not the effect centre
-    pixel_context.image_height = 11;
-    pixel_context.centre_column = 2;
+    run_state.pixel_context.image_width = 21; // centre (10, 5), not the effect centre
+    run_state.pixel_context.image_height = 11;
+    run_state.pixel_context.centre_column = 2;
     EXPECT_EQ(src_polar(0, 3, 0), value_at(13, 5, 0));
     EXPECT_EQ(src_polar(256, 3, 1), value_at(10, 8, 1));
     EXPECT_EQ(src_polar(128, 4, 0), value_at(12, 7, 0)); // 2.83 truncated each way
@@ -276,14 +277,14 @@ TEST_F(Sampling, WithoutACurrentPixelTheLastPositionIsClampedIntoTheBand)
     // Start and Interpass: in_ptr is null or left over, and the position is
     // the last one the pixel loop held, perhaps outside today's band.
     deliver(six_by_four, 3);
-    pixel_context.in_ptr = nullptr;
-    pixel_context.column = 50;
-    pixel_context.row = -3;
+    run_state.pixel_context.in_ptr = nullptr;
+    run_state.pixel_context.column = 50;
+    run_state.pixel_context.row = -3;
     EXPECT_EQ(dr(0, 0), value_at(5, 0, 0));
     EXPECT_EQ(convolve_red(1, 1, 1, 1, 1, 1, 1, 1, 1, 1), 9 * value_at(5, 0, 0));
-    pixel_context.in_ptr = reinterpret_cast<unsigned char*>(uintptr_t(16)); // never followed
-    pixel_context.column = INT_MIN;
-    pixel_context.row = INT_MAX;
+    run_state.pixel_context.in_ptr = reinterpret_cast<unsigned char*>(uintptr_t(16)); // never followed
+    run_state.pixel_context.column = INT_MIN;
+    run_state.pixel_context.row = INT_MAX;
     EXPECT_EQ(db(INT_MIN, INT_MAX), value_at(0, 3, 2));
 }
 
@@ -334,7 +335,7 @@ TEST_F(Sampling, InputValueAndSetOutput)
     EXPECT_EQ(set_output(4, 77), 0);
     EXPECT_EQ(set_output(1, 300), 300);
     EXPECT_EQ(kernel_vars.v[slot::out_green], 300);
-    pixel_context.pixel_stride = 4;
+    run_state.pixel_context.pixel_stride = 4;
     EXPECT_EQ(input_value(3), 17);
     EXPECT_EQ(set_output(3, -4), -4);
     EXPECT_EQ(kernel_vars.v[slot::out_alpha], -4);

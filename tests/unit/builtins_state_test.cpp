@@ -6,10 +6,11 @@
 #include <cstring>
 #include <vector>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "support/fake_platform.h"
 #include "ui/preview_state.h"
@@ -20,28 +21,22 @@ namespace {
 struct ModuleState : ::testing::Test {
     FilterDefinition definition = filter_definition;
     int32_t controls[16];
-    PixelContext context = pixel_context;
-    KernelPass pass = current_pass;
-    int32_t preview_time = preview_start_time;
-    FilterRecord* record = filter_record;
+    RunState run = run_state;
 
     void SetUp() override
     {
         std::memcpy(controls, control_values, sizeof controls);
         fake_platform.reset();
         reset_state_builtins();
-        current_pass = Start;
-        preview_start_time = 0;
+        run_state.current_pass = Start;
+        run_state.mode = RunMode::real_run;
     }
     void TearDown() override
     {
         reset_state_builtins();
         filter_definition = definition;
         std::memcpy(control_values, controls, sizeof controls);
-        pixel_context = context;
-        current_pass = pass;
-        preview_start_time = preview_time;
-        filter_record = record;
+        run_state = run;
         fake_platform.reset();
     }
     static std::vector<int32_t> cells(int32_t from, int32_t count)
@@ -104,7 +99,7 @@ TEST_F(PutArray, FillGamma)
     EXPECT_EQ(cells(0, 3), (V{0, 127, 255}));
     EXPECT_EQ(fill_gamma(200, 0, 3), 0);
     EXPECT_EQ(cells(0, 3), (V{0, 180, 255}));
-    current_pass = Interpass;
+    run_state.current_pass = Interpass;
     EXPECT_EQ(fill_gamma(50, 0, 3), 0);
     EXPECT_EQ(cells(0, 3), (V{0, 63, 255}));
     EXPECT_EQ(fill_gamma(100, 250, 11), 0);
@@ -114,7 +109,7 @@ TEST_F(PutArray, FillGamma)
     EXPECT_EQ(fill_gamma(100, INT_MIN, INT_MAX), 0); // nothing to write, and no long loop
     EXPECT_EQ(fill_gamma(0, 0, 10), 1);
     EXPECT_EQ(fill_gamma(100, 0, 1), 1);
-    current_pass = Main;
+    run_state.current_pass = Main;
     EXPECT_EQ(fill_gamma(100, 5, 3), 1);
     EXPECT_EQ(cells(5, 3), (V{0, 0, 0}));
 }
@@ -210,8 +205,8 @@ TEST_F(Controls, SliderScaled)
 
 TEST_F(Controls, ColourComponents)
 {
-    pixel_context.fore_colour[0] = 11;
-    pixel_context.back_colour[2] = 66;
+    run_state.pixel_context.fore_colour[0] = 11;
+    run_state.pixel_context.back_colour[2] = 66;
     filter_definition.custom_colours[1] = 0x00FFEEDD;
     filter_definition.custom_colours[7] = 0x00000009;
     filter_definition.colour_count = 2;
@@ -240,13 +235,13 @@ TEST_F(AbortTest, AsksTheHostOnEvery10001stCall)
 {
     FilterRecord host{};
     host.abortProc = cancelling_abort;
-    filter_record = &host;
+    run_state.filter_record = &host;
     host_abort_calls = 0;
     calls_before_a_test();
     EXPECT_EQ(host_abort_calls, 0);
     EXPECT_EQ(test_abort(), 1);
     EXPECT_EQ(host_abort_calls, 1);
-    preview_start_time = -1; // a stopped preview asks the host too
+    run_state.mode = RunMode::rendering_stopped; // a stopped preview asks the host too
     calls_before_a_test();
     EXPECT_EQ(test_abort(), 1);
     EXPECT_EQ(host_abort_calls, 2);
@@ -254,21 +249,21 @@ TEST_F(AbortTest, AsksTheHostOnEvery10001stCall)
 
 TEST_F(AbortTest, StopsAPreviewAfterTwoSecondsAlsoAcrossMidnight)
 {
-    preview_start_time = 1000;
+    begin_rendering(1000);
     fake_platform.time_of_day_ms = 3000; // exactly 2000 ms: not yet
     calls_before_a_test();
     EXPECT_EQ(test_abort(), 0);
     fake_platform.time_of_day_ms = 3500;
     calls_before_a_test();
     EXPECT_EQ(test_abort(), 1);
-    EXPECT_EQ(preview_start_time, -1);
+    EXPECT_EQ(run_state.mode, RunMode::rendering_stopped);
 
-    preview_start_time = 86399000;
+    begin_rendering(86399000);
     fake_platform.time_of_day_ms = 1500; // 2500 ms later
     calls_before_a_test();
     EXPECT_EQ(test_abort(), 1);
     // A clock far outside the day is corrected without looping.
-    preview_start_time = INT_MAX;
+    begin_rendering(INT_MAX);
     fake_platform.time_of_day_ms = INT_MIN;
     calls_before_a_test();
     const int64_t elapsed = ((int64_t(INT_MIN) - INT_MAX) % 86400000 + 86400000) % 86400000;

@@ -12,6 +12,8 @@
 
 #include "runtime/kernel.h"
 #include "settings/settings.h"
+#include "runtime/host_calls.h"
+#include "shell/band_plan.h"
 #include "shell/shell.h"
 #include "support/cell_reference.h"
 #include "support/fake_host.h"
@@ -206,14 +208,14 @@ std::vector<unsigned char> expected_picture(const FakeHost& host, int32_t s, int
     std::vector<unsigned char> want = host.source;
     const Rect16 f = host.record.filterRect;
     for (int32_t y = f.top; y < f.bottom; ++y) {
-        const int32_t band_top = y / band_rows * band_rows;
-        const int32_t band_last = std::min(host.height, band_top + band_rows) - 1;
+        const int32_t band_first = y / band_rows * band_rows;
+        const int32_t band_last = std::min(host.height, band_first + band_rows) - 1;
         for (int32_t x = f.left; x < f.right; ++x) {
             if (!host.selection.empty() && host.selection[size_t(y) * size_t(host.width) + size_t(x)] == 0)
                 continue;
             const Point c = nearest_centre(x, y, s);
             const int32_t cx = std::clamp(c.x, 0, host.width - 1);
-            const int32_t cy = std::clamp(c.y, band_top, band_last);
+            const int32_t cy = std::clamp(c.y, band_first, band_last);
             for (int32_t z = 0; z < 3; ++z) want[host.offset(y, x) + size_t(z)] = host.source_at(cy, cx, z);
         }
     }

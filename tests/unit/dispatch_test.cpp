@@ -3,8 +3,9 @@
 
 #include <cstring>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "settings/settings.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "support/fake_platform.h"
 
@@ -17,7 +18,7 @@ struct Dispatch : ::testing::Test {
     void SetUp() override
     {
         fake_platform.reset();
-        host_kind = 0;
+        run_state.host_kind = HostKind::unknown;
         parameters_requested = 0;
     }
 };
@@ -70,18 +71,17 @@ TEST_F(Dispatch, ContinueFinishAndLargerSelectorsAnswerZero)
         EXPECT_EQ(std::memcmp(&before, &record, sizeof record), 0) << selector;
         EXPECT_EQ(data, 0);
     }
-    EXPECT_EQ(host_kind, 3); // continue re-ran recognition
+    EXPECT_EQ(run_state.host_kind, HostKind::psp); // continue re-ran recognition
     EXPECT_TRUE(fake_platform.boxes.empty());
 }
 
-TEST_F(Dispatch, RecordAndDataPointerAreReplacedAtEveryCall)
+TEST_F(Dispatch, TheRecordIsReplacedAtEveryCall)
 {
     FilterRecord other{};
     dispatch_selector(filterSelectorFinish, &record, &data, &result);
-    EXPECT_EQ(filter_record, &record);
+    EXPECT_EQ(run_state.filter_record, &record);
     dispatch_selector(filterSelectorParameters, &other, nullptr, &result);
-    EXPECT_EQ(filter_record, &other);
-    EXPECT_EQ(host_data, nullptr);
+    EXPECT_EQ(run_state.filter_record, &other);
 }
 
 TEST_F(Dispatch, StartRefusesPicturesWithoutASizeBeforeAnyDialog)
@@ -104,22 +104,22 @@ TEST_F(Dispatch, StartRefusesPicturesWithoutASizeBeforeAnyDialog)
 
 TEST(HostRecognition, NamesMatchWithoutCaseAndExtension)
 {
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\PHOTOPNT.EXE", 0), 2);
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshp.exe", 0), 1);
-    EXPECT_EQ(host_kind_from_path("psp", 0), 3);
-    EXPECT_EQ(host_kind_from_path("D:\\a.b\\Psp.x.y", 0), 3);
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshpx.exe", 0), 0); // a longer name is another program
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshpx.exe", 2), 2); // keeps the earlier kind
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photosh.exe", 0), 0);
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\", 1), 1);
-    EXPECT_EQ(host_kind_from_path("", 0), 0);
-    EXPECT_EQ(host_kind_from_path("C:\\Apps\\pspx.exe", 0), 0);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\PHOTOPNT.EXE", HostKind::unknown), HostKind::photopnt);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshp.exe", HostKind::unknown), HostKind::photoshp);
+    EXPECT_EQ(host_kind_from_path("psp", HostKind::unknown), HostKind::psp);
+    EXPECT_EQ(host_kind_from_path("D:\\a.b\\Psp.x.y", HostKind::unknown), HostKind::psp);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshpx.exe", HostKind::unknown), HostKind::unknown); // a longer name is another program
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photoshpx.exe", HostKind::photopnt), HostKind::photopnt); // keeps the earlier kind
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\photosh.exe", HostKind::unknown), HostKind::unknown);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\", HostKind::photoshp), HostKind::photoshp);
+    EXPECT_EQ(host_kind_from_path("", HostKind::unknown), HostKind::unknown);
+    EXPECT_EQ(host_kind_from_path("C:\\Apps\\pspx.exe", HostKind::unknown), HostKind::unknown);
 }
 
 TEST(Settings, KeyPathIsFormedFromCategoryAndTitle)
 {
     format_settings_key_path();
-    EXPECT_STREQ(settings_key_path, "Software\\Orv-Tinctora\\Tinctora\\Cellumbra");
+    EXPECT_STREQ(settings_key.path, "Software\\Orv-Tinctora\\Tinctora\\Cellumbra");
 }
 
 } // namespace

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "base/rect.h"
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/builtins.h"
-#include "shell/engine.h"
+#include "runtime/host_calls.h"
+#include "shell/band_plan.h"
 #include "shell/shell.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
@@ -27,7 +28,7 @@ std::vector<Event> events;
 
 void record_block(KernelVariables&, const BuiltinTable&)
 {
-    events.push_back({current_pass, pixel_context.column, pixel_context.row});
+    events.push_back({run_state.current_pass, run_state.pixel_context.column, run_state.pixel_context.row});
 }
 
 void invert_block(KernelVariables& v, const BuiltinTable&)
@@ -46,7 +47,7 @@ struct EngineRun : ::testing::Test {
     {
         fake_platform.reset();
         events.clear();
-        host_kind = 0;
+        run_state.host_kind = HostKind::unknown;
         parameters_requested = 1;
         kernel_blocks[0] = record_block; // Main
         kernel_blocks[1] = nullptr;
@@ -98,7 +99,7 @@ TEST_F(EngineRun, WarningOnlyWhenThePictureNeedsMoreThanOneBand)
         host.record.maxSpace = 1000000;
         EXPECT_EQ(host.run(), noErr);
         EXPECT_EQ(warnings(), 0u);
-        EXPECT_EQ(band_height, 124);
+        EXPECT_EQ(band_plan.height, 124);
     }
     FakeHost host(1000, 125, 3);
     host.record.maxSpace = 1000000;
@@ -108,7 +109,7 @@ TEST_F(EngineRun, WarningOnlyWhenThePictureNeedsMoreThanOneBand)
     EXPECT_EQ(box.text, warning_text);
     EXPECT_EQ(box.owner, 0x1234); // the host window, first field of platformData
     EXPECT_EQ(box.style, 0x30u);  // exclamation, OK
-    EXPECT_EQ(band_height, 124);
+    EXPECT_EQ(band_plan.height, 124);
 }
 
 TEST_F(EngineRun, WarningWithoutPlatformDataHasNoOwnerAndFollowsTheDialog)
@@ -125,7 +126,7 @@ TEST_F(EngineRun, WarningWithoutPlatformDataHasNoOwnerAndFollowsTheDialog)
     EXPECT_EQ(fake_platform.dialog_calls[0].parent, 0);
     ASSERT_EQ(warnings(), 1u);
     EXPECT_EQ(fake_platform.boxes[0].owner, 0);
-    EXPECT_EQ(band_height, 10);
+    EXPECT_EQ(band_plan.height, 10);
     EXPECT_EQ(host.requested_band_tops(), (std::vector<int32_t>{0, 0, 10, 20}));
 }
 
@@ -133,10 +134,10 @@ TEST_F(EngineRun, TheDialogFindsThePictureDescribedAndTheGeneratorSeeded)
 {
     FakeHost host(640, 480, 4);
     fake_platform.calendar_seconds = 1.0e9 + 0.5; // rounds up
-    pixel_context.in_ptr = host.source.data();     // left over from an earlier run
-    pixel_context.column = 99;
+    run_state.pixel_context.in_ptr = host.source.data();     // left over from an earlier run
+    run_state.pixel_context.column = 99;
     fake_platform.on_dialog = [] {
-        const PixelContext& pc = pixel_context;
+        const PixelContext& pc = run_state.pixel_context;
         EXPECT_EQ(fake_platform.ensure_key_calls, 1);
         EXPECT_EQ(pc.in_ptr, nullptr);
         EXPECT_EQ(pc.column, 0);
@@ -148,15 +149,15 @@ TEST_F(EngineRun, TheDialogFindsThePictureDescribedAndTheGeneratorSeeded)
         EXPECT_EQ(pc.back_colour[0], 10);
         EXPECT_EQ(pc.back_colour[2], 30);
         EXPECT_EQ(pc.fore_colour[1], 210);
-        EXPECT_EQ(zoom_factor, 32);
-        EXPECT_EQ(max_zoom_factor, 32);
+        EXPECT_EQ(run_state.zoom_factor, 32);
+        EXPECT_EQ(run_state.max_zoom_factor, 32);
         // The first draw of a generator seeded with 1,000,000,001 seconds.
         const uint32_t state = 1000000001u * 1103515245u + 12345u;
         EXPECT_EQ(random_between(0, 32767), int32_t((state >> 16) & 0x7FFF));
         return 1;
     };
     EXPECT_EQ(host.run(), noErr);
-    EXPECT_EQ(zoom_factor, 1);
+    EXPECT_EQ(run_state.zoom_factor, 1);
 }
 
 TEST_F(EngineRun, TinyMaxSpaceRunsOneRowPerBandToTheEnd)
@@ -165,7 +166,7 @@ TEST_F(EngineRun, TinyMaxSpaceRunsOneRowPerBandToTheEnd)
     host.record.maxSpace = 10;
     kernel_blocks[0] = invert_block;
     EXPECT_EQ(host.run(), noErr);
-    EXPECT_EQ(band_height, 1);
+    EXPECT_EQ(band_plan.height, 1);
     EXPECT_EQ(warnings(), 1u);
     EXPECT_EQ(host.requested_band_tops(), (std::vector<int32_t>{0, 0, 1, 2, 3, 4}));
     for (int32_t r = 0; r < 5; ++r)
@@ -200,8 +201,8 @@ TEST_F(EngineRun, SelectionCrossingBandsGivesEmptyAndCutOutRects)
     }
     // Only the pixels of the selection were visited.
     EXPECT_EQ(int(events.size()), 100 * 800);
-    EXPECT_EQ(pixels_done, 100 * 800);
-    EXPECT_EQ(pixels_total, 300 * 1000);
+    EXPECT_EQ(run_state.pixels_done, 100 * 800);
+    EXPECT_EQ(run_state.pixels_total, 300 * 1000);
     EXPECT_TRUE(is_empty(host.record.inRect) && is_empty(host.record.outRect) && is_empty(host.record.maskRect));
     EXPECT_EQ(host.record.inRect.top | host.record.inRect.left | host.record.inRect.bottom | host.record.inRect.right, 0);
 }
@@ -219,13 +220,13 @@ TEST_F(EngineRun, RatesAreOneExceptOneUnitMoreOnTheSecondHost)
     fake_platform.executable_path = "C:\\Apps\\PHOTOPNT.EXE";
     FakeHost host(10, 10, 3);
     EXPECT_EQ(host.run(), noErr);
-    EXPECT_EQ(host_kind, 2);
+    EXPECT_EQ(run_state.host_kind, HostKind::photopnt);
     ASSERT_FALSE(host.requests.empty());
     for (const auto& r : host.requests) {
         EXPECT_EQ(r.input_rate, 65537);
         EXPECT_EQ(r.mask_rate, 65537);
     }
-    zoom_factor = 32; // as in the preview
+    run_state.zoom_factor = 32; // as in the preview
     call_advance_state();
     EXPECT_EQ(host.requests.back().input_rate, 32 * 65537);
 }
@@ -243,8 +244,8 @@ TEST_F(EngineRun, WithoutPrepassStartAndInterpassRunOnceAndTheFirstBandIsAskedTw
     EXPECT_EQ(events.front().pass, Start);
     EXPECT_EQ(events[1].pass, Interpass);
     EXPECT_EQ(count(Main), 30000);
-    EXPECT_EQ(pixels_total, 30000);
-    EXPECT_EQ(pixels_done, 30000);
+    EXPECT_EQ(run_state.pixels_total, 30000);
+    EXPECT_EQ(run_state.pixels_done, 30000);
 }
 
 TEST_F(EngineRun, WithPrepassEveryBandIsVisitedTwiceAroundAHandBack)
@@ -255,8 +256,8 @@ TEST_F(EngineRun, WithPrepassEveryBandIsVisitedTwiceAroundAHandBack)
     FakeHost host(100, 300, 3);
     host.record.maxSpace = 8 * 104 * 124;
     EXPECT_EQ(host.run(), noErr);
-    EXPECT_EQ(pixels_total, 60000);
-    EXPECT_EQ(pixels_done, 60000);
+    EXPECT_EQ(run_state.pixels_total, 60000);
+    EXPECT_EQ(run_state.pixels_done, 60000);
     // Prepass bands 0, 124, 248; the hand-back; Main bands 0, 124, 248.
     ASSERT_EQ(host.requests.size(), 7u);
     EXPECT_EQ(host.requested_band_tops(), (std::vector<int32_t>{0, 124, 248, 0, 124, 248}));
@@ -275,7 +276,7 @@ TEST_F(EngineRun, WithPrepassEveryBandIsVisitedTwiceAroundAHandBack)
 TEST_F(EngineRun, ClearAreaRequestEmptiesEveryRectangleAndAsksTheHost)
 {
     FakeHost host(10, 10, 3);
-    filter_record = &host.record;
+    run_state.filter_record = &host.record;
     host.record.inRect = host.record.outRect = host.record.maskRect = rect(1, 2, 3, 4);
     EXPECT_EQ(clear_area_request(), noErr);
     ASSERT_EQ(host.requests.size(), 1u);
@@ -289,11 +290,11 @@ TEST_F(EngineRun, ClearAreaRequestEmptiesEveryRectangleAndAsksTheHost)
 TEST_F(EngineRun, BandRectanglesClampWithTheLowerBoundFirst)
 {
     FakeHost host(50, 40, 3);
-    filter_record = &host.record;
-    pixel_context.image_width = 50;
-    pixel_context.image_height = 40;
-    band_width = 50;
-    band_height = 10;
+    run_state.filter_record = &host.record;
+    run_state.pixel_context.image_width = 50;
+    run_state.pixel_context.image_height = 40;
+    band_plan.width = 50;
+    band_plan.height = 10;
     host.record.filterRect = rect(5, 30, 35, 20); // left above right
     set_band_rects(0, 30);
     EXPECT_EQ(host.record.outRect.left, 30);  // 0 is below the lower bound
@@ -338,7 +339,7 @@ TEST_F(EngineRun, CancelInTheDialogEndsAtOnceEvenOnGrayscale)
 
 TEST_F(EngineRun, PicturesThatCannotBePlannedAreRefusedBeforeTheDialog)
 {
-    filter_record = nullptr;
+    run_state.filter_record = nullptr;
     EXPECT_EQ(start_filter(), filterBadParameters);
 
     struct Case {
@@ -431,7 +432,7 @@ TEST_F(EngineRun, AHostWithoutAdvanceStateIsNoSilentSuccess)
     EXPECT_EQ(host.run(), filterBadParameters);
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(host.picture, host.source);
-    filter_record = &host.record;
+    run_state.filter_record = &host.record;
     EXPECT_EQ(call_advance_state(), -123);
 }
 
@@ -515,7 +516,7 @@ OSErr PS_CDECL record_display(const PSPixelMap* map, const VRect* src, int32 row
 TEST_F(EngineRun, DisplayOutputDescribesTheOutputAreaAndItsMask)
 {
     FakeHost host(10, 10, 4);
-    filter_record = &host.record;
+    run_state.filter_record = &host.record;
     FilterRecord& r = host.record;
     unsigned char out[64], mask[16];
     r.outRect = rect(2, 3, 6, 7);
@@ -569,13 +570,13 @@ TEST_F(EngineRun, DisplayOutputDescribesTheOutputAreaAndItsMask)
 TEST_F(EngineRun, HostAbortIsTheLowByteOfAbortProc)
 {
     FakeHost host(4, 4, 3);
-    filter_record = &host.record;
+    run_state.filter_record = &host.record;
     EXPECT_EQ(test_host_abort(), 0);
     host.abort_from_call = 1;
     EXPECT_NE(test_host_abort(), 0);
     host.record.abortProc = nullptr;
     EXPECT_EQ(test_host_abort(), 0);
-    filter_record = nullptr;
+    run_state.filter_record = nullptr;
     EXPECT_EQ(test_host_abort(), 0);
     EXPECT_EQ(call_advance_state(), -123);
     EXPECT_EQ(display_output(nullptr, 0, 0), 0);

@@ -8,8 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/builtins.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
@@ -18,14 +19,14 @@
 namespace {
 
 KernelVariables seen;      // the variables as the last block call found them
-KernelPass seen_pass;      // current_pass during that call
+KernelPass seen_pass;      // run_state.current_pass during that call
 int calls;
 std::vector<KernelVariables> per_call;
 
 void snapshot_block(KernelVariables& v, const BuiltinTable&)
 {
     seen = v;
-    seen_pass = current_pass;
+    seen_pass = run_state.current_pass;
     ++calls;
 }
 
@@ -42,13 +43,13 @@ struct Kernel : ::testing::Test {
         for (auto& b : kernel_blocks) b = nullptr;
         calls = 0;
         per_call.clear();
-        zoom_factor = 1;
-        preview_start_time = 0;
-        pixel_context = PixelContext{};
-        pixel_context.image_width = 101;
-        pixel_context.image_height = 51;
-        pixel_context.image_planes = 3;
-        pixel_context.pixel_stride = 3;
+        run_state.zoom_factor = 1;
+        run_state.mode = RunMode::real_run;
+        run_state.pixel_context = PixelContext{};
+        run_state.pixel_context.image_width = 101;
+        run_state.pixel_context.image_height = 51;
+        run_state.pixel_context.image_planes = 3;
+        run_state.pixel_context.pixel_stride = 3;
     }
     // One pixel in exact-size heap blocks, so a read or write past it is caught.
     void pixel(std::initializer_list<unsigned char> bytes)
@@ -58,9 +59,9 @@ struct Kernel : ::testing::Test {
         out.reset(new unsigned char[n]);
         std::copy(bytes.begin(), bytes.end(), in.get());
         std::memset(out.get(), 0xAB, n);
-        pixel_context.in_ptr = in.get();
-        pixel_context.out_ptr = out.get();
-        pixel_context.pixel_stride = int32_t(n);
+        run_state.pixel_context.in_ptr = in.get();
+        run_state.pixel_context.out_ptr = out.get();
+        run_state.pixel_context.pixel_stride = int32_t(n);
     }
     void flag(KernelPass pass, std::initializer_list<int> slots)
     {
@@ -77,7 +78,7 @@ TEST_F(Kernel, StartZeroesEverySlotAndRenewsThePutArrayEvenWithoutABlock)
     fill_untouched();
     run_kernel_pass(Start);
     for (int32_t s : kernel_vars.v) ASSERT_EQ(s, 0);
-    EXPECT_EQ(current_pass, Start);
+    EXPECT_EQ(run_state.current_pass, Start);
     EXPECT_EQ(put(42, 3), 42);
     EXPECT_EQ(fetch(3), 42);
     run_kernel_pass(Start);
@@ -89,7 +90,7 @@ TEST_F(Kernel, AnEmptyBlockPreparesAndStoresNothing)
     pixel({1, 2, 3});
     fill_untouched();
     run_kernel_pass(Main);
-    EXPECT_EQ(current_pass, Main);
+    EXPECT_EQ(run_state.current_pass, Main);
     EXPECT_EQ(kernel_vars.v[slot::in_red], untouched);
     EXPECT_EQ(kernel_vars.v[slot::x], untouched);
     EXPECT_EQ(out[0], 0xAB);
@@ -99,13 +100,13 @@ TEST_F(Kernel, ChannelsAndCoordinatesAreFilledForEveryPixelPass)
 {
     kernel_blocks[0] = kernel_blocks[1] = snapshot_block;
     pixel({10, 20, 30});
-    pixel_context.column = 7;
-    pixel_context.row = 9;
+    run_state.pixel_context.column = 7;
+    run_state.pixel_context.row = 9;
     for (KernelPass pass : {Prepass, Main}) {
         fill_untouched();
         run_kernel_pass(pass);
         EXPECT_EQ(seen_pass, pass);
-        EXPECT_EQ(current_pass, pass) << "stays set after the call";
+        EXPECT_EQ(run_state.current_pass, pass) << "stays set after the call";
         const int32_t* v = seen.v;
         EXPECT_EQ(v[slot::in_red], 10);
         EXPECT_EQ(v[slot::in_green], 20);
@@ -127,8 +128,8 @@ TEST_F(Kernel, StartAndInterpassSeeTheLastPixelPositionAndNoChannels)
     kernel_blocks[2] = kernel_blocks[3] = snapshot_block;
     flag(Interpass, {slot::luma, slot::mask, slot::width});
     pixel({1, 2, 3});
-    pixel_context.column = 5;
-    pixel_context.row = 6;
+    run_state.pixel_context.column = 5;
+    run_state.pixel_context.row = 6;
     run_kernel_pass(Start);
     EXPECT_EQ(seen.v[slot::x], 5);
     EXPECT_EQ(seen.v[slot::in_red], 0);
@@ -171,15 +172,15 @@ TEST_F(Kernel, AngleAndRadiusMeasureFromTheImageCentre)
     flag(Main, {slot::angle, slot::radius});
     pixel({0, 0, 0});
     // 101 x 51: the centre is (50, 25), whatever the effect centre says.
-    pixel_context.centre_column = 3;
-    pixel_context.centre_row = 4;
-    pixel_context.column = 50;
-    pixel_context.row = 25;
+    run_state.pixel_context.centre_column = 3;
+    run_state.pixel_context.centre_row = 4;
+    run_state.pixel_context.column = 50;
+    run_state.pixel_context.row = 25;
     run_kernel_pass(Main);
     EXPECT_EQ(seen.v[slot::radius], 0);
     EXPECT_EQ(seen.v[slot::angle], 256);
-    pixel_context.column = 100;
-    pixel_context.row = 50;
+    run_state.pixel_context.column = 100;
+    run_state.pixel_context.row = 50;
     run_kernel_pass(Main);
     EXPECT_EQ(seen.v[slot::radius], int(std::sqrt(50.0 * 50 + 25 * 25)));
     EXPECT_EQ(seen.v[slot::angle], polar_angle(50, 25));
@@ -190,22 +191,22 @@ TEST_F(Kernel, ThePreviewScalesCoordinatesByTheZoomFactor)
     kernel_blocks[0] = snapshot_block;
     flag(Main, {slot::radius, slot::previewing});
     pixel({0, 0, 0});
-    pixel_context.image_width = 200;
-    pixel_context.image_height = 100;
-    zoom_factor = 4;
-    preview_start_time = 12345;
-    pixel_context.column = 10;
-    pixel_context.row = 3;
+    run_state.pixel_context.image_width = 200;
+    run_state.pixel_context.image_height = 100;
+    run_state.zoom_factor = 4;
+    begin_rendering(12345);
+    run_state.pixel_context.column = 10;
+    run_state.pixel_context.row = 3;
     run_kernel_pass(Main);
     EXPECT_EQ(seen.v[slot::x], 40);
     EXPECT_EQ(seen.v[slot::y], 12);
     EXPECT_EQ(seen.v[slot::radius], int(std::sqrt(60.0 * 60 + 38 * 38))); // from (100, 50) to (40, 12)
     EXPECT_EQ(seen.v[slot::previewing], 1);
-    preview_start_time = -1; // a stopped preview is still a preview
+    run_state.mode = RunMode::rendering_stopped; // a stopped preview is still a preview
     run_kernel_pass(Main);
     EXPECT_EQ(seen.v[slot::previewing], 1);
-    zoom_factor = 1;
-    preview_start_time = 0;
+    run_state.zoom_factor = 1;
+    run_state.mode = RunMode::real_run;
     run_kernel_pass(Main);
     EXPECT_EQ(seen.v[slot::x], 10);
     EXPECT_EQ(seen.v[slot::previewing], 0);
@@ -218,18 +219,18 @@ TEST_F(Kernel, HostValuesAndMaskAreCopiedWhenFlagged)
                    slot::back_blue, slot::fore_red, slot::fore_green, slot::fore_blue, slot::centre_x,
                    slot::centre_y, slot::mask});
     pixel({0, 0, 0});
-    pixel_context.half_diagonal = 56;
+    run_state.pixel_context.half_diagonal = 56;
     const unsigned char back[3] = {1, 2, 3}, fore[3] = {4, 5, 6};
-    std::memcpy(pixel_context.back_colour, back, 3);
-    std::memcpy(pixel_context.fore_colour, fore, 3);
-    pixel_context.centre_column = 8;
-    pixel_context.centre_row = 9;
+    std::memcpy(run_state.pixel_context.back_colour, back, 3);
+    std::memcpy(run_state.pixel_context.fore_colour, fore, 3);
+    run_state.pixel_context.centre_column = 8;
+    run_state.pixel_context.centre_row = 9;
     run_kernel_pass(Prepass);
     const int32_t expected[] = {101, 51, 3, 56, 1, 2, 3, 4, 5, 6, 8, 9};
     for (int k = 0; k < 12; ++k) EXPECT_EQ(seen.v[slot::width + k], expected[k]) << slot::width + k;
     EXPECT_EQ(seen.v[slot::mask], 255) << "no mask: fully selected";
     unsigned char mask_byte = 77;
-    pixel_context.mask_ptr = &mask_byte;
+    run_state.pixel_context.mask_ptr = &mask_byte;
     run_kernel_pass(Prepass);
     EXPECT_EQ(seen.v[slot::mask], 77);
 }

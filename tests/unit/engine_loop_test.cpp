@@ -6,7 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
+#include "runtime/host_calls.h"
+#include "shell/band_plan.h"
 #include "shell/shell.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
@@ -29,7 +31,7 @@ void invert_block(KernelVariables& v, const BuiltinTable&)
 std::vector<std::pair<int32_t, int32_t>> visited; // (row, column)
 void visit_block(KernelVariables&, const BuiltinTable&)
 {
-    visited.emplace_back(pixel_context.row, pixel_context.column);
+    visited.emplace_back(run_state.pixel_context.row, run_state.pixel_context.column);
 }
 
 struct Loop : ::testing::Test {
@@ -38,7 +40,7 @@ struct Loop : ::testing::Test {
     {
         fake_platform.reset();
         visited.clear();
-        host_kind = 0;
+        run_state.host_kind = HostKind::unknown;
         parameters_requested = 1;
         for (auto& b : kernel_blocks) b = nullptr;
     }
@@ -70,7 +72,7 @@ TEST_F(Loop, ACopyReproducesThePictureForEveryBandPlanAndPlaneCount)
             // byte the copy should write is seen written.
             for (auto& b : host.picture) b = static_cast<unsigned char>(~b);
             ASSERT_EQ(host.run(), noErr);
-            ASSERT_EQ(band_height, rows < 64 ? rows : 64);
+            ASSERT_EQ(band_plan.height, rows < 64 ? rows : 64);
             for (int32_t r = 0; r < 64; ++r)
                 for (int32_t c = 0; c < 37; ++c)
                     for (int32_t z = 0; z < planes; ++z) {
@@ -98,7 +100,7 @@ TEST_F(Loop, MaskedOutPixelsKeepTheHostsBytesAndStillCount)
                 ASSERT_EQ(host.picture_at(r, c, z), selected ? 255 - host.source_at(r, c, z) : host.source_at(r, c, z))
                     << r << " " << c;
         }
-    EXPECT_EQ(pixels_done, 30 * 17);
+    EXPECT_EQ(run_state.pixels_done, 30 * 17);
     ASSERT_FALSE(host.progress.empty());
     EXPECT_EQ(host.progress.back().first, 30 * 17);
     EXPECT_LT(host.progress.back().first, host.progress.back().second);
@@ -155,7 +157,7 @@ TEST_F(Loop, CancelAfterTheThirdRowOfABandLeavesTheLaterRowsAlone)
     expect_inverted_in(host, rect(0, 0, 13, 8));
     // The rectangles still describe the band that was running.
     EXPECT_EQ(host.record.outRect.top, 10);
-    EXPECT_EQ(band_top, 10);
+    EXPECT_EQ(band_plan.top, 10);
 }
 
 TEST_F(Loop, CancelInThePrepassStartsNoMainPass)
@@ -177,17 +179,17 @@ struct Band : Loop {
     void deliver(int32_t width, int32_t height, int32_t planes, Rect16 out)
     {
         host.reset(new FakeHost(width, height, planes));
-        filter_record = &host->record;
+        run_state.filter_record = &host->record;
         FilterRecord& r = host->record;
         r.inRect = rect(0, 0, height, width);
         r.outRect = r.maskRect = out;
         r.inLoPlane = r.outLoPlane = 0;
         r.inHiPlane = r.outHiPlane = int16(planes - 1);
         ASSERT_EQ(host->deliver(), noErr);
-        pixel_context.image_width = width;
-        pixel_context.image_height = height;
-        pixel_context.pixel_stride = planes;
-        pixels_done = 0;
+        run_state.pixel_context.image_width = width;
+        run_state.pixel_context.image_height = height;
+        run_state.pixel_context.pixel_stride = planes;
+        run_state.pixels_done = 0;
     }
 };
 
@@ -197,13 +199,13 @@ TEST_F(Band, ThePreviewStopEndsTheBandAfterTheCurrentPixel)
     count = 0;
     kernel_blocks[0] = [](KernelVariables& v, const BuiltinTable&) {
         v.v[slot::out_red] = 0;
-        if (++count == 5) preview_start_time = -1;
+        if (++count == 5) run_state.mode = RunMode::rendering_stopped;
     };
     deliver(4, 4, 3, rect(0, 0, 4, 4));
-    preview_start_time = 1000;
-    EXPECT_EQ(filter_band(0, Main), noErr);
+    begin_rendering(1000);
+    EXPECT_EQ(filter_band(false, Main), noErr);
     EXPECT_EQ(count, 5);
-    EXPECT_EQ(pixels_done, 5);
+    EXPECT_EQ(run_state.pixels_done, 5);
     EXPECT_TRUE(host->progress.empty());
     EXPECT_EQ(host->abort_calls, 0) << "the preview asks the host nothing";
     host->take_back_output();
@@ -219,7 +221,7 @@ TEST_F(Band, AStaleMaskPointerBesideAnEmptyMaskRectIsNoMask)
     host->record.maskData = stale;
     host->record.maskRowBytes = 1;
     host->record.maskRect = rect(0, 0, 0, 0);
-    EXPECT_EQ(filter_band(0, Main), noErr);
+    EXPECT_EQ(filter_band(false, Main), noErr);
     EXPECT_EQ(visited.size(), 18u);
 }
 
@@ -245,16 +247,16 @@ TEST_F(Band, BuffersThatCannotHoldTheAreaAreNeverTouched)
         host->record.maskRect = rect(0, 0, 3, 6);
         ASSERT_EQ(host->deliver(), noErr);
         c.spoil(host->record);
-        EXPECT_EQ(filter_band(1, Main), filterBadParameters) << c.what;
+        EXPECT_EQ(filter_band(true, Main), filterBadParameters) << c.what;
         EXPECT_TRUE(visited.empty()) << c.what;
-        EXPECT_EQ(pixels_done, 0) << c.what;
+        EXPECT_EQ(run_state.pixels_done, 0) << c.what;
         EXPECT_TRUE(host->progress.empty()) << c.what;
     }
     deliver(6, 3, 3, rect(0, 0, 3, 6));
-    pixel_context.pixel_stride = 0;
-    EXPECT_EQ(filter_band(1, Main), filterBadParameters) << "a stride of 0";
-    filter_record = nullptr;
-    EXPECT_EQ(filter_band(1, Main), filterBadParameters) << "no record";
+    run_state.pixel_context.pixel_stride = 0;
+    EXPECT_EQ(filter_band(true, Main), filterBadParameters) << "a stride of 0";
+    run_state.filter_record = nullptr;
+    EXPECT_EQ(filter_band(true, Main), filterBadParameters) << "no record";
     EXPECT_TRUE(visited.empty());
 }
 
@@ -263,7 +265,7 @@ TEST_F(Band, AnEmptyOutRectVisitsNothingAndAsksNothing)
     kernel_blocks[0] = visit_block;
     deliver(6, 3, 3, rect(2, 0, 2, 6));
     host->record.outData = nullptr; // nothing to deliver for an empty area
-    EXPECT_EQ(filter_band(1, Main), noErr);
+    EXPECT_EQ(filter_band(true, Main), noErr);
     EXPECT_TRUE(visited.empty());
     EXPECT_EQ(host->abort_calls, 0);
 }
@@ -271,12 +273,12 @@ TEST_F(Band, AnEmptyOutRectVisitsNothingAndAsksNothing)
 TEST_F(Band, AnEmptyPassStillWalksAndCounts)
 {
     deliver(6, 3, 3, rect(0, 0, 3, 6));
-    EXPECT_EQ(filter_band(1, Prepass), noErr);
-    EXPECT_EQ(current_pass, Prepass);
-    EXPECT_EQ(pixels_done, 18);
+    EXPECT_EQ(filter_band(true, Prepass), noErr);
+    EXPECT_EQ(run_state.current_pass, Prepass);
+    EXPECT_EQ(run_state.pixels_done, 18);
     EXPECT_EQ(host->progress.size(), 3u);
-    EXPECT_EQ(pixel_context.row, 2);
-    EXPECT_EQ(pixel_context.column, 5);
+    EXPECT_EQ(run_state.pixel_context.row, 2);
+    EXPECT_EQ(run_state.pixel_context.column, 5);
 }
 
 } // namespace

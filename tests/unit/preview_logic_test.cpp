@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "filter/definition.h"
+#include "runtime/definition.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "support/fake_platform.h"
 #include "ui/colour.h"
@@ -315,8 +316,8 @@ struct PreviewPaint : ::testing::Test {
         reset_preview_state();
         preview_flags = PreviewFlags{0, 0, 1, 1};
         filtering_on = 1;
-        zoom_factor = 1;
-        preview_start_time = 0;
+        run_state.zoom_factor = 1;
+        run_state.mode = RunMode::real_run;
         filter_definition.centre_pick = 0;
         filter_definition.stored_centre[0] = filter_definition.stored_centre[1] = -1;
     }
@@ -324,19 +325,19 @@ struct PreviewPaint : ::testing::Test {
     {
         std::memcpy(kernel_blocks, saved_blocks, sizeof saved_blocks);
         filter_definition = saved_definition;
-        filter_record = nullptr;
+        run_state.filter_record = nullptr;
         preview_area = DeliveredArea{};
-        zoom_factor = 1;
-        preview_start_time = 0;
+        run_state.zoom_factor = 1;
+        run_state.mode = RunMode::real_run;
     }
     void use(FakeHost& h)
     {
-        filter_record = &h.record;
-        pixel_context = PixelContext{};
-        pixel_context.image_width = h.width;
-        pixel_context.image_height = h.height;
-        pixel_context.image_planes = h.planes;
-        pixel_context.pixel_stride = h.planes;
+        run_state.filter_record = &h.record;
+        run_state.pixel_context = PixelContext{};
+        run_state.pixel_context.image_width = h.width;
+        run_state.pixel_context.image_height = h.height;
+        run_state.pixel_context.image_planes = h.planes;
+        run_state.pixel_context.pixel_stride = h.planes;
     }
 };
 
@@ -344,7 +345,7 @@ TEST_F(PreviewPaint, RequestsTheVisibleAreaSampledAtTheZoomAndGreysTheRest)
 {
     FakeHost h(1000, 800, 3);
     use(h);
-    zoom_factor = 6;
+    run_state.zoom_factor = 6;
     pan_x = 40;
     pan_y = -3;
     RecordingCanvas canvas;
@@ -386,7 +387,7 @@ TEST_F(PreviewPaint, FilteredPaintShowsTheKernelThenGivesTheHostItsImageBack)
     EXPECT_EQ(shown[0], 255 - src[0]);
     EXPECT_EQ(shown[2], 255 - src[2]);
     EXPECT_EQ(shown[3], src[3]); // alpha passes
-    EXPECT_EQ(preview_start_time, 0);
+    EXPECT_EQ(run_state.mode, RunMode::real_run);
     EXPECT_EQ(canvas.count('w'), 0);
     // The host's output buffer holds the unchanged view again.
     const FilterRecord& fr = h.record;
@@ -419,9 +420,9 @@ TEST_F(PreviewPaint, SlowKernelIsCutAfterTwoSecondsUnderAWhiteCross)
     clock_step_ms = 1;
     RecordingCanvas canvas;
     render_preview(canvas, 192, 192, 1);
-    EXPECT_EQ(preview_start_time, 0);
+    EXPECT_EQ(run_state.mode, RunMode::real_run);
     ASSERT_EQ(canvas.count('w'), 2);
-    EXPECT_LT(pixels_done, 191 * 191);
+    EXPECT_LT(run_state.pixels_done, 191 * 191);
     ASSERT_EQ(h.shown.size(), 2u);
     const unsigned char* first = &h.shown[1].pixels[0];
     EXPECT_EQ(first[0], 255 - h.source(0, 0)[0]) << "the first pixel is filtered";
@@ -451,7 +452,7 @@ TEST_F(PreviewPaint, HostWithoutBuffersOrTinyPictureIsShownGrey)
 {
     FakeHost tiny(3, 5000, 3);
     use(tiny);
-    zoom_factor = 27;
+    run_state.zoom_factor = 27;
     RecordingCanvas canvas;
     render_preview(canvas, 192, 192, 1);
     EXPECT_EQ(tiny.requests, 0);
@@ -461,7 +462,7 @@ TEST_F(PreviewPaint, HostWithoutBuffersOrTinyPictureIsShownGrey)
     // A host that answers noErr and delivers nothing.
     FakeHost h(300, 200, 3);
     use(h);
-    zoom_factor = 1;
+    run_state.zoom_factor = 1;
     h.record.advanceState = [] { return OSErr{noErr}; };
     RecordingCanvas c2;
     render_preview(c2, 192, 192, 1);
@@ -474,7 +475,7 @@ TEST_F(PreviewPaint, CentreMarkCrossesThePickedPoint)
     FakeHost h(1000, 800, 3);
     use(h);
     filter_definition.centre_pick = 1;
-    zoom_factor = 4;
+    run_state.zoom_factor = 4;
     pan_x = 5;
     ASSERT_TRUE(pick_effect_centre(20, 10));
     EXPECT_EQ(filter_definition.stored_centre[0], 100);
@@ -549,7 +550,7 @@ TEST_F(PreviewPaint, EyedropperReadsTheShownAreaAndNothingHandedBack)
 {
     FakeHost h(400, 300, 3);
     use(h);
-    zoom_factor = 2;
+    run_state.zoom_factor = 2;
     RecordingCanvas canvas;
     render_preview(canvas, 192, 192, 0);
     begin_colour_pick(0, 402, 1);

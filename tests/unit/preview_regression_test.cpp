@@ -5,6 +5,7 @@
 #include <climits>
 #include <vector>
 
+#include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
@@ -40,9 +41,9 @@ TEST(PreviewRegression, GreyMarginOfAClientAtInt32MaxStopsAtTheLimit)
     ScopedModuleState state;
     fake_platform.reset();
     FakeHost host(20, 10, 3);
-    filter_record = &host.record;
+    run_state.filter_record = &host.record;
     reset_preview_state();
-    zoom_factor = 1;
+    run_state.zoom_factor = 1;
 
     GreyCanvas shown;
     render_preview(shown, INT32_MAX, INT32_MAX, 0);

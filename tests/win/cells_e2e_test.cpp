@@ -32,11 +32,11 @@ TestPicture expected_cells(const TestPicture& in, int32_t s, int band_rows, Area
 {
     TestPicture want = in;
     for (int y = area.top; y < area.bottom; ++y) {
-        const int band_top = y / band_rows * band_rows;
-        const int band_last = std::min(in.height, band_top + band_rows) - 1;
+        const int band_first = y / band_rows * band_rows;
+        const int band_last = std::min(in.height, band_first + band_rows) - 1;
         for (int x = area.left; x < area.right; ++x) {
             const CellCentre c = nearest_centre(x, y, s);
-            const unsigned char* from = in.at(std::clamp(c.x, 0, in.width - 1), std::clamp(c.y, band_top, band_last));
+            const unsigned char* from = in.at(std::clamp(c.x, 0, in.width - 1), std::clamp(c.y, band_first, band_last));
             std::copy(from, from + 3, want.at(x, y));
         }
     }

@@ -9,13 +9,10 @@
 #include <string>
 #include <vector>
 
-// The registry edge and the little it needs, compiled in whole: the test
-// drives load_settings and save_settings directly, without a dialog.
-#include "filter/definition.cpp"
-#include "settings/registry_win.cpp"
-#include "settings/settings.cpp"
-
-intptr_t module_handle;
+// The test drives load_settings and save_settings directly, without a dialog.
+#include "runtime/definition.h"
+#include "runtime/run_state.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -80,11 +77,10 @@ bool key_exists()
 struct Settings : ::testing::Test {
     void SetUp() override
     {
-        module_handle = reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr));
         format_settings_key_path();
         unlock_if_present(); // a locked key left by an aborted run
         RegDeleteTreeA(HKEY_CURRENT_USER, root_path);
-        key_known = 0;
+        settings_key.known = 0;
         fill_memory();
     }
     void TearDown() override { unlock_if_present(); }
@@ -112,7 +108,7 @@ struct Settings : ::testing::Test {
 
 TEST_F(Settings, KeyPathComesFromCategoryAndTitle)
 {
-    EXPECT_STREQ(settings_key_path, key_path);
+    EXPECT_STREQ(settings_key.path, key_path);
 }
 
 TEST_F(Settings, FirstStartCreatesTheKeyWithItsClassAndTheNextOneFindsIt)
@@ -128,17 +124,17 @@ TEST_F(Settings, FirstStartCreatesTheKeyWithItsClassAndTheNextOneFindsIt)
               ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_STREQ(key_class, "Filter settings");
-    EXPECT_EQ(key_known, 0); // only an open marks the key as known
+    EXPECT_EQ(settings_key.known, 0); // only an open marks the key as known
     EXPECT_FALSE(read_raw_value("SliderSettings").present);
 
     ensure_settings_key();
-    EXPECT_EQ(key_known, 1);
+    EXPECT_EQ(settings_key.known, 1);
 
     // The module's folder: this program's own, without the last backslash.
     char expected[MAX_PATH];
     GetModuleFileNameA(nullptr, expected, sizeof expected);
     *std::strrchr(expected, '\\') = '\0';
-    EXPECT_STREQ(module_dir, expected);
+    EXPECT_STREQ(settings_key.module_dir, expected);
 }
 
 TEST_F(Settings, MissingValuesGiveZeros)
@@ -239,7 +235,7 @@ TEST_F(Settings, AKeyTheUserMayNotOpenLeavesMemoryAloneAndGetsNothingWritten)
 
     save_settings();
     ensure_settings_key(); // neither opens nor creates it; says nothing
-    EXPECT_EQ(key_known, 0);
+    EXPECT_EQ(settings_key.known, 0);
 
     lock_key(false);
     StoredValue sliders = read_raw_value("SliderSettings");

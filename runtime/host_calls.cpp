@@ -3,18 +3,17 @@
 #include <cmath>
 
 #include "runtime/pass_setup.h"
-#include "shell/engine.h"
-#include "shell/shell.h"
-#include "ui/preview_state.h"
+#include "runtime/host_calls.h"
+#include "runtime/run_state.h"
 
 int32_t call_advance_state()
 {
-    FilterRecord* fr = filter_record;
+    FilterRecord* fr = run_state.filter_record;
     if (!fr || !fr->advanceState) return advance_state_missing;
     // 16.16 fixed point; one host wants one extra unit per factor.
-    const uint32_t factor = static_cast<uint32_t>(zoom_factor);
+    const uint32_t factor = static_cast<uint32_t>(run_state.zoom_factor);
     uint32_t rate = factor * 65536u;
-    if (host_kind == 2) rate += factor;
+    if (run_state.host_kind == HostKind::photopnt) rate += factor;
     fr->inputRate = static_cast<Fixed>(rate);
     fr->maskRate = static_cast<Fixed>(rate);
     forget_band_sampling();
@@ -23,44 +22,13 @@ int32_t call_advance_state()
 
 int32_t clear_area_request()
 {
-    if (FilterRecord* fr = filter_record) fr->inRect = fr->outRect = fr->maskRect = Rect16{0, 0, 0, 0};
+    if (FilterRecord* fr = run_state.filter_record) fr->inRect = fr->outRect = fr->maskRect = Rect16{0, 0, 0, 0};
     return call_advance_state();
-}
-
-namespace {
-
-// The lower bound is tested first, so a bound pair with low above high yields low.
-int16 clamp_to(int32_t v, int32_t low, int32_t high)
-{
-    return static_cast<int16>(v < low ? low : (v > high ? high : v));
-}
-
-Rect16 band_rect(int32_t left, int32_t top, int32_t border, int32_t low_h, int32_t low_v, int32_t high_h,
-                 int32_t high_v)
-{
-    Rect16 r;
-    r.left = clamp_to(left - border, low_h, high_h);
-    r.top = clamp_to(top - border, low_v, high_v);
-    r.right = clamp_to(left + band_width + border, low_h, high_h);
-    r.bottom = clamp_to(top + band_height + border, low_v, high_v);
-    return r;
-}
-
-} // namespace
-
-void set_band_rects(int32_t left, int32_t top)
-{
-    FilterRecord* fr = filter_record;
-    if (!fr) return;
-    const Rect16 f = fr->filterRect;
-    fr->outRect = band_rect(left, top, out_border, f.left, f.top, f.right, f.bottom);
-    fr->maskRect = band_rect(left, top, mask_border, f.left, f.top, f.right, f.bottom);
-    fr->inRect = band_rect(left, top, in_border, 0, 0, pixel_context.image_width, pixel_context.image_height);
 }
 
 int32_t display_output(void* device_context, int32_t row, int32_t column)
 {
-    FilterRecord* fr = filter_record;
+    FilterRecord* fr = run_state.filter_record;
     if (!fr || !fr->displayPixels) return 0; // no host drawing: nothing is shown
     const int32_t columns = fr->outHiPlane - fr->outLoPlane + 1;
     PSPixelMap map{};
@@ -91,7 +59,7 @@ int32_t display_output(void* device_context, int32_t row, int32_t column)
 
 int32_t test_host_abort()
 {
-    FilterRecord* fr = filter_record;
+    FilterRecord* fr = run_state.filter_record;
     if (!fr || !fr->abortProc) return 0;
     forget_band_sampling();
     return static_cast<unsigned char>(fr->abortProc());

@@ -2,10 +2,10 @@
 // for the real run and for the preview.
 #include <cstdint>
 
+#include "base/rect.h"
 #include "runtime/pass_setup.h"
-#include "shell/engine.h"
-#include "shell/shell.h"
-#include "ui/preview_state.h"
+#include "runtime/host_calls.h"
+#include "runtime/run_state.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ bool locate_band(const FilterRecord& fr, int32_t stride, BandBuffers& b)
 
 void count_pixels(int32_t n)
 {
-    pixels_done = static_cast<int32_t>(static_cast<uint32_t>(pixels_done) + static_cast<uint32_t>(n));
+    run_state.pixels_done = static_cast<int32_t>(static_cast<uint32_t>(run_state.pixels_done) + static_cast<uint32_t>(n));
 }
 
 template <int Layout, bool HasMask, bool Plain>
@@ -78,12 +78,12 @@ int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandB
     // across the block calls.
     const PassSetup setup = pass_setup;
     // Only run_kernel_pass changes the current pass, and no block calls it.
-    current_pass = setup.pass;
+    run_state.current_pass = setup.pass;
     const Rect16 o = fr.outRect;
     // Layouts 1 to 3 are exactly that many bytes per pixel.
-    const intptr_t stride = Layout < 4 ? Layout : pixel_context.pixel_stride;
+    const intptr_t stride = Layout < 4 ? Layout : run_state.pixel_context.pixel_stride;
     const int32_t width = width_of(o);
-    PixelContext& pc = pixel_context;
+    PixelContext& pc = run_state.pixel_context;
     for (int32_t r = o.top; r < o.bottom; ++r) {
         const intptr_t row_index = r - o.top;
         unsigned char* in = b.in + row_index * b.in_row_bytes;
@@ -105,7 +105,7 @@ int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandB
                 run_pixel_pass<Layout, true>(setup, k, y, in, out, here);
             else if (setup.block)
                 run_pixel_pass<Layout, false>(setup, pass_detail::scaled(k, setup.scale), y, in, out, here);
-            if (preview_start_time == -1) {
+            if (run_state.mode == RunMode::rendering_stopped) {
                 count_pixels(k - o.left + 1);
                 return noErr;
             }
@@ -114,7 +114,7 @@ int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandB
         if (with_progress) {
             forget_band_sampling();
             if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) return userCanceledErr;
-            if (fr.progressProc) fr.progressProc(pixels_done, pixels_total);
+            if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
         }
     }
     return noErr;
@@ -132,15 +132,14 @@ int16 walk_band(const PassSetup& setup, const FilterRecord& fr, const BandBuffer
 
 } // namespace
 
-int16 filter_band(int32_t with_progress, KernelPass pass)
+int16 filter_band(bool with_progress, KernelPass pass)
 {
-    FilterRecord* fr = filter_record;
+    FilterRecord* fr = run_state.filter_record;
     if (!fr) return filterBadParameters;
     if (is_empty(fr->outRect)) return noErr; // nothing delivered, nothing to visit
     BandBuffers buffers;
-    if (!locate_band(*fr, pixel_context.pixel_stride, buffers)) return filterBadParameters;
+    if (!locate_band(*fr, run_state.pixel_context.pixel_stride, buffers)) return filterBadParameters;
     const PassSetup setup = make_pass_setup(pass);
-    const bool progress = with_progress != 0;
     // The band is checked: the sampling built-ins may trust it until the walk
     // ends or calls the host.
     struct BandSampling {
@@ -148,9 +147,9 @@ int16 filter_band(int32_t with_progress, KernelPass pass)
         ~BandSampling() { end_band_sampling(); }
     } sampling;
     switch (setup.layout) {
-    case 4: return walk_band<4>(setup, *fr, buffers, progress);
-    case 3: return walk_band<3>(setup, *fr, buffers, progress);
-    case 2: return walk_band<2>(setup, *fr, buffers, progress);
-    default: return walk_band<1>(setup, *fr, buffers, progress);
+    case 4: return walk_band<4>(setup, *fr, buffers, with_progress);
+    case 3: return walk_band<3>(setup, *fr, buffers, with_progress);
+    case 2: return walk_band<2>(setup, *fr, buffers, with_progress);
+    default: return walk_band<1>(setup, *fr, buffers, with_progress);
     }
 }

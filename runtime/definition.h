@@ -1,6 +1,8 @@
-// The filter definition: the one record that names this filter, describes its
-// controls and colours and says which kernel blocks it has. Shell, run-time and
-// dialog read it; a few fields change in memory while the module is loaded.
+// The filter definition: the one record that names a filter, describes its
+// controls and colours and says which kernel blocks it has. The run-time, the
+// dialog and the shell read it; a few fields change in memory while the module
+// is loaded. Its format belongs to the run-time; the filter that the module
+// carries provides the record itself (filter/definition.cpp).
 #pragma once
 
 #include <cstddef>

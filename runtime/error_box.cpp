@@ -1,5 +1,5 @@
 #include "base/platform.h"
-#include "ui/dialog.h"
+#include "runtime/host_calls.h"
 
 void show_error_box(intptr_t owner, const char* text)
 {

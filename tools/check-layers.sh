@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# The plug-in's folders depend one way: a file may include headers of its own
+# folder and of folders below it, never of a folder above it or beside it.
+#   base < runtime < filter, settings < ui < shell
+cd "$(dirname "$0")/.."
+declare -A rank=([base]=0 [runtime]=1 [filter]=2 [settings]=2 [ui]=3 [shell]=4)
+bad=0
+for dir in "${!rank[@]}"; do
+  while IFS=: read -r file _ used; do
+    [ "$used" = "$dir" ] && continue
+    if [ -z "${rank[$used]:-}" ] || [ "${rank[$used]}" -ge "${rank[$dir]}" ]; then
+      echo "layers: $file includes a header of $used/, which is not below $dir/"
+      bad=1
+    fi
+  done < <(grep -HnoE '^#include "[a-z]+/' "$dir"/*.cpp "$dir"/*.h 2>/dev/null |
+           sed -E 's/^([^:]+):([0-9]+):#include "([a-z]+)\//\1:\2:\3/')
+done
+[ "$bad" -eq 0 ] && echo "layers: every include points down"
+exit $bad
