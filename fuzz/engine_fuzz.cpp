@@ -41,7 +41,8 @@
 #include "support/fake_platform.h"
 #include "ui/colour.h"
 #include "ui/preview_logic.h"
-#include "ui/preview_state.h"
+#include "ui/model.h"
+#include "ui/preview_render.h"
 
 void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);
 
@@ -418,6 +419,8 @@ struct Host {
 };
 
 Host host;
+// The dialog's preview, as one dialog holds it.
+PreviewModel preview;
 
 OSErr PS_CDECL host_advance_state()
 {
@@ -641,17 +644,17 @@ void reset_module()
     reset_state_builtins();
     reset_colour_cache();
     reset_angle_resolution();
-    reset_preview_state();
-    preview_flags = PreviewFlags{};
-    filtering_on = 1;
+    reset_preview_state(preview);
+    preview.flags = PreviewFlags{};
+    preview.filtering_on = 1;
     run_state.zoom_factor = 1;
     run_state.max_zoom_factor = 16;
     run_state.mode = RunMode::real_run;
     run_state.host_kind = HostKind::unknown;
     parameters_requested = 0;
     run_state.pixel_context = PixelContext{};
-    pick_mode = 0;
-    pick_target = PickTarget{};
+    preview.pick_mode = 0;
+    preview.pick_target = PickTarget{};
     run_state.filter_record = nullptr;
 }
 
@@ -795,19 +798,19 @@ void paint(FuzzedDataProvider& in)
     default: run_state.zoom_factor = in.ConsumeIntegralInRange(1, 8); break;
     }
     if (in.ConsumeBool()) {
-        pan_x = in.ConsumeBool() ? any_value(in) : in.ConsumeIntegralInRange(-5, 70);
-        pan_y = in.ConsumeBool() ? any_value(in) : in.ConsumeIntegralInRange(-5, 70);
+        preview.pan_x = in.ConsumeBool() ? any_value(in) : in.ConsumeIntegralInRange(-5, 70);
+        preview.pan_y = in.ConsumeBool() ? any_value(in) : in.ConsumeIntegralInRange(-5, 70);
     }
     const uint8_t flags = in.ConsumeIntegral<uint8_t>();
-    preview_flags.kernel_enabled = (flags & 1) == 0;
-    filtering_on = (flags & 2) == 0;
+    preview.flags.kernel_enabled = (flags & 1) == 0;
+    preview.filtering_on = (flags & 2) == 0;
     const int16_t filtered = (flags & 4) == 0;
     fake_platform.time_of_day_ms = rarely(in, 8) ? any_value(in) : 43200000;
     const int32_t w = client_extent(in), h = client_extent(in);
     Canvas canvas;
     ++stats.paints;
     const int32_t displays = schedule.display_calls;
-    render_preview(canvas, w, h, filtered);
+    render_preview(preview, canvas, w, h, filtered);
     if (schedule.display_calls - displays == 2) ++stats.filtered_paints;
     stats.stopped_paints += canvas.crossed;
     if (run_state.mode != RunMode::real_run) finding("a rendering left the run state behind");
@@ -822,10 +825,10 @@ int32_t fake_dialog(FuzzedDataProvider& in)
         switch (in.ConsumeIntegralInRange(0, 7)) {
         case 4: clear_area_request(); break;
         case 5:
-            pick_target.index = in.ConsumeIntegralInRange(-2, 9);
-            take_picked_colour(any_value(in), any_value(in));
+            preview.pick_target.index = in.ConsumeIntegralInRange(-2, 9);
+            take_picked_colour(preview, any_value(in), any_value(in));
             break;
-        case 6: pick_effect_centre(any_value(in), any_value(in)); break;
+        case 6: pick_effect_centre(preview, any_value(in), any_value(in)); break;
         case 7: choose_colour_with_host(in.ConsumeIntegralInRange(-2, 9)); break;
         default: paint(in); break;
         }
@@ -930,8 +933,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (rarely(in, 4)) run_start(in);
     if (rarely(in, 4)) paint(in);
     if (in.ConsumeBool()) {
-        pick_target.index = in.ConsumeIntegralInRange(-1, 8);
-        take_picked_colour(any_value(in), any_value(in));
+        preview.pick_target.index = in.ConsumeIntegralInRange(-1, 8);
+        take_picked_colour(preview, any_value(in), any_value(in));
     }
 
     fake_platform.on_dialog = nullptr;

@@ -11,7 +11,6 @@
 #include "shell/band_plan.h"
 #include "shell/shell.h"
 #include "ui/dialog.h"
-#include "ui/preview_state.h"
 
 namespace {
 

@@ -6,9 +6,6 @@
 #include "runtime/run_state.h"
 #include "ui/preview_logic.h"
 
-int16_t pick_mode;
-PickTarget pick_target;
-
 const unsigned char colour_picker_prompt[30] = "\x1c Glyphsmithery: Select Color";
 static_assert(sizeof(" Glyphsmithery: Select Color") - 1 == 0x1c, "prompt length byte");
 
@@ -54,21 +51,22 @@ void choose_colour_with_host(int32_t index)
                                               component_byte(info.colorComponents[2]) << 16;
 }
 
-void begin_colour_pick(intptr_t dialog, int32_t control_id, int32_t index)
+void begin_colour_pick(PreviewModel& model, intptr_t dialog, int32_t control_id, int32_t index)
 {
-    pick_target = PickTarget{dialog, control_id, index};
-    pick_mode = 1;
+    model.pick_target = PickTarget{dialog, control_id, index};
+    model.pick_mode = 1;
 }
 
-bool take_picked_colour(int32_t x, int32_t y)
+bool take_picked_colour(PreviewModel& model, int32_t x, int32_t y)
 {
-    if (!is_colour_index(pick_target.index)) return false;
-    const unsigned char* pixel = delivered_input_pixel(preview_area, run_state.filter_record, x, y);
+    if (!is_colour_index(model.pick_target.index)) return false;
+    const DeliveredArea& area = model.area;
+    const unsigned char* pixel = delivered_input_pixel(area, run_state.filter_record, x, y);
     if (!pixel) return false;
     // A grey image has one or two planes: its first plane is all three.
-    const int32_t g = preview_area.stride >= 3 ? 1 : 0;
-    const int32_t b = preview_area.stride >= 3 ? 2 : 0;
-    filter_definition.custom_colours[pick_target.index] =
+    const int32_t g = area.stride >= 3 ? 1 : 0;
+    const int32_t b = area.stride >= 3 ? 2 : 0;
+    filter_definition.custom_colours[model.pick_target.index] =
         uint32_t{pixel[0]} | uint32_t{pixel[g]} << 8 | uint32_t{pixel[b]} << 16;
     return true;
 }

@@ -12,19 +12,16 @@
 #include "ui/colour.h"
 #include "ui/dialog.h"
 #include "ui/dialog_logic.h"
+#include "ui/model.h"
 #include "ui/preview.h"
-#include "ui/preview_state.h"
 #include "ui/resource_ids.h"
 
 namespace {
 
-int32_t show_dialog_flag;
-// True from the dialog's creation to the end of its set-up: the edit boxes'
-// change notifications then only echo values the set-up has just written.
-bool initialising;
-// The edit box whose text the dialog itself is rewriting; its own change
-// notification is then left to the rewrite in progress.
-int rewriting_box;
+DialogModel* model_of(HWND dialog)
+{
+    return reinterpret_cast<DialogModel*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
 
 void send_to_preview(HWND dialog, uintptr_t which, intptr_t value)
 {
@@ -117,8 +114,10 @@ void set_up_controls(HWND dialog)
     }
 }
 
-INT_PTR on_init_dialog(HWND dialog)
+INT_PTR on_init_dialog(HWND dialog, DialogModel& model)
 {
+    SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&model));
+    attach_preview_model(reinterpret_cast<intptr_t>(GetDlgItem(dialog, IDC_PREVIEW)), &model.preview);
     set_field_text(dialog, 0, filter_definition.title, sizeof filter_definition.title);
     set_field_text(dialog, IDC_AUTHOR_LINE, filter_definition.author_line,
                    sizeof filter_definition.author_line);
@@ -129,10 +128,10 @@ INT_PTR on_init_dialog(HWND dialog)
         InvalidateRect(GetDlgItem(dialog, IDC_SWATCH_BASE + k), nullptr, FALSE);
     send_to_preview(dialog, PreviewKernelSwitch, 1);
     set_zoom_text(dialog);
-    if (show_dialog_flag == 0) EndDialog(dialog, 1); // no user: accept with what was loaded
-    filtering_on = 1;
+    if (model.show_dialog == 0) EndDialog(dialog, 1); // no user: accept with what was loaded
+    model.preview.filtering_on = 1;
     CheckDlgButton(dialog, IDC_FILTERING, BST_CHECKED);
-    initialising = false;
+    model.initialising = false;
     return TRUE;
 }
 
@@ -151,10 +150,10 @@ INT_PTR on_scroll(HWND dialog, HWND trackbar, WPARAM wparam)
     return TRUE;
 }
 
-void on_value_typed(HWND dialog, int id)
+void on_value_typed(HWND dialog, DialogModel& model, int id)
 {
-    if (id == rewriting_box) return;
-    if (initialising) {
+    if (id == model.rewriting_box) return;
+    if (model.initialising) {
         send_to_preview(dialog, PreviewRefresh, 0);
         return;
     }
@@ -167,12 +166,12 @@ void on_value_typed(HWND dialog, int id)
         SendDlgItemMessageA(dialog, IDC_TRACKBAR_BASE + 1 + i, TBM_SETPOS, TRUE, typed.value);
     control_values[i] = typed.value;
     if (typed.rewrite) {
-        rewriting_box = id;
+        model.rewriting_box = id;
         SetDlgItemInt(dialog, id, static_cast<UINT>(typed.value), TRUE);
         // The caret would sit in front of the corrected text and glue the
         // next keystroke to it ("1" then 5 gives "51"); selected, it is replaced.
         SendDlgItemMessageA(dialog, id, EM_SETSEL, 0, -1);
-        rewriting_box = 0;
+        model.rewriting_box = 0;
     }
     send_to_preview(dialog, PreviewRefresh, 0);
 }
@@ -184,13 +183,13 @@ void on_check_box(HWND dialog, int id)
     send_to_preview(dialog, PreviewRefresh, 0);
 }
 
-void on_swatch(HWND dialog, int id)
+void on_swatch(HWND dialog, DialogModel& model, int id)
 {
     const int32_t index = id - (IDC_SWATCH_BASE + 1);
     if (!swatch_is_live(index, filter_definition.colour_count)) return;
     send_to_preview(dialog, PreviewKernelSwitch, 0);
     if (shift_held()) {
-        begin_colour_pick(reinterpret_cast<intptr_t>(dialog), id, index);
+        begin_colour_pick(model.preview, reinterpret_cast<intptr_t>(dialog), id, index);
         return;
     }
     choose_colour_with_host(index);
@@ -199,14 +198,14 @@ void on_swatch(HWND dialog, int id)
     InvalidateRect(GetDlgItem(dialog, id), nullptr, FALSE);
 }
 
-void on_zoom(HWND dialog, bool zoom_in)
+void on_zoom(HWND dialog, PreviewModel& preview, bool zoom_in)
 {
     const SIZE client = client_size(GetDlgItem(dialog, IDC_PREVIEW));
-    const ZoomView view = zoom_button(zoom_in, shift_held(), ZoomView{run_state.zoom_factor, pan_x, pan_y},
+    const ZoomView view = zoom_button(zoom_in, shift_held(), ZoomView{run_state.zoom_factor, preview.pan_x, preview.pan_y},
                                       run_state.max_zoom_factor, client.cx, client.cy);
     run_state.zoom_factor = view.zoom;
-    pan_x = view.pan_x;
-    pan_y = view.pan_y;
+    preview.pan_x = view.pan_x;
+    preview.pan_y = view.pan_y;
     clear_area_request();
     repaint_preview(dialog);
     set_zoom_text(dialog);
@@ -222,14 +221,14 @@ void open_help(HWND dialog)
     ShellExecuteA(dialog, "open", target, nullptr, settings_key.module_dir[0] ? settings_key.module_dir : nullptr, SW_SHOWNORMAL);
 }
 
-INT_PTR on_command(HWND dialog, int id, int code)
+INT_PTR on_command(HWND dialog, DialogModel& model, int id, int code)
 {
     if (id > IDC_VALUE_EDIT_BASE && id <= IDC_VALUE_EDIT_BASE + SLIDER_COUNT) {
-        if (code == EN_CHANGE) on_value_typed(dialog, id);
+        if (code == EN_CHANGE) on_value_typed(dialog, model, id);
         return TRUE;
     }
     if (id > IDC_SWATCH_BASE && id <= IDC_SWATCH_BASE + SWATCH_COUNT) {
-        if (code == BN_CLICKED) on_swatch(dialog, id);
+        if (code == BN_CLICKED) on_swatch(dialog, model, id);
         return TRUE;
     }
     switch (id) {
@@ -246,13 +245,13 @@ INT_PTR on_command(HWND dialog, int id, int code)
         return TRUE;
     case IDC_FILTERING:
         if (code == BN_CLICKED) {
-            filtering_on = IsDlgButtonChecked(dialog, IDC_FILTERING) == BST_CHECKED ? 1 : 0;
+            model.preview.filtering_on = IsDlgButtonChecked(dialog, IDC_FILTERING) == BST_CHECKED ? 1 : 0;
             repaint_preview(dialog);
         }
         return TRUE;
     case IDC_ZOOM_IN:
     case IDC_ZOOM_OUT:
-        if (code == BN_CLICKED) on_zoom(dialog, id == IDC_ZOOM_IN);
+        if (code == BN_CLICKED) on_zoom(dialog, model.preview, id == IDC_ZOOM_IN);
         return TRUE;
     case IDC_ABOUT:
         if (code == BN_CLICKED) show_about(reinterpret_cast<intptr_t>(dialog));
@@ -286,11 +285,12 @@ void draw_swatch(const DRAWITEMSTRUCT& item)
 
 INT_PTR CALLBACK parameters_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (message == WM_INITDIALOG) return on_init_dialog(dialog, *reinterpret_cast<DialogModel*>(lparam));
+    DialogModel* model = model_of(dialog);
+    if (!model) return FALSE; // before WM_INITDIALOG
     switch (message) {
-    case WM_INITDIALOG:
-        return on_init_dialog(dialog);
     case WM_COMMAND:
-        return on_command(dialog, LOWORD(wparam), HIWORD(wparam));
+        return on_command(dialog, *model, LOWORD(wparam), HIWORD(wparam));
     case WM_HSCROLL:
         return on_scroll(dialog, reinterpret_cast<HWND>(lparam), wparam);
     case WM_DRAWITEM: {
@@ -310,16 +310,14 @@ INT_PTR CALLBACK parameters_dialog_proc(HWND dialog, UINT message, WPARAM wparam
 
 int32_t show_parameters_dialog(int32_t show_dialog, intptr_t parent_window)
 {
-    show_dialog_flag = show_dialog;
-    initialising = true;
-    rewriting_box = 0;
+    DialogModel model;
+    model.show_dialog = show_dialog;
     // A stale owner handle would make the dialog fail with 0, which reads as
     // the user's Cancel; the dialog goes without an owner instead.
     HWND parent = reinterpret_cast<HWND>(parent_window);
     if (parent && !IsWindow(parent)) parent = nullptr;
     INT_PTR result = DialogBoxParamA(reinterpret_cast<HINSTANCE>(platform::own_module()), "FCREATOR", parent,
-                                     parameters_dialog_proc, 0);
-    initialising = false;
+                                     parameters_dialog_proc, reinterpret_cast<LPARAM>(&model));
     clear_area_request(); // the host may release what the preview asked for
     if (result == 1 || result == 0) return static_cast<int32_t>(result);
     return -1;

@@ -54,6 +54,16 @@ Rect16 preview_request_rect(const PreviewView& view)
     return r;
 }
 
+PreviewPoint dragged_pan(int32_t pan_x, int32_t pan_y, int32_t from_x, int32_t from_y, int32_t to_x, int32_t to_y)
+{
+    // Wrapping: many moves between two paints must not overflow; the next
+    // paint clamps the pan anyway.
+    const auto moved = [](int32_t pan, int32_t from, int32_t to) {
+        return static_cast<int32_t>(static_cast<uint32_t>(pan) - (static_cast<uint32_t>(to) - static_cast<uint32_t>(from)));
+    };
+    return {moved(pan_x, from_x, to_x), moved(pan_y, from_y, to_y)};
+}
+
 PreviewPoint preview_image_point(int32_t pan_x, int32_t pan_y, int32_t x, int32_t y)
 {
     return {saturate_int32(static_cast<int64_t>(pan_x) + x),

@@ -36,6 +36,9 @@ struct PreviewPoint {
     int32_t x, y;
 };
 PreviewPoint preview_image_point(int32_t pan_x, int32_t pan_y, int32_t x, int32_t y);
+// The pan after the mouse moved from one client position to another while
+// dragging: the image follows the mouse.
+PreviewPoint dragged_pan(int32_t pan_x, int32_t pan_y, int32_t from_x, int32_t from_y, int32_t to_x, int32_t to_y);
 
 // The effect centre, in full-image pixels, that a right click at client
 // position (x, y) picks. Kept inside the image, so a click on the grey margin
@@ -102,34 +105,3 @@ bool area_still_delivered(const DeliveredArea& area, const FilterRecord* record)
 // or null when the area is no longer delivered.
 const unsigned char* delivered_input_pixel(const DeliveredArea& area, const FilterRecord* record,
                                            int32_t x, int32_t y);
-
-// ---- the preview's module state (every window of the class shares it)
-
-extern PreviewFlags preview_flags;
-extern DeliveredArea preview_area;
-
-// ---- rendering
-
-enum class PreviewPen { white, black };
-
-// The drawing surface of a rendering; the window class backs it with GDI.
-struct PreviewCanvas {
-    virtual ~PreviewCanvas() = default;
-    virtual void* device_context() = 0; // handed to the host's displayPixels
-    // Light grey over left..right-1, top..bottom-1 (a pen-less Rectangle).
-    virtual void fill_grey(int32_t left, int32_t top, int32_t right, int32_t bottom) = 0;
-    virtual void draw_line(PreviewPen pen, int32_t x0, int32_t y0, int32_t x1, int32_t y1) = 0;
-};
-
-// One paint of the control: request the visible area, show it, run the kernel
-// over it when asked, mark the centre. client_w and client_h are the right and
-// bottom of the client rectangle. Writes pan_x and pan_y back clamped.
-void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
-                    int16_t render_filtered);
-
-// A right click at client position (x, y): when the filter lets the user pick
-// its effect centre, stores the picked centre and answers true.
-bool pick_effect_centre(int32_t x, int32_t y);
-
-// Resets what a new preview window starts with.
-void reset_preview_state();

@@ -10,7 +10,7 @@
 #include "runtime/run_state.h"
 #include "ui/colour.h"
 #include "ui/preview_logic.h"
-#include "ui/preview_state.h"
+#include "ui/preview_render.h"
 
 namespace {
 
@@ -70,21 +70,22 @@ void run_kernel_over_view(PreviewCanvas& canvas, int32_t client_w, int32_t clien
 
 } // namespace
 
-void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
+void render_preview(PreviewModel& model, PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
                     int16_t render_filtered)
 {
+    DeliveredArea& delivered = model.area;
     if (reporting_failure) return;
     // Whatever the host held for an earlier request is superseded now.
-    preview_area.valid = false;
+    delivered.valid = false;
     FilterRecord* record = run_state.filter_record;
     if (!record) return;
     if (run_state.zoom_factor < 1) run_state.zoom_factor = 1; // also the host's sampling rate
     const int32_t z = run_state.zoom_factor;
 
     const PreviewView view = preview_view(client_w, client_h, record->imageSize.h,
-                                          record->imageSize.v, z, pan_x, pan_y);
-    pan_x = view.pan_x;
-    pan_y = view.pan_y;
+                                          record->imageSize.v, z, model.pan_x, model.pan_y);
+    model.pan_x = view.pan_x;
+    model.pan_y = view.pan_y;
     const int32_t planes = record->planes;
     if (view.empty() || planes < 1) {
         canvas.fill_grey(0, 0, past(client_w), past(client_h));
@@ -103,25 +104,25 @@ void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
         report_request_failure(code);
         return;
     }
-    preview_area = accept_delivered_area(*record, area, planes);
-    if (!preview_area.valid) {
+    delivered = accept_delivered_area(*record, area, planes);
+    if (!delivered.valid) {
         // The host answered without the buffers it was asked for: show
         // nothing of it rather than read or write where it did not say.
         canvas.fill_grey(0, 0, past(client_w), past(client_h));
         return;
     }
 
-    copy_input_to_output(preview_area);
+    copy_input_to_output(delivered);
     canvas.fill_grey(view.last_col, 0, past(client_w), past(client_h));
     canvas.fill_grey(0, view.last_row, past(client_w), past(client_h));
     display_output(canvas.device_context(), 0, 0);
 
-    if (render_filtered && preview_flags.kernel_enabled && filtering_on) {
+    if (render_filtered && model.flags.kernel_enabled && model.filtering_on) {
         run_kernel_over_view(canvas, client_w, client_h, planes);
         // The host's buffers may have changed hands inside a block only through
         // the host itself; copy back only into what is still ours.
-        if (area_still_delivered(preview_area, record)) copy_input_to_output(preview_area);
-        else preview_area.valid = false;
+        if (area_still_delivered(delivered, record)) copy_input_to_output(delivered);
+        else delivered.valid = false;
     }
 
     const CentreMark mark =
@@ -132,24 +133,24 @@ void render_preview(PreviewCanvas& canvas, int32_t client_w, int32_t client_h,
     }
 }
 
-bool pick_effect_centre(int32_t x, int32_t y)
+bool pick_effect_centre(const PreviewModel& model, int32_t x, int32_t y)
 {
     const FilterRecord* record = run_state.filter_record;
     if (!filter_definition.centre_pick || !record) return false;
     if (record->imageSize.h < 1 || record->imageSize.v < 1) return false;
     const PreviewPoint c =
-        picked_centre(pan_x, pan_y, x, y, run_state.zoom_factor, record->imageSize.h, record->imageSize.v);
+        picked_centre(model.pan_x, model.pan_y, x, y, run_state.zoom_factor, record->imageSize.h, record->imageSize.v);
     filter_definition.stored_centre[0] = c.x;
     filter_definition.stored_centre[1] = c.y;
     return true;
 }
 
-void reset_preview_state()
+void reset_preview_state(PreviewModel& model)
 {
-    pan_x = 0;
-    pan_y = 0;
-    pick_mode = 0;
-    preview_flags.preview_dirty = 0;
-    preview_flags.render_filtered = 0;
-    preview_area.valid = false;
+    model.pan_x = 0;
+    model.pan_y = 0;
+    model.pick_mode = 0;
+    model.flags.preview_dirty = 0;
+    model.flags.render_filtered = 0;
+    model.area.valid = false;
 }

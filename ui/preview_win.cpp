@@ -8,7 +8,7 @@
 #include "ui/colour.h"
 #include "ui/preview.h"
 #include "ui/preview_logic.h"
-#include "ui/preview_state.h"
+#include "ui/preview_render.h"
 
 namespace {
 
@@ -16,7 +16,13 @@ constexpr UINT_PTR refresh_timer = 1;
 constexpr UINT refresh_period_ms = 500;
 
 HCURSOR cursor_arrow, cursor_drag, cursor_picker, current_cursor;
-int32_t last_x, last_y;
+
+// The model of the dialog the control sits in, once the dialog has handed it
+// over; until then the control only draws nothing.
+PreviewModel* model_of(HWND window)
+{
+    return reinterpret_cast<PreviewModel*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
 
 class GdiCanvas final : public PreviewCanvas {
 public:
@@ -66,91 +72,105 @@ void on_create(HWND window)
     if (!cursor_picker) cursor_picker = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_CROSS));
     use_cursor(cursor_arrow);
     SetTimer(window, refresh_timer, refresh_period_ms, nullptr);
-    reset_preview_state();
 }
 
-void on_paint(HWND window)
+void on_paint(HWND window, PreviewModel* model)
 {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
-    if (dc) {
+    if (dc && model) {
         RECT client;
         GetClientRect(window, &client);
         GdiCanvas canvas(dc);
-        render_preview(canvas, client.right, client.bottom, preview_flags.render_filtered);
+        render_preview(*model, canvas, client.right, client.bottom, model->flags.render_filtered);
     }
     EndPaint(window, &ps);
 }
 
-void on_timer(HWND window)
+void on_timer(HWND window, PreviewModel& model)
 {
-    if (on_preview_timer(preview_flags)) InvalidateRect(window, nullptr, FALSE);
+    if (on_preview_timer(model.flags)) InvalidateRect(window, nullptr, FALSE);
 }
 
-void on_user(WPARAM wparam, LPARAM lparam)
+void on_user(PreviewModel& model, WPARAM wparam, LPARAM lparam)
 {
     if (wparam == PreviewRefresh) {
-        on_preview_refresh(preview_flags);
+        on_preview_refresh(model.flags);
     } else if (wparam == PreviewKernelSwitch) {
-        preview_flags.kernel_enabled = static_cast<int16_t>(lparam & 0xFFFF);
+        model.flags.kernel_enabled = static_cast<int16_t>(lparam & 0xFFFF);
     }
 }
 
-void on_left_down(HWND window, WPARAM keys, int32_t x, int32_t y)
+void on_left_down(HWND window, PreviewModel& model, WPARAM keys, int32_t x, int32_t y)
 {
-    if (pick_mode && (keys & MK_SHIFT)) {
-        const PreviewPoint p = preview_image_point(pan_x, pan_y, x, y);
-        finish_colour_pick(p.x, p.y, reinterpret_cast<intptr_t>(window));
+    if (model.pick_mode && (keys & MK_SHIFT)) {
+        const PreviewPoint p = preview_image_point(model.pan_x, model.pan_y, x, y);
+        finish_colour_pick(model, p.x, p.y, reinterpret_cast<intptr_t>(window));
     }
     use_cursor(cursor_drag);
-    last_x = x;
-    last_y = y;
+    model.last_x = x;
+    model.last_y = y;
     SetCapture(window);
 }
 
-void on_mouse_move(HWND window, WPARAM keys, int32_t x, int32_t y)
+void on_mouse_move(HWND window, PreviewModel& model, WPARAM keys, int32_t x, int32_t y)
 {
     if (keys & MK_LBUTTON) {
-        // Wrapping: many moves between two paints must not overflow; the next
-        // paint clamps the pan anyway.
-        pan_x = static_cast<int32_t>(static_cast<uint32_t>(pan_x) - static_cast<uint32_t>(x - last_x));
-        pan_y = static_cast<int32_t>(static_cast<uint32_t>(pan_y) - static_cast<uint32_t>(y - last_y));
-        on_preview_drag(preview_flags);
+        const PreviewPoint pan = dragged_pan(model.pan_x, model.pan_y, model.last_x, model.last_y, x, y);
+        model.pan_x = pan.x;
+        model.pan_y = pan.y;
+        on_preview_drag(model.flags);
         InvalidateRect(window, nullptr, FALSE);
-    } else if (pick_mode) {
-        const PreviewPoint p = preview_image_point(pan_x, pan_y, x, y);
-        track_picked_colour(p.x, p.y);
+    } else if (model.pick_mode) {
+        const PreviewPoint p = preview_image_point(model.pan_x, model.pan_y, x, y);
+        track_picked_colour(model, p.x, p.y);
         current_cursor = cursor_picker;
     }
-    last_x = x;
-    last_y = y;
+    model.last_x = x;
+    model.last_y = y;
     SetCursor(current_cursor);
 }
 
-void on_left_up()
+void on_left_up(PreviewModel& model)
 {
-    use_cursor(pick_mode ? cursor_picker : cursor_arrow);
-    on_preview_release(preview_flags);
+    use_cursor(model.pick_mode ? cursor_picker : cursor_arrow);
+    on_preview_release(model.flags);
     ReleaseCapture();
 }
 
-void on_right_down(int32_t x, int32_t y)
+void on_right_down(PreviewModel& model, int32_t x, int32_t y)
 {
-    if (pick_effect_centre(x, y)) on_preview_release(preview_flags);
+    if (pick_effect_centre(model, x, y)) on_preview_release(model.flags);
+}
+
+// Messages that need the model wait for the dialog to hand it over.
+LRESULT on_model_message(HWND window, PreviewModel& model, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_TIMER: on_timer(window, model); return 0;
+    case WM_USER: on_user(model, wparam, lparam); return 0;
+    case WM_LBUTTONDOWN: on_left_down(window, model, wparam, mouse_x(lparam), mouse_y(lparam)); return 0;
+    case WM_MOUSEMOVE: on_mouse_move(window, model, wparam, mouse_x(lparam), mouse_y(lparam)); return 0;
+    case WM_LBUTTONUP: on_left_up(model); return 0;
+    case WM_RBUTTONDOWN: on_right_down(model, mouse_x(lparam), mouse_y(lparam)); return 0;
+    default: return DefWindowProcA(window, message, wparam, lparam);
+    }
 }
 
 LRESULT CALLBACK preview_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case WM_CREATE: on_create(window); return 0;
-    case WM_PAINT: on_paint(window); return 0;
+    case WM_PAINT: on_paint(window, model_of(window)); return 0;
     case WM_CLOSE: DestroyWindow(window); return 0;
-    case WM_TIMER: on_timer(window); return 0;
-    case WM_USER: on_user(wparam, lparam); return 0;
-    case WM_LBUTTONDOWN: on_left_down(window, wparam, mouse_x(lparam), mouse_y(lparam)); return 0;
-    case WM_MOUSEMOVE: on_mouse_move(window, wparam, mouse_x(lparam), mouse_y(lparam)); return 0;
-    case WM_LBUTTONUP: on_left_up(); return 0;
-    case WM_RBUTTONDOWN: on_right_down(mouse_x(lparam), mouse_y(lparam)); return 0;
+    case WM_TIMER:
+    case WM_USER:
+    case WM_LBUTTONDOWN:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+        if (PreviewModel* model = model_of(window)) return on_model_message(window, *model, message, wparam, lparam);
+        return message == WM_TIMER || message == WM_USER ? 0 : DefWindowProcA(window, message, wparam, lparam);
     default: return DefWindowProcA(window, message, wparam, lparam);
     }
 }
@@ -164,6 +184,14 @@ void register_preview_class(intptr_t instance)
     wc.hInstance = reinterpret_cast<HINSTANCE>(instance);
     wc.lpszClassName = "FilterPreview";
     RegisterClassA(&wc);
+}
+
+void attach_preview_model(intptr_t preview_window, PreviewModel* model)
+{
+    HWND window = reinterpret_cast<HWND>(preview_window);
+    if (!window) return;
+    if (model) reset_preview_state(*model);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(model));
 }
 
 void unregister_preview_class(intptr_t instance)

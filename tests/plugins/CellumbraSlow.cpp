@@ -8,7 +8,6 @@
 #include "runtime/kernel.h"
 #include "runtime/host_calls.h"
 #include "shell/shell.h"
-#include "ui/preview_state.h"
 
 namespace {
 

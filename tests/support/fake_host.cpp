@@ -6,7 +6,6 @@
 #include "runtime/definition.h"
 #include "runtime/host_calls.h"
 #include "shell/shell.h"
-#include "ui/preview_state.h"
 
 namespace {
 

@@ -13,7 +13,6 @@
 #include "runtime/host_calls.h"
 #include "shell/shell.h"
 #include "support/fake_platform.h"
-#include "ui/preview_state.h"
 
 namespace {
 

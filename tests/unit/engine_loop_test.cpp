@@ -12,7 +12,6 @@
 #include "shell/shell.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
-#include "ui/preview_state.h"
 
 namespace {
 

@@ -16,7 +16,8 @@
 #include "support/fake_platform.h"
 #include "ui/colour.h"
 #include "ui/preview_logic.h"
-#include "ui/preview_state.h"
+#include "ui/model.h"
+#include "ui/preview_render.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ TEST(PreviewMouse, RightClickPicksTheCentreAndTheMarkCrossesThere)
     EXPECT_FALSE(centre_mark(1, off_view, 4, v).shown);
 }
 
-TEST(PreviewMouse, PickedCentreStaysInsideThePicture)
+TEST(PreviewMouse, PickedCentreStaysInsideThePictureAndADragMovesTheImageWithTheMouse)
 {
     const PreviewPoint far = picked_centre(INT32_MAX, 10, 30000, 30000, 32, 1000, 800);
     EXPECT_EQ(far.x, 999);
@@ -91,6 +92,14 @@ TEST(PreviewMouse, PickedCentreStaysInsideThePicture)
     const PreviewPoint p = preview_image_point(5, 7, 20, -10);
     EXPECT_EQ(p.x, 25);
     EXPECT_EQ(p.y, -3);
+
+    // Dragging moves the image with the mouse: the pan goes the other way,
+    // and wraps rather than overflows before the next paint clamps it.
+    const PreviewPoint dragged = dragged_pan(100, 50, 30, 30, 10, 45);
+    EXPECT_EQ(dragged.x, 120);
+    EXPECT_EQ(dragged.y, 35);
+    EXPECT_EQ(dragged_pan(INT32_MAX, INT32_MIN, 5, 5, 4, 6).x, INT32_MIN);
+    EXPECT_EQ(dragged_pan(INT32_MAX, INT32_MIN, 5, 5, 4, 6).y, INT32_MAX);
 }
 
 // A 500 ms timer and refresh requests on one clock: how many filtered
@@ -303,6 +312,7 @@ void invert_block(KernelVariables& v, const BuiltinTable& builtins)
 }
 
 struct PreviewPaint : ::testing::Test {
+    PreviewModel model;
     FilterDefinition saved_definition = filter_definition;
     KernelBlock saved_blocks[4];
     void SetUp() override
@@ -313,9 +323,9 @@ struct PreviewPaint : ::testing::Test {
         kernel_blocks[0] = invert_block;
         kernel_blocks[1] = kernel_blocks[2] = kernel_blocks[3] = nullptr;
         abort_polls_per_pixel = 0;
-        reset_preview_state();
-        preview_flags = PreviewFlags{0, 0, 1, 1};
-        filtering_on = 1;
+        reset_preview_state(model);
+        model.flags = PreviewFlags{0, 0, 1, 1};
+        model.filtering_on = 1;
         run_state.zoom_factor = 1;
         run_state.mode = RunMode::real_run;
         filter_definition.centre_pick = 0;
@@ -326,7 +336,7 @@ struct PreviewPaint : ::testing::Test {
         std::memcpy(kernel_blocks, saved_blocks, sizeof saved_blocks);
         filter_definition = saved_definition;
         run_state.filter_record = nullptr;
-        preview_area = DeliveredArea{};
+        model.area = DeliveredArea{};
         run_state.zoom_factor = 1;
         run_state.mode = RunMode::real_run;
     }
@@ -346,14 +356,14 @@ TEST_F(PreviewPaint, RequestsTheVisibleAreaSampledAtTheZoomAndGreysTheRest)
     FakeHost h(1000, 800, 3);
     use(h);
     run_state.zoom_factor = 6;
-    pan_x = 40;
-    pan_y = -3;
+    model.pan_x = 40;
+    model.pan_y = -3;
     RecordingCanvas canvas;
-    render_preview(canvas, 192, 192, 0);
+    render_preview(model, canvas, 192, 192, 0);
 
     const FilterRecord& fr = h.record;
-    EXPECT_EQ(pan_x, 0); // 166 columns fit entirely
-    EXPECT_EQ(pan_y, 0);
+    EXPECT_EQ(model.pan_x, 0); // 166 columns fit entirely
+    EXPECT_EQ(model.pan_y, 0);
     EXPECT_EQ(fr.outRect.left, 0);
     EXPECT_EQ(fr.outRect.right, 165);
     EXPECT_EQ(fr.outRect.bottom, 132);
@@ -380,7 +390,7 @@ TEST_F(PreviewPaint, FilteredPaintShowsTheKernelThenGivesTheHostItsImageBack)
     FakeHost h(300, 200, 4);
     use(h);
     RecordingCanvas canvas;
-    render_preview(canvas, 192, 192, 1);
+    render_preview(model, canvas, 192, 192, 1);
     ASSERT_EQ(h.shown.size(), 2u);
     const unsigned char* src = h.source(7, 9);
     const unsigned char* shown = &h.shown[1].pixels[(9 * 191 + 7) * 4];
@@ -401,11 +411,11 @@ TEST_F(PreviewPaint, NoKernelWhenFilteringIsOffOrTheKernelSwitchedOff)
     FakeHost h(300, 200, 3);
     use(h);
     RecordingCanvas canvas;
-    filtering_on = 0;
-    render_preview(canvas, 192, 192, 1);
-    filtering_on = 1;
-    preview_flags.kernel_enabled = 0;
-    render_preview(canvas, 192, 192, 1);
+    model.filtering_on = 0;
+    render_preview(model, canvas, 192, 192, 1);
+    model.filtering_on = 1;
+    model.flags.kernel_enabled = 0;
+    render_preview(model, canvas, 192, 192, 1);
     EXPECT_EQ(h.shown.size(), 2u) << "one display per paint: unfiltered";
 }
 
@@ -419,7 +429,7 @@ TEST_F(PreviewPaint, SlowKernelIsCutAfterTwoSecondsUnderAWhiteCross)
     // rendering must stop, long before every pixel is done.
     clock_step_ms = 1;
     RecordingCanvas canvas;
-    render_preview(canvas, 192, 192, 1);
+    render_preview(model, canvas, 192, 192, 1);
     EXPECT_EQ(run_state.mode, RunMode::real_run);
     ASSERT_EQ(canvas.count('w'), 2);
     EXPECT_LT(run_state.pixels_done, 191 * 191);
@@ -437,7 +447,7 @@ TEST_F(PreviewPaint, FailedRequestShowsFilterErrorAndDrawsNothing)
     h.answer = -108;
     fake_platform.active_window = 4242;
     RecordingCanvas canvas;
-    render_preview(canvas, 192, 192, 1);
+    render_preview(model, canvas, 192, 192, 1);
     ASSERT_EQ(fake_platform.boxes.size(), 1u);
     EXPECT_EQ(fake_platform.boxes[0].text, "Error -108 in advanceState!\nInternal error - please report to the authors!");
     EXPECT_EQ(fake_platform.boxes[0].caption, "Filter Error");
@@ -445,7 +455,7 @@ TEST_F(PreviewPaint, FailedRequestShowsFilterErrorAndDrawsNothing)
     EXPECT_EQ(fake_platform.boxes[0].style, 0u);
     EXPECT_TRUE(canvas.ops.empty());
     EXPECT_TRUE(h.shown.empty());
-    EXPECT_FALSE(preview_area.valid);
+    EXPECT_FALSE(model.area.valid);
 }
 
 TEST_F(PreviewPaint, HostWithoutBuffersOrTinyPictureIsShownGrey)
@@ -454,7 +464,7 @@ TEST_F(PreviewPaint, HostWithoutBuffersOrTinyPictureIsShownGrey)
     use(tiny);
     run_state.zoom_factor = 27;
     RecordingCanvas canvas;
-    render_preview(canvas, 192, 192, 1);
+    render_preview(model, canvas, 192, 192, 1);
     EXPECT_EQ(tiny.requests, 0);
     ASSERT_EQ(canvas.ops.size(), 1u);
     EXPECT_EQ(canvas.ops[0].kind, 'g');
@@ -465,7 +475,7 @@ TEST_F(PreviewPaint, HostWithoutBuffersOrTinyPictureIsShownGrey)
     run_state.zoom_factor = 1;
     h.record.advanceState = [] { return OSErr{noErr}; };
     RecordingCanvas c2;
-    render_preview(c2, 192, 192, 1);
+    render_preview(model, c2, 192, 192, 1);
     EXPECT_TRUE(h.shown.empty());
     EXPECT_EQ(c2.count('g'), 1);
 }
@@ -476,12 +486,12 @@ TEST_F(PreviewPaint, CentreMarkCrossesThePickedPoint)
     use(h);
     filter_definition.centre_pick = 1;
     run_state.zoom_factor = 4;
-    pan_x = 5;
-    ASSERT_TRUE(pick_effect_centre(20, 10));
+    model.pan_x = 5;
+    ASSERT_TRUE(pick_effect_centre(model, 20, 10));
     EXPECT_EQ(filter_definition.stored_centre[0], 100);
     EXPECT_EQ(filter_definition.stored_centre[1], 40);
     RecordingCanvas canvas;
-    render_preview(canvas, 192, 192, 0);
+    render_preview(model, canvas, 192, 192, 0);
     ASSERT_EQ(canvas.count('b'), 2);
     const auto& horizontal = canvas.ops[canvas.ops.size() - 2];
     const auto& vertical = canvas.ops.back();
@@ -490,7 +500,7 @@ TEST_F(PreviewPaint, CentreMarkCrossesThePickedPoint)
     EXPECT_EQ(vertical.a, 20);
     EXPECT_EQ(vertical.d, 191);
     filter_definition.centre_pick = 0;
-    EXPECT_FALSE(pick_effect_centre(1, 1));
+    EXPECT_FALSE(pick_effect_centre(model, 1, 1));
 }
 
 // ---------------------------------------------------------------- colours
@@ -552,24 +562,24 @@ TEST_F(PreviewPaint, EyedropperReadsTheShownAreaAndNothingHandedBack)
     use(h);
     run_state.zoom_factor = 2;
     RecordingCanvas canvas;
-    render_preview(canvas, 192, 192, 0);
-    begin_colour_pick(0, 402, 1);
-    EXPECT_EQ(pick_mode, 1);
-    ASSERT_TRUE(take_picked_colour(15, 4));
+    render_preview(model, canvas, 192, 192, 0);
+    begin_colour_pick(model, 0, 402, 1);
+    EXPECT_EQ(model.pick_mode, 1);
+    ASSERT_TRUE(take_picked_colour(model, 15, 4));
     const unsigned char* p = h.source(30, 8);
     EXPECT_EQ(filter_definition.custom_colours[1], uint32_t{p[0]} | p[1] << 8 | p[2] << 16);
-    ASSERT_TRUE(take_picked_colour(-50, 9999)); // clamped to the area's edge
+    ASSERT_TRUE(take_picked_colour(model, -50, 9999)); // clamped to the area's edge
     p = h.source(0, 2 * 148);
     EXPECT_EQ(filter_definition.custom_colours[1], uint32_t{p[0]} | p[1] << 8 | p[2] << 16);
 
     // The dialog zooms: the areas go back to the host, which frees them.
     filter_definition.custom_colours[1] = 7;
     clear_area_request();
-    EXPECT_FALSE(take_picked_colour(15, 4));
+    EXPECT_FALSE(take_picked_colour(model, 15, 4));
     EXPECT_EQ(filter_definition.custom_colours[1], 7u);
-    begin_colour_pick(0, 402, 9);
-    render_preview(canvas, 192, 192, 0);
-    EXPECT_FALSE(take_picked_colour(15, 4)) << "no ninth colour";
+    begin_colour_pick(model, 0, 402, 9);
+    render_preview(model, canvas, 192, 192, 0);
+    EXPECT_FALSE(take_picked_colour(model, 15, 4)) << "no ninth colour";
 }
 
 } // namespace

@@ -10,7 +10,8 @@
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
 #include "ui/preview_logic.h"
-#include "ui/preview_state.h"
+#include "ui/model.h"
+#include "ui/preview_render.h"
 
 namespace {
 
@@ -40,13 +41,14 @@ TEST(PreviewRegression, GreyMarginOfAClientAtInt32MaxStopsAtTheLimit)
 {
     ScopedModuleState state;
     fake_platform.reset();
+    PreviewModel model;
     FakeHost host(20, 10, 3);
     run_state.filter_record = &host.record;
-    reset_preview_state();
+    reset_preview_state(model);
     run_state.zoom_factor = 1;
 
     GreyCanvas shown;
-    render_preview(shown, INT32_MAX, INT32_MAX, 0);
+    render_preview(model, shown, INT32_MAX, INT32_MAX, 0);
     ASSERT_EQ(host.requests.size(), 1u);
     ASSERT_EQ(shown.greys.size(), 2u);
     EXPECT_EQ(shown.greys[0].left, 19);
@@ -55,11 +57,11 @@ TEST(PreviewRegression, GreyMarginOfAClientAtInt32MaxStopsAtTheLimit)
     EXPECT_EQ(shown.greys[1].bottom, INT32_MAX);
 
     GreyCanvas nothing; // an empty view greys the whole control and asks for nothing
-    render_preview(nothing, INT32_MIN, INT32_MAX, 0);
+    render_preview(model, nothing, INT32_MIN, INT32_MAX, 0);
     EXPECT_EQ(host.requests.size(), 1u);
     ASSERT_EQ(nothing.greys.size(), 1u);
     EXPECT_EQ(nothing.greys[0].bottom, INT32_MAX);
-    reset_preview_state();
+    reset_preview_state(model);
 }
 
 } // namespace
