@@ -13,6 +13,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 summary=()
 
+echo "== layers"
+if ./tools/check-layers.sh; then summary+=("layers: 1 passed, 0 failed"); else summary+=("layers: 0 passed, 1 failed"); status=1; fi
+
 # Each test program writes its cases to an XML report; CTest says whether
 # each program as a whole passed (a crash leaves no report but fails there).
 count_cases() {
