@@ -21,6 +21,7 @@
 #include "win/support/inprocess_host.h"
 #include "win/support/pictures.h"
 #include "win/support/stored_settings.h"
+#include "win/support/wait.h"
 
 using namespace wintest;
 
@@ -188,6 +189,7 @@ struct Dialog : ::testing::Test {
 TEST_F(Dialog, ShowsOnlyTheSizeRowClampsTypedAndPagedValuesZoomsAndSavesOnOk)
 {
     bool reached_ok = false;
+    DWORD typed = 0;
     const int16 result = run(true, [&](HWND dialog) {
         ASSERT_NE(dialog, nullptr) << "no dialog captioned Cellumbra appeared";
         driver.on_dialog_thread([&] {
@@ -250,9 +252,10 @@ TEST_F(Dialog, ShowsOnlyTheSizeRowClampsTypedAndPagedValuesZoomsAndSavesOnOk)
             EXPECT_EQ(text_of(dialog, 110), fitted);
 
             type_into(dialog, 301, "12");
+            typed = GetTickCount();
         });
-        // Let the preview settle into its filtered rendering, then keep a picture of it.
-        Sleep(2000);
+        // A picture of the dialog once its preview shows the filtered cells.
+        EXPECT_TRUE(wait_until([&] { return !host.filtered_since(typed).empty(); })) << "no filtered preview";
         driver.on_dialog_thread([&] {
             CreateDirectoryA("artifacts", nullptr);
             EXPECT_TRUE(save_screenshot(dialog, "artifacts\\dialog.png"));
@@ -343,7 +346,8 @@ struct ProbeDialog : Dialog {
 // there; empty when they did not come within the time.
 std::string wait_for_line(const char* path, int count, unsigned timeout_ms)
 {
-    for (unsigned waited = 0; waited < timeout_ms; waited += 100) {
+    std::string found;
+    wait_until([&] {
         std::string text;
         int lines = 0;
         if (FILE* f = std::fopen(path, "r")) {
@@ -354,14 +358,13 @@ std::string wait_for_line(const char* path, int count, unsigned timeout_ms)
             }
             std::fclose(f);
         }
-        if (lines == count) {
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-                text.pop_back();
-            return text;
-        }
-        Sleep(100);
-    }
-    return std::string();
+        if (lines != count) return false;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+            text.pop_back();
+        found = text;
+        return true;
+    }, timeout_ms);
+    return found;
 }
 
 TEST_F(ProbeDialog, ShowsDeclaredRowsNamesEmptyLabelsAndKeepsEveryValueInItsRange)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/host_api.h"
+#include "win/support/wait.h"
 
 namespace {
 
@@ -190,7 +191,7 @@ TEST_F(LoadedPlugin, AboutShowsTitleAndNoticeAndLeavesTheResult)
     std::atomic<bool> done{false};
     std::string seen_text;
     std::thread closer([&] {
-        for (int i = 0; i < 200 && !done; ++i) {
+        wintest::wait_until([&] {
             HWND box = FindWindowA(nullptr, "About...");
             if (box) {
                 char text[600] = {};
@@ -198,10 +199,9 @@ TEST_F(LoadedPlugin, AboutShowsTitleAndNoticeAndLeavesTheResult)
                 if (label) GetWindowTextA(label, text, sizeof text);
                 seen_text = text;
                 PostMessageA(box, WM_COMMAND, IDOK, 0);
-                return;
             }
-            Sleep(50);
-        }
+            return box || done;
+        }, 10000);
     });
     int16 result = 4321;
     intptr_t data = 0;

@@ -20,6 +20,7 @@
 #include "win/support/inprocess_host.h"
 #include "win/support/pictures.h"
 #include "win/support/stored_settings.h"
+#include "win/support/wait.h"
 
 using namespace wintest;
 
@@ -235,6 +236,12 @@ struct Preview : ::testing::Test {
     }
 };
 
+// Waits for a filtered rendering after `since` (a tick count); true when one came.
+bool filtered_after(DWORD since)
+{
+    return wait_until([&] { return !host.filtered_since(since).empty(); });
+}
+
 // Counts preview pixels of the shown image that differ from the cells of size s.
 int cell_mismatches(const Capture& c, int z, int s, const Extent& e)
 {
@@ -272,44 +279,23 @@ TEST_F(Preview, ShowsTheViewAtOnceAndTheCellsAboutASecondAfterAChange)
         EXPECT_EQ(asked.right - asked.left, e.last_col);
         EXPECT_EQ(asked.bottom - asked.top, e.last_row);
 
-        Sleep(1200); // the opening's own rendering
+        ASSERT_TRUE(filtered_after(0)) << "the opening's own rendering";
         DWORD changed = 0;
         driver.on_dialog_thread([&] {
-            type_size(dialog, "7");
+            type_size(dialog, "10");
+            type_size(dialog, "7"); // the second change restarts the wait: one rendering, of size 7
             changed = GetTickCount();
         });
-        Sleep(1400);
-        const std::vector<DWORD> filtered = host.filtered_since(changed);
-        ASSERT_EQ(filtered.size(), 1u);
-        EXPECT_GE(filtered[0] - changed, 450u);
-        EXPECT_LE(filtered[0] - changed, 1250u);
+        ASSERT_TRUE(filtered_after(changed));
+        // The one check of the debounce on screen; its exact timing is tested
+        // on a simulated clock. Never sooner than the timer allows.
+        EXPECT_GE(host.filtered_since(changed)[0] - changed, 450u);
         driver.on_dialog_thread([&] {
             const Capture c = capture(preview);
             EXPECT_EQ(cell_mismatches(c, z, 7, e), 0) << "cells of size 7 at 1:" << z;
             EXPECT_EQ(c.at(e.last_col + 2, 5), light_grey);
             save_dialog_picture(dialog, "preview.png");
         });
-    });
-}
-
-TEST_F(Preview, TwoChangesThreeHundredMillisecondsApartGiveOneRendering)
-{
-    load("Cellumbra.8bf");
-    run([&](HWND dialog, HWND) {
-        Sleep(1200);
-        const DWORD first = GetTickCount();
-        driver.on_dialog_thread([&] { type_size(dialog, "10"); });
-        Sleep(300);
-        DWORD second = 0;
-        driver.on_dialog_thread([&] {
-            type_size(dialog, "11");
-            second = GetTickCount();
-        });
-        Sleep(1600);
-        const std::vector<DWORD> filtered = host.filtered_since(first);
-        ASSERT_EQ(filtered.size(), 1u);
-        EXPECT_GE(filtered[0] - second, 450u);
-        EXPECT_LE(filtered[0] - second, 1250u);
     });
 }
 
@@ -322,7 +308,7 @@ TEST_F(Preview, DraggingPansAndShowsTheUnfilteredViewUntilRelease)
             click(dialog, 91, true); // 1:1, so the picture is larger than the preview
             repaint(preview);
         });
-        Sleep(1200);
+        ASSERT_TRUE(filtered_after(0));
         const Extent e = extent_at(preview, 1);
         DWORD pressed = 0;
         driver.on_dialog_thread([&] {
@@ -344,17 +330,15 @@ TEST_F(Preview, DraggingPansAndShowsTheUnfilteredViewUntilRelease)
             EXPECT_EQ(limit.right, image_width - 1);
             EXPECT_EQ(limit.bottom, image_height - 1);
         });
-        Sleep(1300);
-        EXPECT_TRUE(host.filtered_since(pressed).empty()) << "no filtered rendering while the button is down";
+        // Longer than the timer needs to owe a rendering twice over.
+        EXPECT_TRUE(holds_for([&] { return host.filtered_since(pressed).empty(); }, 1300))
+            << "no filtered rendering while the button is down";
         DWORD released = 0;
         driver.on_dialog_thread([&] {
             mouse(preview, WM_LBUTTONUP, 0, -3000, -3000);
             released = GetTickCount();
         });
-        Sleep(900);
-        const std::vector<DWORD> filtered = host.filtered_since(released);
-        ASSERT_EQ(filtered.size(), 1u);
-        EXPECT_LE(filtered[0] - released, 700u);
+        EXPECT_TRUE(filtered_after(released)) << "the release brings the filtered view back";
     });
 }
 
@@ -362,7 +346,7 @@ TEST_F(Preview, WithFilteringUncheckedOnlyThePictureShows)
 {
     load("Cellumbra.8bf");
     run([&](HWND dialog, HWND preview) {
-        Sleep(1200);
+        ASSERT_TRUE(filtered_after(0));
         const int z = factor_for(preview);
         const DWORD unchecked = GetTickCount();
         driver.on_dialog_thread([&] {
@@ -371,8 +355,7 @@ TEST_F(Preview, WithFilteringUncheckedOnlyThePictureShows)
             repaint(preview);
             type_size(dialog, "15");
         });
-        Sleep(1400);
-        EXPECT_TRUE(host.filtered_since(unchecked).empty());
+        EXPECT_TRUE(holds_for([&] { return host.filtered_since(unchecked).empty(); }, 1400));
         driver.on_dialog_thread([&] { EXPECT_EQ(unfiltered_mismatches(capture(preview), z, extent_at(preview, z)), 0); });
     });
 }
@@ -381,7 +364,7 @@ TEST_F(Preview, AFailedRequestShowsFilterErrorWithItsCodeAndDrawsNothing)
 {
     load("Cellumbra.8bf");
     run([&](HWND, HWND preview) {
-        Sleep(1200);
+        ASSERT_TRUE(filtered_after(0));
         const size_t shown_before = host.displays_copy().size();
         host.fail_code = -108;
         InvalidateRect(preview, nullptr, FALSE);
@@ -391,12 +374,11 @@ TEST_F(Preview, AFailedRequestShowsFilterErrorWithItsCodeAndDrawsNothing)
                   std::string::npos)
             << texts_of(box);
         EXPECT_EQ(host.displays_copy().size(), shown_before) << "nothing drawn";
-        Sleep(1200); // timer ticks while the box is up add no second box
-        EXPECT_EQ(FindWindowExA(nullptr, box, "#32770", "Filter Error"), nullptr);
+        EXPECT_TRUE(holds_for([&] { return !FindWindowExA(nullptr, box, "#32770", "Filter Error"); }, 1200))
+            << "timer ticks while the box is up add no second box";
         host.fail_code = 0;
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-        for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
-        EXPECT_FALSE(IsWindow(box));
+        EXPECT_TRUE(wait_until([&] { return !IsWindow(box); }, 2000));
     });
 }
 
@@ -406,15 +388,18 @@ TEST_F(Preview, ASlowKernelIsCutAfterAboutTwoSecondsUnderAWhiteCross)
     run([&](HWND dialog, HWND preview) {
         const int z = factor_for(preview);
         const Extent e = extent_at(preview, z);
-        Sleep(4000); // the opening's rendering: due within a second, cut two seconds later
-        const std::vector<Display> shown = host.displays_copy();
+        // The opening's rendering: due within a second, cut two seconds later.
         int filtered_paint = -1;
         DWORD took = 0;
-        for (size_t i = 1; i < shown.size(); ++i)
-            if (shown[i].paint == shown[i - 1].paint) {
-                filtered_paint = shown[i].paint;
-                took = shown[i].at - shown[i - 1].at;
-            }
+        wait_until([&] {
+            const std::vector<Display> shown = host.displays_copy();
+            for (size_t i = 1; i < shown.size(); ++i)
+                if (shown[i].paint == shown[i - 1].paint) {
+                    filtered_paint = shown[i].paint;
+                    took = shown[i].at - shown[i - 1].at;
+                }
+            return filtered_paint >= 0;
+        });
         ASSERT_GE(filtered_paint, 0) << "no filtered rendering";
         EXPECT_GE(took, 1900u);
         EXPECT_LE(took, 2700u) << "a three-second kernel must be cut after about two";
@@ -476,6 +461,7 @@ TEST_F(Preview, EyedropperFollowsTheMouseSurvivesAPanAndIsFixedByShiftClick)
     store_colours();
     run([&](HWND dialog, HWND preview) {
         const int z = factor_for(preview);
+        DWORD fixed_at = 0;
         driver.on_dialog_thread([&] {
             repaint(preview);
             click(dialog, 401, true);
@@ -531,10 +517,9 @@ TEST_F(Preview, EyedropperFollowsTheMouseSurvivesAPanAndIsFixedByShiftClick)
             mouse(preview, WM_MOUSEMOVE, 0, 90, 90);
             EXPECT_EQ(swatch_colour(dialog, 401), fixed) << "the pick is over";
             EXPECT_NE(GetCursor(), picker);
+            fixed_at = GetTickCount();
         });
-        const DWORD fixed = GetTickCount();
-        Sleep(1300);
-        EXPECT_EQ(host.filtered_since(fixed).size(), 1u) << "the filtered preview returns";
+        EXPECT_TRUE(filtered_after(fixed_at)) << "the filtered preview returns";
     });
 }
 
@@ -545,8 +530,9 @@ TEST_F(Preview, RightClickSetsTheCentreAndTheCrossHairGoesThroughIt)
     run([&](HWND, HWND preview) {
         const int z = factor_for(preview);
         const Extent e = extent_at(preview, z);
+        const DWORD clicked = GetTickCount();
         driver.on_dialog_thread([&] { mouse(preview, WM_RBUTTONDOWN, MK_RBUTTON, 20, 10); });
-        Sleep(1300);
+        ASSERT_TRUE(filtered_after(clicked));
         driver.on_dialog_thread([&] {
             repaint(preview);
             const Capture c = capture(preview);
@@ -596,8 +582,9 @@ TEST_F(Preview, FilteredRenderingOfTheDefaultViewOfALargePicture)
 {
     load("Cellumbra.8bf", 4000, 3000);
     run([&](HWND dialog, HWND preview) {
+        const DWORD typed = GetTickCount();
         driver.on_dialog_thread([&] { type_size(dialog, "12"); });
-        Sleep(1300); // from here on every paint is a filtered one
+        ASSERT_TRUE(filtered_after(typed)); // from here on every paint is a filtered one
         std::vector<double> ms;
         driver.on_dialog_thread([&] {
             LARGE_INTEGER frequency, t0, t1;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "win/support/wait.h"
+
 namespace wintest {
 
 namespace {
@@ -27,7 +29,8 @@ DWORD WINAPI WarningWatcher::watch(void* self)
 {
     auto& me = *static_cast<WarningWatcher*>(self);
     HWND answered = nullptr;
-    while (!me.stop_) {
+    // Answers every box until told to stop; the bound is only a safety net.
+    wait_until([&] {
         if (HWND box = FindWindowA(nullptr, warning_caption)) {
             if (box != answered) {
                 char text[256] = {};
@@ -38,8 +41,8 @@ DWORD WINAPI WarningWatcher::watch(void* self)
             }
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         }
-        Sleep(20);
-    }
+        return bool(me.stop_);
+    }, 15 * 60 * 1000);
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "win/support/dialog_driver.h"
 
+#include "win/support/wait.h"
+
 namespace wintest {
 
 namespace {
@@ -39,18 +41,15 @@ bool Driver::on_dialog_thread(std::function<void()> fn) const
            answer == 1;
 }
 
-// Every 50 ms, as the dialog test always polled: under Wine a dialog that
-// accepts at once in WM_INITDIALOG still shows for a moment (its template is
-// visible), and a finer poll makes the checks that no dialog came see that
-// flash several times as often.
 HWND wait_for_dialog(const char* caption, unsigned timeout_ms, const std::atomic<bool>* gave_up)
 {
-    for (unsigned waited = 0; waited < timeout_ms && !(gave_up && *gave_up); waited += 50) {
-        HWND dialog = FindWindowA("#32770", caption);
-        if (dialog && IsWindowVisible(dialog)) return dialog;
-        Sleep(50);
-    }
-    return nullptr;
+    HWND dialog = nullptr;
+    wait_until([&] {
+        dialog = FindWindowA("#32770", caption);
+        if (dialog && !IsWindowVisible(dialog)) dialog = nullptr;
+        return dialog || (gave_up && *gave_up);
+    }, timeout_ms);
+    return dialog;
 }
 
 void set_shift(bool down)

@@ -1,5 +1,7 @@
 #include "win/support/host_runner.h"
 
+#include "win/support/wait.h"
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -230,15 +232,12 @@ BOOL CALLBACK match_window(HWND window, LPARAM param)
 
 intptr_t wait_for_window(unsigned long id, const std::string& window_class, unsigned timeout_ms)
 {
-    const DWORD start = GetTickCount();
-    do {
-        WindowSearch search = {DWORD(id), window_class.c_str(), nullptr};
+    WindowSearch search = {DWORD(id), window_class.c_str(), nullptr};
+    wait_until([&] {
         EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr)
-            return reinterpret_cast<intptr_t>(search.found);
-        Sleep(100);
-    } while (GetTickCount() - start < timeout_ms);
-    return 0;
+        return search.found != nullptr;
+    }, timeout_ms);
+    return reinterpret_cast<intptr_t>(search.found);
 }
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args, unsigned timeout_ms)

@@ -1,5 +1,7 @@
 #include "win/support/inprocess_host.h"
 
+#include "win/support/wait.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -80,10 +82,10 @@ int16 InProcessHost::run_command(bool parameters, const char* caption,
     std::atomic<bool> done{false};
     std::thread user_thread([&] {
         user(done);
-        for (int i = 0; i < 100 && !done; ++i) {
+        wait_until([&] {
             if (HWND left = FindWindowA("#32770", caption)) PostMessageA(left, WM_COMMAND, IDCANCEL, 0);
-            Sleep(100);
-        }
+            return bool(done);
+        }, 10000);
     });
     int16 start_result = 0;
     entry(filterSelectorStart, &record, &data, &start_result);
