@@ -197,6 +197,10 @@ TEST_F(Sampling, PreviewPositionsAreDividedByTheZoom)
     EXPECT_EQ(dr(4, 0), value_at(3, 1, 0));
     EXPECT_EQ(dr(3, 0), value_at(2, 1, 0));
     EXPECT_EQ(dr(-9, 0), value_at(0, 1, 0)); // -1 / 4 truncates to 0
+    // The offset joins the full-image position before the division: one
+    // image pixel back from (8, 4) is another preview pixel.
+    EXPECT_EQ(dr(-1, 0), value_at(1, 1, 0));
+    EXPECT_EQ(dr(0, -1), value_at(2, 0, 0));
     run_state.zoom_factor = -3;
     EXPECT_EQ(src(5, 5, 0), value_at(5, 5, 0));
 }

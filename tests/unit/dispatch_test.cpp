@@ -23,19 +23,6 @@ struct Dispatch : ::testing::Test {
     }
 };
 
-TEST_F(Dispatch, AboutShowsTitleAndNoticeAndLeavesResultUntouched)
-{
-    dispatch_selector(filterSelectorAbout, &record, &data, &result);
-    EXPECT_EQ(result, 777);
-    ASSERT_EQ(fake_platform.boxes.size(), 1u);
-    const auto& box = fake_platform.boxes[0];
-    EXPECT_EQ(box.caption, "About...");
-    EXPECT_EQ(box.owner, 0);
-    std::string expected_start = std::string("Cellumbra\n") + filter_definition.notice_line + "\n\n";
-    EXPECT_EQ(box.text.compare(0, expected_start.size(), expected_start), 0) << box.text;
-    EXPECT_NE(box.text.find("Glyphsmithery"), std::string::npos);
-}
-
 TEST_F(Dispatch, ParametersOnlySetsTheFlag)
 {
     dispatch_selector(filterSelectorParameters, &record, &data, &result);
@@ -75,31 +62,16 @@ TEST_F(Dispatch, ContinueFinishAndLargerSelectorsAnswerZero)
     EXPECT_TRUE(fake_platform.boxes.empty());
 }
 
-TEST_F(Dispatch, TheRecordIsReplacedAtEveryCall)
+TEST_F(Dispatch, TheRecordIsReplacedAtEveryCallAndAStartWithoutOneIsRefused)
 {
     FilterRecord other{};
     dispatch_selector(filterSelectorFinish, &record, &data, &result);
     EXPECT_EQ(run_state.filter_record, &record);
     dispatch_selector(filterSelectorParameters, &other, nullptr, &result);
     EXPECT_EQ(run_state.filter_record, &other);
-}
-
-TEST_F(Dispatch, StartRefusesPicturesWithoutASizeBeforeAnyDialog)
-{
-    fake_platform.executable_path = "C:\\Apps\\editor.exe";
-    for (int16 side : {int16(0), int16(-1), int16(-32768)}) {
-        record = FilterRecord{};
-        record.imageSize = {side, side};
-        record.planes = 3;
-        record.imageMode = plugInModeRGBColor;
-        result = 777;
-        dispatch_selector(filterSelectorStart, &record, &data, &result);
-        EXPECT_NE(result, 0) << side;
-        EXPECT_NE(result, userCanceledErr) << side;
-    }
-    EXPECT_TRUE(fake_platform.dialog_calls.empty());
     dispatch_selector(filterSelectorStart, nullptr, &data, &result);
-    EXPECT_NE(result, 0);
+    EXPECT_EQ(result, filterBadParameters);
+    EXPECT_TRUE(fake_platform.dialog_calls.empty());
 }
 
 TEST(HostRecognition, NamesMatchWithoutCaseAndExtension)
@@ -114,12 +86,6 @@ TEST(HostRecognition, NamesMatchWithoutCaseAndExtension)
     EXPECT_EQ(host_kind_from_path("C:\\Apps\\", HostKind::photoshp), HostKind::photoshp);
     EXPECT_EQ(host_kind_from_path("", HostKind::unknown), HostKind::unknown);
     EXPECT_EQ(host_kind_from_path("C:\\Apps\\pspx.exe", HostKind::unknown), HostKind::unknown);
-}
-
-TEST(Settings, KeyPathIsFormedFromCategoryAndTitle)
-{
-    format_settings_key_path();
-    EXPECT_STREQ(settings_key.path, "Software\\Orv-Tinctora\\Tinctora\\Cellumbra");
 }
 
 } // namespace

@@ -354,6 +354,7 @@ TEST_F(EngineRun, PicturesThatCannotBePlannedAreRefusedBeforeTheDialog)
         {"filterRect past the right edge", 10, 10, 3, rect(0, 0, 10, 11)},
         {"filterRect above the top", 10, 10, 3, rect(-1, 0, 10, 10)},
         {"filterRect upside down", 10, 10, 3, rect(8, 0, 2, 10)},
+        {"the most negative size", -32768, -32768, 3, rect(0, 0, 0, 0)},
     };
     for (const Case& c : cases) {
         fake_platform.reset();

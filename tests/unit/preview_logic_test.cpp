@@ -79,6 +79,17 @@ TEST(PreviewMouse, RightClickPicksTheCentreAndTheMarkCrossesThere)
     EXPECT_FALSE(centre_mark(1, image_centre, 4, v).shown);
     const int32_t off_view[2] = {4 * (5 + 192), 40};
     EXPECT_FALSE(centre_mark(1, off_view, 4, v).shown);
+    // The view's last column and row still carry the mark; one further does not.
+    ASSERT_EQ(v.last_col, 191);
+    ASSERT_EQ(v.last_row, 191);
+    const int32_t corner[2] = {4 * (5 + 191), 4 * 191};
+    const CentreMark at_corner = centre_mark(1, corner, 4, v);
+    ASSERT_TRUE(at_corner.shown);
+    EXPECT_EQ(at_corner.x, 191);
+    EXPECT_EQ(at_corner.y, 191);
+    const int32_t past_column[2] = {4 * (5 + 192), 4 * 191}, past_row[2] = {4 * (5 + 191), 4 * 192};
+    EXPECT_FALSE(centre_mark(1, past_column, 4, v).shown);
+    EXPECT_FALSE(centre_mark(1, past_row, 4, v).shown);
 }
 
 TEST(PreviewMouse, PickedCentreStaysInsideThePictureAndADragMovesTheImageWithTheMouse)
@@ -358,6 +369,7 @@ TEST_F(PreviewPaint, RequestsTheVisibleAreaSampledAtTheZoomAndGreysTheRest)
     run_state.zoom_factor = 6;
     model.pan_x = 40;
     model.pan_y = -3;
+    h.record.maskRect = Rect16{7, 9, 60, 70}; // left over: the request must empty it
     RecordingCanvas canvas;
     render_preview(model, canvas, 192, 192, 0);
 
@@ -368,7 +380,7 @@ TEST_F(PreviewPaint, RequestsTheVisibleAreaSampledAtTheZoomAndGreysTheRest)
     EXPECT_EQ(fr.outRect.right, 165);
     EXPECT_EQ(fr.outRect.bottom, 132);
     EXPECT_EQ(std::memcmp(&fr.inRect, &fr.outRect, sizeof(Rect16)), 0);
-    EXPECT_EQ(fr.maskRect.bottom - fr.maskRect.top, 0);
+    EXPECT_TRUE(same_rect(fr.maskRect, Rect16{0, 0, 0, 0}));
     EXPECT_EQ(fr.inHiPlane, 2);
     EXPECT_EQ(fr.outHiPlane, 2);
     EXPECT_EQ(fr.inputPadding, 255);

@@ -28,7 +28,11 @@ Outcome run_as(const std::string& exe_name)
     const std::string host = dir + "\\" + exe_name;
     if (!CopyFileA(in_build_dir("filterhost.exe").c_str(), host.c_str(), FALSE)) return o;
     const std::string in = dir + "\\in.png", out = dir + "\\out.png";
-    if (!write_png(in, make_coordinate_picture(8, 6, 3))) return o;
+    TestPicture picture = make_coordinate_picture(8, 6, 3);
+    // Red 200 everywhere: a pixel the probe left alone cannot read as a host kind.
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) picture.at(x, y)[0] = 200;
+    if (!write_png(in, picture)) return o;
     RunResult r = run_program(host, {"--trace", "--quiet", in_build_dir("HostKindProbe.8bf"), in, out});
     o.exit_code = r.exit_code;
     o.log = r.out + r.err;
@@ -44,11 +48,10 @@ TEST(HostDetection, RecognisesEditorsByExecutableNameOnly)
         const char* name;
         int kind;
     } cases[] = {
-        {"PHOTOPNT.EXE", 2},  // upper case matches, the extension is ignored
-        {"photoshp.exe", 1},
-        {"psp", 3},           // no extension at all
-        {"Psp.Tool.exe", 3},  // cut at the first dot
-        {"photoshpx.exe", 0}, // a longer name is another program
+        // The rules of the name itself are tested on the recognition alone;
+        // here, that the running program's own name is what counts.
+        {"PHOTOPNT.EXE", 2}, // upper case matches, the extension is ignored
+        {"psp", 3},          // no extension at all
         {"filterhost.exe", 0},
     };
     for (const Case& c : cases) {

@@ -296,6 +296,16 @@ TEST_F(Preview, ShowsTheViewAtOnceAndTheCellsAboutASecondAfterAChange)
             EXPECT_EQ(c.at(e.last_col + 2, 5), light_grey);
             save_dialog_picture(dialog, "preview.png");
         });
+
+        // The trackbar, moved by its own key, refreshes the preview as typing does.
+        DWORD slid = 0;
+        driver.on_dialog_thread([&] {
+            SendDlgItemMessageA(dialog, 201, WM_KEYDOWN, VK_RIGHT, 0);
+            EXPECT_EQ(text_of(dialog, 301), "8");
+            slid = GetTickCount();
+        });
+        ASSERT_TRUE(filtered_after(slid)) << "no filtered rendering after the trackbar moved";
+        driver.on_dialog_thread([&] { EXPECT_EQ(cell_mismatches(capture(preview), z, 8, e), 0); });
     });
 }
 
