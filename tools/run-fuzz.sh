@@ -14,8 +14,9 @@ seconds=${1:-30}
 build=build/fuzz
 targets=(builtins_fuzz engine_fuzz)
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCELLUMBRA_FUZZ=ON >/dev/null || exit 1
+source tools/configure.sh
+configure "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCELLUMBRA_FUZZ=ON || exit 1
 build_args=()
 for t in "${targets[@]}"; do build_args+=(--target "$t"); done
 cmake --build "$build" "${build_args[@]}" -j2 >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 1; }
