@@ -43,7 +43,8 @@ int main()
         return exit_usage;
     }
     options.answer_boxes = !(seen && (options.dialog || options.about));
-    options.progress_terminal = is_terminal(stderr);
+    options.progress_terminal = options.progress == HostOptions::Progress::bar ||
+                                (options.progress == HostOptions::Progress::automatic && is_terminal(stderr));
 
     PluginModule plugin;
     if (!load_plugin(options.plugin, plugin, error)) {

@@ -59,6 +59,10 @@ const char* const help_text =
     "  --trace                  print every selector, advanceState request and\n"
     "                           write-back on standard output\n"
     "  --quiet                  no progress on standard error\n"
+    "  --progress bar|lines     a bar redrawn in place (default on a console), or a\n"
+    "                           line at the start and one at the end (default\n"
+    "                           otherwise; a launcher that sees a terminal where\n"
+    "                           Windows sees none asks for bar)\n"
     "  -h, --help               this text\n"
     "\n"
     "Message boxes of the plug-in are answered by the host with their default\n"
@@ -258,6 +262,12 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
             if (!parse_int(value, 0, INT32_MAX, o.max_space))
                 return bad("a number of bytes from 0 to 2147483647");
             o.has_max_space = true;
+        } else if (name == "--progress") {
+            if (!take(value))
+                return false;
+            if (value != "bar" && value != "lines")
+                return bad("bar or lines");
+            o.progress = value == "bar" ? HostOptions::Progress::bar : HostOptions::Progress::lines;
         } else if (name == "--omit") {
             if (!take(value))
                 return false;

@@ -64,6 +64,9 @@ struct HostOptions {
 
     bool trace = false;
     bool quiet = false;
+    // How progress shows: a redrawn bar, or a line at the start and at the
+    // end; automatic draws the bar when standard error is a console.
+    enum class Progress { automatic, bar, lines } progress = Progress::automatic;
 
     // Not options: how filterhost found its surroundings.
     bool answer_boxes = false;      // nobody sees the plug-in's message boxes
