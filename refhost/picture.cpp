@@ -83,18 +83,19 @@ int jpeg_orientation(const std::vector<unsigned char>& b)
             std::memcmp(&b[i + 4], "Exif\0\0", 6) == 0) {
             const size_t tiff = i + 10, end = i + 2 + length;
             const bool le = b[tiff] == 'I';
-            auto get = [&](size_t at, int bytes) -> uint32_t {
-                if (at + size_t(bytes) > end)
+            // Offsets come from the file: reckoned in 64 bits, so that none wraps.
+            auto get = [&](uint64_t at, int bytes) -> uint32_t {
+                if (at + uint64_t(bytes) > end)
                     return 0;
                 uint32_t v = 0;
                 for (int k = 0; k < bytes; ++k)
                     v = le ? v | uint32_t(b[at + size_t(k)]) << (8 * k) : v << 8 | b[at + size_t(k)];
                 return v;
             };
-            const size_t ifd = tiff + get(tiff + 4, 4);
+            const uint64_t ifd = tiff + uint64_t(get(tiff + 4, 4));
             const uint32_t count = get(ifd, 2);
-            for (uint32_t k = 0; k < count && ifd + 2 + 12 * (k + 1) <= end; ++k) {
-                const size_t entry = ifd + 2 + 12 * k;
+            for (uint32_t k = 0; k < count && ifd + 2 + 12 * (uint64_t(k) + 1) <= end; ++k) {
+                const uint64_t entry = ifd + 2 + 12 * uint64_t(k);
                 if (get(entry, 2) == 0x0112)
                     return int(get(entry + 8, 2));
             }
@@ -131,6 +132,9 @@ std::string picture_file_problem(const std::vector<unsigned char>& b)
         compression = get_le(b, 30, 4);
         image_size = get_le(b, 34, 4);
     }
+    // Beyond these the sizes below could overflow; the decoder refuses such pictures anyway.
+    if (width > (1u << 24) || height > (1u << 24) || bits > 64)
+        return std::string();
     uint64_t needed = offset;
     if (compression == 0 || compression == 3 || compression == 6)
         needed += (width * bits + 31) / 32 * 4 * height; // uncompressed rows, padded to 4 bytes

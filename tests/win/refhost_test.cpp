@@ -640,7 +640,8 @@ TEST(FilterhostExits, ExplainsBadCommandLinesAndFiles)
     for (const char* option :
          {"--dialog", "--about", "--settings", "--set-slider", "--rgba", "--gray", "--select-rect",
           "--select-ellipse", "--filter-rect", "--max-space", "--color-answer", "--no-color-services",
-          "--fail-advance", "--cancel-after-progress", "--trace", "--quiet", "--omit"})
+          "--fail-advance", "--cancel-after-progress", "--trace", "--quiet", "--omit", "--private-display",
+          "--progress", "130 interrupted"})
         EXPECT_TRUE(contains(r.out, option)) << option;
 
     r = run_filterhost({"--bogus", plugin, input});
@@ -1378,6 +1379,10 @@ TEST(FilterhostUser, KeepsTransparencyAndSaysWhatItChanges)
     ASSERT_TRUE(put_bytes(dir + "\\deep.png", grey16_png()));
     ASSERT_TRUE(put_bytes(dir + "\\palette.bmp", palette_bmp()));
     ASSERT_TRUE(put_bytes(dir + "\\turned.jpg", with_orientation(file_bytes(dir + "\\plain.jpg"), 6)));
+    // An EXIF block whose directory lies far beyond the file: no tag, no stray read.
+    std::vector<unsigned char> wild = with_orientation(file_bytes(dir + "\\plain.jpg"), 6);
+    std::fill(wild.begin() + 16, wild.begin() + 20, 0xF0);
+    ASSERT_TRUE(put_bytes(dir + "\\wild.jpg", wild));
     const struct {
         std::string input, output;
         std::vector<std::string> said;
@@ -1388,6 +1393,7 @@ TEST(FilterhostUser, KeepsTransparencyAndSaysWhatItChanges)
         {"palette.bmp", "out.png", {"the picture has a colour palette; it is filtered and written as RGB"}},
         {"turned.jpg", "out.png", {"the JPEG's orientation tag (6) is not applied"}},
         {"plain.jpg", "out.png", {}},
+        {"wild.jpg", "out.png", {}},
     };
     for (const auto& c : cases) {
         r = run_filterhost({"--quiet", plugin, dir + "\\" + c.input, dir + "\\" + c.output});
