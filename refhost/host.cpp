@@ -491,6 +491,13 @@ OSErr Host::color_services(ColorServicesInfo* info)
         if (options_.has_color_answer) {
             for (int i = 0; i < 3; ++i)
                 c[i] = options_.color_answer[i];
+        } else if (options_.answer_boxes) {
+            // A chooser nobody sees would wait for ever: keep the colour offered.
+            say("the plug-in asks for a colour" + (prompt.empty() ? std::string() : " (" + prompt + ")") +
+                "; nobody sees a chooser, so it keeps " + std::to_string(preset[0]) + "," +
+                std::to_string(preset[1]) + "," + std::to_string(preset[2]));
+            for (int i = 0; i < 3; ++i)
+                c[i] = preset[i];
         } else {
             static COLORREF custom[16];
             CHOOSECOLORA choose = {};

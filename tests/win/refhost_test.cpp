@@ -562,6 +562,20 @@ TEST(ColorServices, AnswersWithTheGivenColourAndRefusesBadRecords)
     EXPECT_EQ(noErr, host.color_services(&info));
     info.resultSpace = 2;
     EXPECT_EQ(paramErr, host.color_services(&info));
+
+    // Where nobody sees a chooser, the colour offered is kept (clamped) at once.
+    HostOptions unseen;
+    unseen.answer_boxes = true;
+    Host headless(unseen, plugin);
+    info.selector = plugIncolorServicesChooseColor;
+    info.sourceSpace = plugIncolorServicesRGBSpace;
+    info.colorComponents[0] = 300;
+    info.colorComponents[1] = 40;
+    info.colorComponents[2] = -3;
+    EXPECT_EQ(noErr, headless.color_services(&info));
+    EXPECT_EQ(255, info.colorComponents[0]);
+    EXPECT_EQ(40, info.colorComponents[1]);
+    EXPECT_EQ(0, info.colorComponents[2]);
 }
 
 namespace {
