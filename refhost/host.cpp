@@ -110,7 +110,9 @@ int32 offered_max_space(const HostOptions& options)
 {
     if (options.has_max_space)
         return options.max_space;
-    return int32(std::min<uint64_t>(usable_memory(), uint64_t(max_space_cap)));
+    // Should the system not say, the old default of 100 MiB.
+    const uint64_t usable = usable_memory();
+    return usable > 0 ? int32(std::min<uint64_t>(usable, uint64_t(max_space_cap))) : 100 * 1024 * 1024;
 }
 
 Host::Host(const HostOptions& options, const PluginModule& plugin)
