@@ -66,7 +66,14 @@ export WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX WINEARCH=win32 HOSTPROBE_MAIN=slow 
   >interrupt.log 2>&1 &
 job_pid=$!
 # The Windows program among the processes this test started.
-descendants() { local p; for p in $(ps -o pid= --ppid "$1"); do echo "$p"; descendants "$p"; done; }
+children() {
+  local stat
+  for stat in /proc/[0-9]*/stat; do
+    # Field 4 is the parent; the name in field 2 may hold spaces, so cut after its ')'.
+    read -r -a f <<<"$(sed 's/.*) //' "$stat" 2>/dev/null)" && [ "${f[1]:-}" = "$1" ] && basename "${stat%/stat}"
+  done
+}
+descendants() { local p; for p in $(children "$1"); do echo "$p"; descendants "$p"; done; }
 host_pid=
 for _ in $(seq 150); do
   if grep -q "filtering '" interrupt.log 2>/dev/null; then
