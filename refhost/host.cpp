@@ -1,6 +1,7 @@
 #include "refhost/host.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -77,9 +78,45 @@ bool same(const Rect16& a, const Rect16& b)
     return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
 }
 
+// The box's caption and text on one line, as the person would have read them.
+void report_box(const std::string& caption, const std::string& text, const std::string& button)
+{
+    std::string line;
+    for (char c : text)
+        if (c != '\r')
+            line += c == '\n' ? ' ' : c;
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    say("message box \"" + caption + "\": " + line + " [answered " + (button.empty() ? "OK" : button) + "]");
+}
+
+const char* mode_name(int32 planes)
+{
+    return planes == 1 ? "grey" : planes == 4 ? "RGBA" : "RGB";
+}
+
+bool has_extension(const std::string& path, const char* a, const char* b)
+{
+    const size_t dot = path.find_last_of('.');
+    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext == a || ext == b;
+}
+
 } // namespace
 
-Host::Host(const HostOptions& options, const PluginModule& plugin) : options_(options), plugin_(plugin)
+int32 offered_max_space(const HostOptions& options)
+{
+    if (options.has_max_space)
+        return options.max_space;
+    // Should the system not say, the old default of 100 MiB.
+    const uint64_t usable = usable_memory();
+    return usable > 0 ? int32(std::min<uint64_t>(usable, uint64_t(max_space_cap))) : 100 * 1024 * 1024;
+}
+
+Host::Host(const HostOptions& options, const PluginModule& plugin)
+    : options_(options), plugin_(plugin), progress_(options.progress_terminal, options.quiet)
 {
     active_host = this;
 }
@@ -94,15 +131,26 @@ Host::~Host()
 int Host::prepare_picture()
 {
     std::string error;
-    if (!load_picture(options_.input, options_.planes, source_, error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+    std::vector<std::string> notes;
+    if (!load_picture(options_.input, options_.planes, source_, error, &notes)) {
+        say(error);
         return exit_picture;
     }
-    if (!options_.output.empty() && !picture_format_known(options_.output)) {
-        std::fprintf(stderr, "filterhost: cannot write '%s': use .png, .bmp or .jpg\n",
-                     options_.output.c_str());
-        return exit_usage;
+    if (!options_.output.empty()) {
+        if (!picture_format_known(options_.output)) {
+            say("cannot write '" + options_.output + "': use .png, .bmp or .jpg");
+            return exit_usage;
+        }
+        // Found now, not after the filtering.
+        if (!check_writable(options_.output, error)) {
+            say(error);
+            return exit_picture;
+        }
+        if (source_.planes == 4 && has_extension(options_.output, "jpg", "jpeg"))
+            notes.push_back("JPEG keeps no transparency: '" + options_.output + "' is written without it");
     }
+    for (const std::string& note : notes)
+        say(note);
     destination_ = source_;
     filter_rect_ = {0, 0, int16(source_.height), int16(source_.width)};
     if (options_.has_filter_rect) {
@@ -112,16 +160,16 @@ int Host::prepare_picture()
         filter_rect_.bottom = int16(std::min(a.bottom, source_.height));
         filter_rect_.right = int16(std::min(a.right, source_.width));
         if (AreaServer::empty(filter_rect_)) {
-            std::fprintf(stderr, "filterhost: --filter-rect lies outside the %dx%d picture\n", source_.width,
-                         source_.height);
+            say("--filter-rect lies outside the " + std::to_string(source_.width) + "x" +
+                std::to_string(source_.height) + " picture");
             return exit_usage;
         }
     }
     if (options_.selection != HostOptions::Selection::none) {
         if (!make_selection(options_.selection, options_.selection_area, source_.width, source_.height,
                             selection_, filter_rect_)) {
-            std::fprintf(stderr, "filterhost: the selection holds no pixel of the %dx%d picture\n",
-                         source_.width, source_.height);
+            say("the selection holds no pixel of the " + std::to_string(source_.width) + "x" +
+                std::to_string(source_.height) + " picture");
             return exit_usage;
         }
         has_selection_ = true;
@@ -152,8 +200,8 @@ void Host::fill_record()
                     uint16(options_.background[2] * 257)};
     r.foreground = {uint16(options_.foreground[0] * 257), uint16(options_.foreground[1] * 257),
                     uint16(options_.foreground[2] * 257)};
-    r.maxSpace = options_.max_space;
-    r.bufferSpace = options_.max_space;
+    r.maxSpace = offered_max_space(options_);
+    r.bufferSpace = r.maxSpace;
     r.inLoPlane = r.outLoPlane = 0;
     r.inHiPlane = r.outHiPlane = int16(planes - 1);
     r.isFloating = 0;
@@ -209,15 +257,23 @@ int16 Host::call_selector(int16 selector, void* record)
     return result;
 }
 
+int Host::interrupted_exit()
+{
+    finish_progress(false);
+    say("interrupted; nothing was written");
+    return exit_interrupted;
+}
+
 int Host::report_result(int16 selector, int16 result)
 {
-    finish_progress_bar();
+    if (interrupted())
+        return interrupted_exit();
+    finish_progress(false);
     if (result == userCanceledErr) {
-        std::fprintf(stderr, "filterhost: cancelled (userCanceledErr at %s)\n", selector_name(selector));
+        say(std::string("cancelled (userCanceledErr at ") + selector_name(selector) + ")");
         return exit_cancelled;
     }
-    std::fprintf(stderr, "filterhost: plug-in error %d at %s%s\n", result, selector_name(selector),
-                 error_meaning(result));
+    say("plug-in error " + std::to_string(result) + " at " + selector_name(selector) + error_meaning(result));
     return exit_plugin_error;
 }
 
@@ -231,6 +287,8 @@ int Host::run_about()
     } about = {};
     platform_.hwnd = window_;
     about.platformData = &platform_;
+    if (options_.answer_boxes)
+        answerer_.reset(new MessageBoxAnswerer(report_box));
     int16 result = call_selector(filterSelectorAbout, &about);
     return result == noErr ? exit_ok : report_result(filterSelectorAbout, result);
 }
@@ -247,6 +305,16 @@ int Host::run()
 {
     window_ = create_host_window(&destination_, options_.dialog, "filterhost - " + options_.input);
     fill_record();
+    if (options_.answer_boxes)
+        answerer_.reset(new MessageBoxAnswerer(report_box));
+    if (options_.trace) {
+        std::printf("record maxSpace=%d planes=%d imageSize=%d,%d\n", record_.maxSpace, record_.planes,
+                    record_.imageSize.h, record_.imageSize.v);
+        std::fflush(stdout);
+    }
+    print_text(stderr, progress_.start("filtering '" + options_.input + "' (" + std::to_string(source_.width) +
+                                       " x " + std::to_string(source_.height) + ", " +
+                                       mode_name(source_.planes) + ") with " + plugin_.pipl.name));
 
     int16 result = 0;
     if (options_.dialog) {
@@ -268,17 +336,19 @@ int Host::run()
     int32 continues = 0;
     while (!AreaServer::empty(record_.inRect) || !AreaServer::empty(record_.outRect) ||
            !AreaServer::empty(record_.maskRect)) {
+        if (interrupted())
+            return interrupted_exit();
         if (++continues > max_continue_calls) {
-            finish_progress_bar();
-            std::fprintf(stderr, "filterhost: the plug-in still asks for areas after %d continue calls\n",
-                         max_continue_calls);
+            finish_progress(false);
+            say("the plug-in still asks for areas after " + std::to_string(max_continue_calls) +
+                " continue calls");
             return exit_plugin_error;
         }
         OSErr err = deliver_for_continue();
         if (err != noErr) {
-            finish_progress_bar();
-            std::fprintf(stderr, "filterhost: cannot deliver the areas the plug-in asks for: error %d%s\n",
-                         err, error_meaning(err));
+            finish_progress(false);
+            say("cannot deliver the areas the plug-in asks for: error " + std::to_string(err) +
+                error_meaning(err));
             return exit_plugin_error;
         }
         result = call_selector(filterSelectorContinue, &record_);
@@ -291,7 +361,9 @@ int Host::run()
     result = call_selector(filterSelectorFinish, &record_);
     if (result != noErr)
         return report_result(filterSelectorFinish, result);
-    finish_progress_bar();
+    if (interrupted())
+        return interrupted_exit();
+    finish_progress(true);
 
     if (options_.trace) {
         std::printf("summary advanceState=%d progress=%d last=%d/%d abort=%d displayPixels=%d "
@@ -303,8 +375,8 @@ int Host::run()
     if (!options_.output.empty()) {
         std::string error;
         if (!save_picture(options_.output, destination_, error)) {
-            std::fprintf(stderr, "filterhost: %s\n", error.c_str());
-            return exit_picture;
+            say(error);
+            return interrupted() ? exit_interrupted : exit_picture;
         }
     }
     return exit_ok;
@@ -321,7 +393,8 @@ Boolean Host::abort_proc()
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    return options_.cancel_after_abort_calls > 0 && abort_calls_ >= options_.cancel_after_abort_calls;
+    return interrupted() ||
+           (options_.cancel_after_abort_calls > 0 && abort_calls_ >= options_.cancel_after_abort_calls);
 }
 
 void Host::progress_proc(int32 done, int32 total)
@@ -329,29 +402,14 @@ void Host::progress_proc(int32 done, int32 total)
     ++progress_calls_;
     last_done_ = done;
     last_total_ = total;
-    if (options_.quiet)
-        return;
-    int64_t percent = total > 0 ? int64_t(done) * 100 / total : 0;
-    percent = std::min<int64_t>(std::max<int64_t>(percent, 0), 100);
-    if (percent == progress_percent_)
-        return;
-    progress_percent_ = int(percent);
-    char bar[41];
-    const int filled = int(percent * 40 / 100);
-    for (int i = 0; i < 40; ++i)
-        bar[i] = i < filled ? '#' : '.';
-    bar[40] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, progress_percent_);
-    std::fflush(stderr);
-    progress_shown_ = true;
+    const std::string text = progress_.update(done, total);
+    if (!text.empty())
+        print_text(stderr, text);
 }
 
-void Host::finish_progress_bar()
+void Host::finish_progress(bool succeeded)
 {
-    if (progress_shown_) {
-        std::fputc('\n', stderr);
-        progress_shown_ = false;
-    }
+    print_text(stderr, progress_.finish(succeeded));
 }
 
 void Host::trace_request(const char* via, int32 number, const FilterRecord& requested, OSErr result)
@@ -435,6 +493,13 @@ OSErr Host::color_services(ColorServicesInfo* info)
         if (options_.has_color_answer) {
             for (int i = 0; i < 3; ++i)
                 c[i] = options_.color_answer[i];
+        } else if (options_.answer_boxes) {
+            // A chooser nobody sees would wait for ever: keep the colour offered.
+            say("the plug-in asks for a colour" + (prompt.empty() ? std::string() : " (" + prompt + ")") +
+                "; nobody sees a chooser, so it keeps " + std::to_string(preset[0]) + "," +
+                std::to_string(preset[1]) + "," + std::to_string(preset[2]));
+            for (int i = 0; i < 3; ++i)
+                c[i] = preset[i];
         } else {
             static COLORREF custom[16];
             CHOOSECOLORA choose = {};

@@ -12,6 +12,8 @@
 #include "refhost/picture.h"
 #include "refhost/pipl.h"
 #include "base/host_api.h"
+#include "refhost/progress.h"
+#include "refhost/system.h"
 
 using PluginEntry = void(PS_CDECL*)(int16 selector, void* record, intptr_t* data, int16* result);
 
@@ -20,6 +22,10 @@ struct PluginModule {
     PluginEntry entry = nullptr;
     PiplInfo pipl;
 };
+
+// The maxSpace the record offers: the option's, or what the process can
+// still use, at most max_space_cap.
+int32 offered_max_space(const HostOptions& options);
 
 // Loads the module and finds its entry point through its PIPL resource.
 bool load_plugin(const std::string& path, PluginModule& plugin, std::string& error);
@@ -60,7 +66,8 @@ private:
     int report_result(int16 selector, int16 result);
     OSErr deliver_for_continue();
     void trace_request(const char* via, int32 number, const FilterRecord& requested, OSErr result);
-    void finish_progress_bar();
+    void finish_progress(bool succeeded);
+    int interrupted_exit();
 
     const HostOptions& options_;
     const PluginModule& plugin_;
@@ -81,6 +88,6 @@ private:
     int32 last_done_ = 0, last_total_ = 0;
     int32 display_calls_ = 0;
     int32 color_calls_ = 0;
-    int progress_percent_ = -1;
-    bool progress_shown_ = false;
+    ProgressReport progress_;
+    std::unique_ptr<MessageBoxAnswerer> answerer_;
 };

@@ -27,11 +27,12 @@ std::string system_message(DWORD code)
 
 bool load_plugin(const std::string& path, PluginModule& plugin, std::string& error)
 {
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const std::wstring name = widen(path);
+    if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) {
         error = "'" + path + "' does not exist";
         return false;
     }
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = LoadLibraryExW(name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
         error = "'" + path + "' is not a loadable module: " + system_message(GetLastError());
         return false;
@@ -115,7 +116,7 @@ bool store_settings(const PiplInfo& pipl, const HostOptions& options, std::strin
 
 namespace {
 
-const char window_class[] = "FilterHostWindow";
+const wchar_t window_class[] = L"FilterHostWindow";
 const Picture* shown_picture = nullptr;
 
 void paint_picture(HWND window)
@@ -166,7 +167,7 @@ LRESULT CALLBACK host_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         ShowWindow(window, SW_MINIMIZE);
         return 0;
     default:
-        return DefWindowProcA(window, message, wparam, lparam);
+        return DefWindowProcW(window, message, wparam, lparam);
     }
 }
 
@@ -175,13 +176,13 @@ LRESULT CALLBACK host_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 intptr_t create_host_window(const Picture* picture, bool visible, const std::string& title)
 {
     shown_picture = picture;
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA wc = {};
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW wc = {};
     wc.lpfnWndProc = host_window_proc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.lpszClassName = window_class;
-    RegisterClassA(&wc);
+    RegisterClassW(&wc);
     int width = 640, height = 480;
     if (picture != nullptr && picture->width > 0) {
         width = std::min(std::max(picture->width, 320), 1000);
@@ -189,7 +190,7 @@ intptr_t create_host_window(const Picture* picture, bool visible, const std::str
     }
     RECT frame = {0, 0, width, height};
     AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
-    HWND window = CreateWindowExA(0, window_class, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+    HWND window = CreateWindowExW(0, window_class, widen(title).c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                   CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                                   nullptr, instance, nullptr);
     if (window != nullptr && visible) {

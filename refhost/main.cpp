@@ -5,29 +5,50 @@
 
 #include "refhost/host.h"
 #include "refhost/options.h"
+#include "refhost/system.h"
 
-int main(int argc, char** argv)
+namespace {
+
+void say_waiting()
+{
+    say("another run of this plug-in is going on; waiting for it to end");
+}
+
+} // namespace
+
+int main()
 {
     // Trace lines and error messages interleave correctly when both streams
     // go to one file.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
 
-    std::vector<std::string> args(argv + 1, argv + argc);
     HostOptions options;
     std::string error;
-    if (!parse_options(args, options, error)) {
-        std::fprintf(stderr, "filterhost: %s\nTry 'filterhost --help'.\n", error.c_str());
+    if (!parse_options(command_line_arguments(), options, error)) {
+        print_text(stderr, "filterhost: " + error + "\nTry 'filterhost --help'.\n");
         return exit_usage;
     }
     if (options.help) {
-        std::fputs(help_text, stdout);
+        print_text(stdout, help_text);
         return exit_ok;
     }
     install_crash_report();
+    catch_interrupts();
+
+    // A window on a display nobody sees waits for a click nobody gives.
+    const bool seen = screen_is_seen() || options.private_display;
+    if (options.dialog && !seen) {
+        say("--dialog needs a display that a person sees, and there is none (no DISPLAY, or only the "
+            "private one of tools/wine-run.sh); run without --dialog to use the stored settings");
+        return exit_usage;
+    }
+    options.answer_boxes = !(seen && (options.dialog || options.about));
+    options.progress_terminal = options.progress == HostOptions::Progress::bar ||
+                                (options.progress == HostOptions::Progress::automatic && is_terminal(stderr));
 
     PluginModule plugin;
     if (!load_plugin(options.plugin, plugin, error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        say(error);
         return exit_not_plugin;
     }
     if (options.trace)
@@ -41,8 +62,14 @@ int main(int argc, char** argv)
     int code = host.prepare_picture();
     if (code != exit_ok)
         return code;
+    // The plug-in's stored settings are one registry value for every run:
+    // from writing them to the end of the run, no other run may touch them.
+    if (!hold_settings_lock(plugin.pipl.category + "/" + plugin.pipl.name, say_waiting, error)) {
+        say(error);
+        return interrupted() ? exit_interrupted : exit_plugin_error;
+    }
     if (!options.settings.empty() && !store_settings(plugin.pipl, options, error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        say(error);
         return exit_usage;
     }
     return host.run();

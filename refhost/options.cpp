@@ -17,7 +17,10 @@ const char* const help_text =
     "\n"
     "Running:\n"
     "  --dialog                 send the parameters selector first, so the plug-in\n"
-    "                           shows its dialog; the host window is shown\n"
+    "                           shows its dialog; the host window is shown. Needs a\n"
+    "                           display a person sees\n"
+    "  --private-display        allow --dialog and --about on a display nobody sees\n"
+    "                           (tests that drive the windows themselves)\n"
     "  --about                  send only the about selector\n"
     "  --settings SIZE          same as --set-slider 1=SIZE\n"
     "  --set-slider K=V         store V for slider K (1-8) before the run, the way a\n"
@@ -28,8 +31,10 @@ const char* const help_text =
     "                           (64 bytes; bytes of other controls are kept)\n"
     "\n"
     "The picture:\n"
-    "  --rgb                    3 planes, RGB mode (default)\n"
-    "  --rgba                   4 planes, RGB mode with transparency\n"
+    "  --rgb                    3 planes, RGB mode (default for pictures without\n"
+    "                           transparency)\n"
+    "  --rgba                   4 planes, RGB mode with transparency (default for\n"
+    "                           pictures with transparency)\n"
     "  --gray                   1 plane, grayscale mode (imageMode 1)\n"
     "  --filter-rect L,T,R,B    filter only this part (right and bottom exclusive)\n"
     "  --select-rect L,T,R,B    a rectangular selection: filterRect is its bounds\n"
@@ -37,7 +42,8 @@ const char* const help_text =
     "  --select-ellipse L,T,R,B an elliptical selection inside that box\n"
     "  --foreground R,G,B       foreground colour (default 0,0,0)\n"
     "  --background R,G,B       background colour (default 255,255,255)\n"
-    "  --max-space BYTES        maxSpace (default 104857600)\n"
+    "  --max-space BYTES        maxSpace (default: the memory the process can still\n"
+    "                           use, at most 1073741824, as real hosts offer)\n"
     "\n"
     "Host services:\n"
     "  --color-answer R,G,B     colorServices answers this colour without a dialog\n"
@@ -52,17 +58,31 @@ const char* const help_text =
     "Output:\n"
     "  --trace                  print every selector, advanceState request and\n"
     "                           write-back on standard output\n"
-    "  --quiet                  no progress bar on standard error\n"
+    "  --quiet                  no progress on standard error\n"
+    "  --progress bar|lines     a bar redrawn in place (default on a console), or a\n"
+    "                           line at the start and one at the end (default\n"
+    "                           otherwise; a launcher that sees a terminal where\n"
+    "                           Windows sees none asks for bar)\n"
     "  -h, --help               this text\n"
+    "\n"
+    "Message boxes of the plug-in are answered by the host with their default\n"
+    "button, and their caption and text printed, unless --dialog or --about runs\n"
+    "on a display a person sees; there a colour request keeps the colour\n"
+    "offered unless --color-answer is given. The progress bar is drawn on a console; in a\n"
+    "log there is a line at the start and one at the end. The output is written\n"
+    "to a new file beside OUTPUT that replaces it only when whole; OUTPUT may be\n"
+    "INPUT. Runs of one plug-in wait for each other, since its stored settings\n"
+    "are shared.\n"
     "\n"
     "Areas are delivered exactly as requested, cut to the picture unless the\n"
     "plug-in asks for padding; at a sampling rate of N (inputRate, maskRate in\n"
     "16.16, whole part) pixel (x,y) is picture pixel (x*N,y*N). Output delivered\n"
     "at a rate other than 1 never reaches the picture.\n"
     "\n"
-    "Exit codes: 0 done; 1 bad command line; 2 picture unreadable or not\n"
-    "writable; 3 the plug-in returned an error code; 4 the plug-in was cancelled\n"
-    "(-128); 5 not a loadable filter plug-in; 6 the plug-in crashed.\n";
+    "Exit codes: 0 done; 1 bad command line (or --dialog without a display);\n"
+    "2 picture unreadable or not writable; 3 the plug-in returned an error code;\n"
+    "4 the plug-in was cancelled (-128); 5 not a loadable filter plug-in; 6 the\n"
+    "plug-in crashed; 130 interrupted (Ctrl-C), nothing written.\n";
 
 namespace {
 
@@ -172,6 +192,10 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
             if (!flag())
                 return false;
             o.dialog = true;
+        } else if (name == "--private-display") {
+            if (!flag())
+                return false;
+            o.private_display = true;
         } else if (name == "--rgb" || name == "--rgba" || name == "--gray") {
             if (!flag())
                 return false;
@@ -238,6 +262,13 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
                 return false;
             if (!parse_int(value, 0, INT32_MAX, o.max_space))
                 return bad("a number of bytes from 0 to 2147483647");
+            o.has_max_space = true;
+        } else if (name == "--progress") {
+            if (!take(value))
+                return false;
+            if (value != "bar" && value != "lines")
+                return bad("bar or lines");
+            o.progress = value == "bar" ? HostOptions::Progress::bar : HostOptions::Progress::lines;
         } else if (name == "--omit") {
             if (!take(value))
                 return false;

@@ -15,11 +15,16 @@ enum ExitCode : int {
     exit_cancelled = 4,      // the plug-in answered userCanceledErr (-128)
     exit_not_plugin = 5,     // the file is not a loadable filter plug-in
     exit_plugin_crashed = 6, // the plug-in raised an exception the host caught
+    // 130: interrupted (Ctrl-C); exit_interrupted in refhost/system.h
 };
 
 struct Area {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
+
+// Real hosts offer about all the memory they can still use; more than this
+// helps no picture the interface can carry.
+constexpr int32_t max_space_cap = 1 << 30;
 
 struct HostOptions {
     std::string plugin;
@@ -29,14 +34,16 @@ struct HostOptions {
     bool help = false;
     bool about = false;
     bool dialog = false;
-    int32_t planes = 3; // 1 grey, 3 RGB, 4 RGBA
+    bool private_display = false; // windows may go to a display nobody sees
+    int32_t planes = 0; // 1 grey, 3 RGB, 4 RGBA; 0 as the file has it (RGBA with transparency, else RGB)
 
     bool has_filter_rect = false;
     Area filter_rect;
     enum class Selection { none, rect, ellipse } selection = Selection::none;
     Area selection_area;
 
-    int32_t max_space = 100 * 1024 * 1024;
+    bool has_max_space = false; // else what the process can still use, at most max_space_cap
+    int32_t max_space = 0;
     unsigned char foreground[3] = {0, 0, 0};
     unsigned char background[3] = {255, 255, 255};
 
@@ -57,6 +64,13 @@ struct HostOptions {
 
     bool trace = false;
     bool quiet = false;
+    // How progress shows: a redrawn bar, or a line at the start and at the
+    // end; automatic draws the bar when standard error is a console.
+    enum class Progress { automatic, bar, lines } progress = Progress::automatic;
+
+    // Not options: how filterhost found its surroundings.
+    bool answer_boxes = false;      // nobody sees the plug-in's message boxes
+    bool progress_terminal = false; // standard error is a console
 };
 
 // Fills `options` from the arguments (without the program name). Returns

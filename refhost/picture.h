@@ -23,11 +23,22 @@ struct Picture {
     size_t row_bytes() const { return size_t(width) * size_t(planes); }
 };
 
-// Reads PNG, JPEG, BMP (and whatever else the decoder knows) converted to
-// `planes` planes: 1 grey, 3 RGB, 4 RGBA (opaque alpha where the file has none).
-bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error);
+// Reads PNG, JPEG or BMP converted to `planes` planes: 1 grey, 3 RGB, 4 RGBA
+// (opaque alpha where the file has none); 0 takes RGBA when the file has
+// transparency and RGB otherwise. `notes`, when given, receives a sentence
+// for every change a person may not expect (16 to 8 bits, grey or palette to
+// RGB, transparency dropped, an orientation tag not applied).
+bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error,
+                  std::vector<std::string>* notes = nullptr);
 
-// Writes by the file's extension: .png, .bmp, .jpg or .jpeg.
+// Why a file that was read is no picture this host takes, in a person's
+// words; empty when it looks like a whole PNG, JPEG or BMP. Only the
+// headers are looked at: a BMP shorter than its headers promise is refused
+// here, since the decoder would fill the missing rows with black.
+std::string picture_file_problem(const std::vector<unsigned char>& bytes);
+
+// Writes by the file's extension: .png, .bmp, .jpg or .jpeg, through a new
+// file that replaces `path` only once it is whole (refhost/system.h).
 bool save_picture(const std::string& path, const Picture& picture, std::string& error);
 
 // True when save_picture knows the extension of `path`.

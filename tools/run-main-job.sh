@@ -1,15 +1,98 @@
 #!/usr/bin/env bash
-# The main job: the real 32-bit plug-in in the reference host under Wine, on a
-# picture (default: the bundled one), writing the filtered picture as PNG.
-#   tools/run-main-job.sh [picture] [cell size 1..100] [output.png]
+# The main job: the real plug-in in the reference host under Wine, on a
+# picture (default: the bundled one), writing the filtered picture.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-picture=${1:-assets/sample.png}
-size=${2:-12}
-out=${3:-build/main-job/$(basename "${picture%.*}")-cells.png}
+
+usage() {
+  cat <<'EOF'
+Usage: tools/run-main-job.sh [--arch 32|64] [PICTURE [SIZE [OUTPUT]]]
+
+Runs the Cellumbra plug-in in the reference host under Wine on PICTURE (PNG,
+JPEG or BMP; default assets/sample.png) with cell size SIZE (a whole number
+from 1 to 100; default 12) and writes OUTPUT (.png, .bmp or .jpg; default
+build/main-job/NAME-cells.png). Relative paths are taken from the folder you
+are in. OUTPUT may be PICTURE: it is replaced only once the new picture is
+whole.
+
+  --arch 32    the 32-bit plug-in and host (default)
+  --arch 64    the 64-bit plug-in and host, build/win64, in a 64-bit Wine
+               prefix (also --64)
+  -h, --help   this text
+
+Exit codes: 0 done; 1 bad arguments; 2 picture unreadable or not writable;
+3 plug-in error; 4 cancelled; 5 not a plug-in; 6 the plug-in crashed;
+130 interrupted (nothing written).
+EOF
+}
+
+fail() {
+  echo "run-main-job: $*" >&2
+  exit 1
+}
+
+arch=32
+args=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    -h|--help) usage; exit 0 ;;
+    --arch) [ $# -ge 2 ] || fail "--arch needs 32 or 64"; arch=$2; shift ;;
+    --arch=*) arch=${1#--arch=} ;;
+    --32|--64) arch=${1#--} ;;
+    --) shift; args+=("$@"); break ;;
+    -[0-9]*) args+=("$1") ;; # a negative size, refused below with the range
+    -?*) fail "unknown option '$1' (see tools/run-main-job.sh --help)" ;;
+    *) args+=("$1") ;;
+  esac
+  shift
+done
+[ "$arch" = 32 ] || [ "$arch" = 64 ] || fail "--arch takes 32 or 64, not '$arch'"
+[ ${#args[@]} -le 3 ] || fail "unexpected argument '${args[3]}': give at most PICTURE, SIZE and OUTPUT"
+
+size=${args[1]:-12}
+if ! [[ $size =~ ^[0-9]{1,3}$ ]] || [ $((10#$size)) -lt 1 ] || [ $((10#$size)) -gt 100 ]; then
+  fail "the cell size must be a whole number from 1 to 100, not '$size'"
+fi
+size=$((10#$size))
+
+# Paths the user typed are theirs, relative to where they are; the job then
+# works from the repository.
+absolute() { case $1 in /*) printf '%s\n' "$1" ;; *) printf '%s\n' "$PWD/$1" ;; esac; }
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [ -n "${args[0]:-}" ]; then picture=$(absolute "${args[0]}"); else picture=$root/assets/sample.png; fi
+if [ -n "${args[2]:-}" ]; then
+  out=$(absolute "${args[2]}")
+  shown_out=${args[2]}
+else
+  name=$(basename "$picture")
+  out=$root/build/main-job/${name%.*}-cells.png
+  shown_out=build/main-job/${name%.*}-cells.png
+fi
+
+cd "$root"
 ./tools/bootstrap.sh
-./tools/build.sh win32 Cellumbra filterhost >/dev/null
-mkdir -p "$(dirname "$out")"
-export WINEPREFIX="$PWD/build/wineprefix/main-job"
-./tools/wine-run.sh build/win32/filterhost.exe --settings "$size" build/win32/Cellumbra.8bf "$picture" "$out"
-echo "Filtered picture written to $out"
+if [ "$arch" = 64 ]; then
+  tree=build/win64
+  export WINEARCH=win64
+  prefix=$root/build/wineprefix/main-job-64
+else
+  tree=build/win32
+  export WINEARCH=win32
+  prefix=$root/build/wineprefix/main-job
+fi
+./tools/build.sh "win$arch" Cellumbra filterhost >/dev/null
+# Only the job's own folder is made; a folder the user named must exist.
+[ -n "${args[2]:-}" ] || mkdir -p build/main-job
+
+# Tests point the job at a prefix of their own.
+export WINEPREFIX=${CELLUMBRA_MAIN_JOB_PREFIX:-$prefix}
+if [ ! -d "$WINEPREFIX/drive_c" ]; then
+  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (about 12 s)" >&2
+fi
+# Under Wine a terminal is no console to the host: say which it is.
+progress=lines
+[ ! -t 2 ] || progress=bar
+status=0
+./tools/wine-run.sh "$tree/filterhost.exe" --progress "$progress" --settings "$size" "$tree/Cellumbra.8bf" \
+  "$picture" "$out" || status=$?
+[ "$status" -ne 0 ] || echo "Filtered picture written to $shown_out"
+exit "$status"

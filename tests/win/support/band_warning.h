@@ -1,11 +1,17 @@
 // The band warning the plug-in shows for a picture taller than one band is a
-// real message box; this answers it as the user would.
+// real message box. filterhost answers the boxes nobody sees itself and
+// prints each one; in-process hosts need a watcher that answers it as the
+// user would.
 #pragma once
 
 #include <atomic>
 #include <string>
 
 namespace wintest {
+
+// The band warnings filterhost answered, counted in its standard error, and
+// the text of the last one.
+int answered_warnings(const std::string& host_err, std::string* last_text = nullptr);
 
 // Presses OK on every band warning that appears while it lives, counts the
 // boxes it answered and keeps the text of the last one.

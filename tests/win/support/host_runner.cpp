@@ -59,6 +59,13 @@ void remove_tree(const std::string& dir)
     RemoveDirectoryA(dir.c_str());
 }
 
+std::wstring wide(const std::string& utf8)
+{
+    std::wstring w(utf8.size(), L'\0');
+    w.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &w[0], int(w.size()))));
+    return w;
+}
+
 HANDLE inheritable_file(const std::string& path, DWORD access, DWORD creation)
 {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
@@ -107,7 +114,7 @@ std::string scratch_dir(const std::string& name)
 
 bool file_exists(const std::string& path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool write_text_file(const std::string& path, const std::string& text)
@@ -151,18 +158,17 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     std::string command = quote(program);
     for (const std::string& a : args)
         command += " " + quote(a);
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
+    std::wstring line = wide(command);
 
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = in;
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi = {};
-    const bool started =
-        CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    const bool started = CreateProcessW(wide(program).c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &si, &pi);
     if (in != INVALID_HANDLE_VALUE)
         CloseHandle(in);
     if (!started) {

@@ -16,6 +16,7 @@ std::string in_build_dir(const std::string& name);
 // An empty folder for one test under the build folder (emptied if it exists).
 std::string scratch_dir(const std::string& name);
 
+// Paths and arguments are UTF-8, so names outside the code page work too.
 bool file_exists(const std::string& path);
 bool write_text_file(const std::string& path, const std::string& text);
 std::string read_text_file(const std::string& path);
