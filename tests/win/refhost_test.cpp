@@ -9,19 +9,16 @@
 
 #include <windows.h>
 
-// The host's units are built into this test as well, so that they can be
-// driven directly, with exact records, besides through filterhost.exe.
-#include "refhost/area_server.cpp"
-#include "refhost/host.cpp"
-#include "refhost/host_win.cpp"
-#include "refhost/options.cpp"
-#include "refhost/paths.cpp"
-#include "refhost/picture.cpp"
-#include "refhost/pipl.cpp"
-#include "refhost/pixel_map.cpp"
-#include "refhost/progress.cpp"
-#include "refhost/selection.cpp"
-#include "refhost/system_win.cpp"
+#include "refhost/area_server.h"
+#include "refhost/host.h"
+#include "refhost/options.h"
+#include "refhost/paths.h"
+#include "refhost/picture.h"
+#include "refhost/pipl.h"
+#include "refhost/pixel_map.h"
+#include "refhost/progress.h"
+#include "refhost/selection.h"
+#include "refhost/system.h"
 
 #include "support/cell_reference.h"
 #include "win/support/host_runner.h"
@@ -1321,18 +1318,31 @@ std::vector<unsigned char> chunk(const char* type, const std::vector<unsigned ch
     return c;
 }
 
+// Bytes as a zlib stream of one stored (uncompressed) block.
+std::vector<unsigned char> stored_zlib(const std::vector<unsigned char>& data)
+{
+    const uint16_t n = uint16_t(data.size());
+    std::vector<unsigned char> z = {0x78, 0x01, 0x01, static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
+                                    static_cast<unsigned char>(~n), static_cast<unsigned char>(~n >> 8)};
+    z.insert(z.end(), data.begin(), data.end());
+    uint32_t a = 1, b = 0;
+    for (unsigned char c : data) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    const uint32_t adler = b << 16 | a;
+    for (int shift = 24; shift >= 0; shift -= 8) z.push_back(static_cast<unsigned char>(adler >> shift));
+    return z;
+}
+
 // A 2 x 1 grey PNG of 16 bits a sample.
 std::vector<unsigned char> grey16_png()
 {
     std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     for (const auto& c : {chunk("IHDR", {0, 0, 0, 2, 0, 0, 0, 1, 16, 0, 0, 0, 0}), std::vector<unsigned char>()})
         png.insert(png.end(), c.begin(), c.end());
-    unsigned char row[] = {0, 0x12, 0x34, 0xab, 0xcd};
-    int size = 0;
-    unsigned char* z = stbi_zlib_compress(row, sizeof row, &size, 8);
-    const std::vector<unsigned char> idat = chunk("IDAT", std::vector<unsigned char>(z, z + size)),
+    const std::vector<unsigned char> idat = chunk("IDAT", stored_zlib({0, 0x12, 0x34, 0xab, 0xcd})),
                                      iend = chunk("IEND", {});
-    STBIW_FREE(z);
     png.insert(png.end(), idat.begin(), idat.end());
     png.insert(png.end(), iend.begin(), iend.end());
     return png;
