@@ -274,4 +274,19 @@ ScopedEnv::~ScopedEnv()
     SetEnvironmentVariableA(name_.c_str(), had_old_ ? old_.c_str() : nullptr);
 }
 
+std::string ChildProcess::output_so_far() const
+{
+    return out_path_.empty() ? std::string() : read_text_file(out_path_);
+}
+
+int count_lines(const std::string& text, const std::string& start)
+{
+    int n = 0;
+    std::istringstream s(text);
+    std::string line;
+    while (std::getline(s, line))
+        n += line.compare(0, start.size(), start) == 0;
+    return n;
+}
+
 } // namespace wintest

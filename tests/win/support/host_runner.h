@@ -18,6 +18,12 @@ std::string scratch_dir(const std::string& name);
 
 // Paths and arguments are UTF-8, so names outside the code page work too.
 bool file_exists(const std::string& path);
+inline bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+// How many lines of `text` begin with `start`.
+int count_lines(const std::string& text, const std::string& start);
 bool write_text_file(const std::string& path, const std::string& text);
 std::string read_text_file(const std::string& path);
 
@@ -44,6 +50,8 @@ public:
 
     bool start(const std::string& program, const std::vector<std::string>& args);
     unsigned long id() const { return id_; }
+    // What it has written to its standard output so far.
+    std::string output_so_far() const;
     // Waits at most `timeout_ms`, ending the program if it is still running.
     RunResult finish(unsigned timeout_ms);
 

@@ -1,5 +1,9 @@
 #include "win/support/pictures.h"
 
+#include <algorithm>
+
+#include "support/cell_reference.h"
+
 // Only the decoder: the reference host's picture code writes the files, but
 // it reads none without being told its plane count.
 #define STB_IMAGE_STATIC
@@ -83,6 +87,26 @@ bool read_picture(const std::string& path, TestPicture& p, int planes)
                     return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") plane " << z << " is "
                                                          << int(got.at(x, y)[z]) << ", want " << int(want.at(x, y)[z]);
     return ::testing::AssertionSuccess();
+}
+
+std::string sample_input(const std::string& dir, int width, int height, int planes)
+{
+    const std::string path = dir + "\\input.png";
+    EXPECT_TRUE(write_png(path, make_coordinate_picture(width, height, planes)));
+    return path;
+}
+
+TestPicture cells_of(const TestPicture& in, int size)
+{
+    TestPicture want = in;
+    for (int y = 0; y < in.height; ++y)
+        for (int x = 0; x < in.width; ++x) {
+            const CellCentre c = nearest_centre(x, y, size);
+            const unsigned char* from =
+                in.at(std::clamp(c.x, 0, in.width - 1), std::clamp(c.y, 0, in.height - 1));
+            std::copy(from, from + 3, want.at(x, y));
+        }
+    return want;
 }
 
 } // namespace wintest

@@ -24,6 +24,10 @@ TestPicture make_coordinate_picture(int width, int height, int planes);
 TestPicture from_bgra(int width, int height, const std::vector<unsigned char>& bgra);
 
 bool write_png(const std::string& path, const TestPicture& picture);
+// A coordinate picture written as `dir`\input.png; its path.
+std::string sample_input(const std::string& dir, int width, int height, int planes = 3);
+// The product's picture at cell size `size` in one band, computed the slow way.
+TestPicture cells_of(const TestPicture& in, int size);
 // Reads any picture with the planes the file has (or `planes` if non-zero).
 bool read_picture(const std::string& path, TestPicture& picture, int planes = 0);
 

@@ -1,0 +1,379 @@
+// filterhost.exe as a user meets it: pictures never lost, boxes nobody sees,
+// names outside the code page, progress, concurrent runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include <windows.h>
+
+#include "refhost/area_server.h"
+#include "refhost/host.h"
+#include "refhost/options.h"
+#include "refhost/paths.h"
+#include "refhost/picture.h"
+#include "refhost/pipl.h"
+#include "refhost/pixel_map.h"
+#include "refhost/progress.h"
+#include "refhost/selection.h"
+#include "refhost/system.h"
+
+#include "support/cell_reference.h"
+#include "win/support/areas.h"
+#include "win/support/host_runner.h"
+#include "win/support/pictures.h"
+
+using namespace wintest;
+
+// ------------------------------------------------------- a user's runs
+
+namespace {
+
+std::vector<std::string> files_in(const std::string& dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(widen(dir + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = narrow(found.cFileName);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<unsigned char> file_bytes(const std::string& path)
+{
+    std::vector<unsigned char> bytes;
+    std::string error;
+    read_whole_file(path, bytes, error);
+    return bytes;
+}
+
+bool put_bytes(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    std::string error;
+    return replace_file(path, bytes, error);
+}
+
+
+} // namespace
+
+TEST(FilterhostUser, ReplacesTheOutputOnlyWhenItIsWhole)
+{
+    const std::string dir = scratch_dir("replace");
+    const std::string input = sample_input(dir, 60, 40);
+    const std::vector<unsigned char> original = file_bytes(input);
+    ScopedEnv no_script("HOSTPROBE_SCRIPT", "");
+    ScopedEnv invert("HOSTPROBE_MAIN", "invert");
+    const std::string probe = in_build_dir("HostProbe.8bf");
+    {
+        // The disk fills up while the picture replaces itself.
+        ScopedEnv full("FILTERHOST_TEST_DISK_FULL_AFTER", "100");
+        RunResult r = run_filterhost({probe, input, input});
+        EXPECT_EQ(exit_picture, r.exit_code);
+        EXPECT_TRUE(contains(r.err, "the disk is full; the file was not changed")) << r.err;
+        EXPECT_EQ(original, file_bytes(input));
+        EXPECT_EQ(std::vector<std::string>{"input.png"}, files_in(dir));
+    }
+    RunResult r = run_filterhost({probe, input, input});
+    ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_EQ(std::vector<std::string>{"input.png"}, files_in(dir));
+    TestPicture result;
+    ASSERT_TRUE(read_picture(input, result));
+    EXPECT_EQ(255 - coordinate_value(5, 7, 1), result.at(5, 7)[1]);
+
+    // Names that Windows gives to devices are no files, whatever the case and extension.
+    for (const char* name : {"nul.png", "AUX.bmp", "com1.PNG", "Lpt9.jpg", "con.tar.png", "prn .png"}) {
+        r = run_filterhost({"--quiet", probe, input, dir + "\\" + name});
+        EXPECT_EQ(exit_picture, r.exit_code) << name;
+        EXPECT_TRUE(contains(r.err, "names the Windows device")) << name << ": " << r.err;
+    }
+    EXPECT_EQ("COM3", reserved_device_name("a\\b/Com3.x.jpg"));
+    EXPECT_EQ("", reserved_device_name("null.png"));
+    EXPECT_EQ("", reserved_device_name("com10.png"));
+    EXPECT_EQ("", reserved_device_name("console.png"));
+    EXPECT_EQ("NUL", reserved_device_name("C:nul"));
+
+    // Wrong folders are found before any filtering.
+    r = run_filterhost({probe, input, dir + "\\no-such-folder\\out.png"});
+    EXPECT_EQ(exit_picture, r.exit_code);
+    EXPECT_TRUE(contains(r.err, "no-such-folder' does not exist")) << r.err;
+    EXPECT_FALSE(contains(r.err, "filtering")) << r.err;
+    r = run_filterhost({probe, input, dir});
+    EXPECT_EQ(exit_usage, r.exit_code) << "a folder has no picture extension: " << r.err;
+    CreateDirectoryA((dir + "\\folder.png").c_str(), nullptr);
+    r = run_filterhost({probe, input, dir + "\\folder.png"});
+    EXPECT_EQ(exit_picture, r.exit_code);
+    EXPECT_TRUE(contains(r.err, "is a folder")) << r.err;
+}
+
+TEST(FilterhostUser, RefusesPicturesItCannotReadInPlainWords)
+{
+    const std::string dir = scratch_dir("unreadable");
+    const std::string plugin = in_build_dir("Cellumbra.8bf");
+    TestPicture picture = make_coordinate_picture(40, 30, 3);
+    std::string error;
+    ASSERT_TRUE(save_picture(dir + "\\whole.bmp", picture, error)) << error;
+    ASSERT_TRUE(save_picture(dir + "\\whole.png", picture, error)) << error;
+    ASSERT_TRUE(save_picture(dir + "\\whole.jpg", picture, error)) << error;
+    for (const char* format : {"bmp", "png", "jpg"}) {
+        std::vector<unsigned char> bytes = file_bytes(dir + "\\whole." + format);
+        bytes.resize(bytes.size() * 2 / 3);
+        const std::string cut = dir + "\\cut." + format;
+        ASSERT_TRUE(put_bytes(cut, bytes));
+        RunResult r = run_filterhost({"--quiet", plugin, cut, dir + "\\out.png"});
+        EXPECT_EQ(exit_picture, r.exit_code) << format;
+        EXPECT_TRUE(contains(r.err, "the file is damaged or cut short")) << format << ": " << r.err;
+    }
+    EXPECT_FALSE(file_exists(dir + "\\out.png"));
+
+    // An IHDR of 40000 x 10: the header alone tells.
+    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                      0, 0, 0x9c, 0x40, 0, 0, 0, 10, 8, 2, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(put_bytes(dir + "\\wide.png", png));
+    write_text_file(dir + "\\text.png", "just some words");
+    const struct {
+        std::string file, says;
+    } cases[] = {
+        {dir + "\\wide.png", "too large: 40000 x 10"},
+        {dir + "\\text.png", "not a PNG, JPEG or BMP picture"},
+        {dir + "\\absent.png", "absent.png': no such file"},
+        {dir, "it is a folder"},
+    };
+    for (const auto& c : cases) {
+        RunResult r = run_filterhost({"--quiet", plugin, c.file, dir + "\\out.png"});
+        EXPECT_EQ(exit_picture, r.exit_code) << c.file;
+        EXPECT_TRUE(contains(r.err, c.says)) << r.err;
+    }
+}
+
+TEST(FilterhostUser, AnswersTheBoxesNobodySeesAndOffersWhatRealHostsOffer)
+{
+    const std::string dir = scratch_dir("boxes");
+    const std::string input = sample_input(dir, 64, 90);
+    // Bands of 16 rows: the plug-in warns in a message box, which the host
+    // answers and reports instead of waiting for a click.
+    RunResult r = run_filterhost({"--trace", "--settings", "5", "--max-space", std::to_string(16 * 8 * 68),
+                                  in_build_dir("Cellumbra.8bf"), input, dir + "\\out.png"},
+                                 30000);
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_TRUE(contains(r.err, "filterhost: message box \"The functions src and dr,dg,db could possibly not work "
+                                "as desired!\": The picture is too big to be processed in one pass! [answered OK]\r\n"))
+        << r.err;
+
+    // Without --max-space a 24-megapixel photo (6000 x 4000, RGB) is one band.
+    r = run_filterhost({"--trace", in_build_dir("Cellumbra.8bf"), input});
+    ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+    const long long offered = std::atoll(r.out.c_str() + r.out.find("record maxSpace=") + 16);
+    EXPECT_GE(offered, 8LL * 6004 * 4000) << r.out;
+    EXPECT_LE(offered, 1LL << 30);
+    EXPECT_FALSE(contains(r.err, "message box")) << r.err;
+
+    // --about without a display anyone sees prints the box instead (the
+    // display of tools/wine-run.sh is marked so; a developer's is not).
+    ScopedEnv private_display("CELLUMBRA_PRIVATE_DISPLAY", "1");
+    r = run_filterhost({"--about", in_build_dir("Cellumbra.8bf")}, 30000);
+    EXPECT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_TRUE(contains(r.err, "filterhost: message box \"About...\": ")) << r.err;
+
+    // --dialog there would wait forever: it stops at once and says why.
+    r = run_filterhost({"--dialog", in_build_dir("Cellumbra.8bf"), input, dir + "\\out.png"}, 30000);
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(exit_usage, r.exit_code);
+    EXPECT_TRUE(contains(r.err, "--dialog needs a display that a person sees")) << r.err;
+}
+
+TEST(FilterhostUser, TakesNamesOutsideTheCodePage)
+{
+    const std::string dir = scratch_dir("names");
+    const std::string input = sample_input(dir, 30, 20);
+    const std::string cyrillic = dir + "\\снимок.png", cjk = dir + "\\写真.png";
+    ASSERT_TRUE(CopyFileW(widen(input).c_str(), widen(cyrillic).c_str(), FALSE));
+    RunResult r = run_filterhost({"--quiet", in_build_dir("Cellumbra.8bf"), cyrillic, cjk});
+    ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_EQ(file_bytes(dir + "\\写真.png").size() > 100, true);
+    // Messages name the files as they are, in UTF-8.
+    r = run_filterhost({"--quiet", in_build_dir("Cellumbra.8bf"), dir + "\\нет-写真.png"});
+    EXPECT_EQ(exit_picture, r.exit_code);
+    EXPECT_TRUE(contains(r.err, "нет-写真.png': no such file")) << r.err;
+}
+
+namespace {
+
+std::vector<unsigned char> chunk(const char* type, const std::vector<unsigned char>& data)
+{
+    const uint32_t n = uint32_t(data.size());
+    std::vector<unsigned char> c = {static_cast<unsigned char>(n >> 24), static_cast<unsigned char>(n >> 16),
+                                    static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
+    c.insert(c.end(), type, type + 4);
+    c.insert(c.end(), data.begin(), data.end());
+    c.insert(c.end(), 4, 0); // the decoder does not check the CRC
+    return c;
+}
+
+// Bytes as a zlib stream of one stored (uncompressed) block.
+std::vector<unsigned char> stored_zlib(const std::vector<unsigned char>& data)
+{
+    const uint16_t n = uint16_t(data.size());
+    std::vector<unsigned char> z = {0x78, 0x01, 0x01, static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
+                                    static_cast<unsigned char>(~n), static_cast<unsigned char>(~n >> 8)};
+    z.insert(z.end(), data.begin(), data.end());
+    uint32_t a = 1, b = 0;
+    for (unsigned char c : data) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    const uint32_t adler = b << 16 | a;
+    for (int shift = 24; shift >= 0; shift -= 8) z.push_back(static_cast<unsigned char>(adler >> shift));
+    return z;
+}
+
+// A 2 x 1 grey PNG of 16 bits a sample.
+std::vector<unsigned char> grey16_png()
+{
+    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    for (const auto& c : {chunk("IHDR", {0, 0, 0, 2, 0, 0, 0, 1, 16, 0, 0, 0, 0}), std::vector<unsigned char>()})
+        png.insert(png.end(), c.begin(), c.end());
+    const std::vector<unsigned char> idat = chunk("IDAT", stored_zlib({0, 0x12, 0x34, 0xab, 0xcd})),
+                                     iend = chunk("IEND", {});
+    png.insert(png.end(), idat.begin(), idat.end());
+    png.insert(png.end(), iend.begin(), iend.end());
+    return png;
+}
+
+// A 4 x 2 BMP of 8 bits a pixel with a palette of 256 colours.
+std::vector<unsigned char> palette_bmp()
+{
+    std::vector<unsigned char> b(14 + 40 + 1024 + 8, 0);
+    const auto put = [&](size_t at, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b[at + size_t(i)] = static_cast<unsigned char>(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    put(2, uint32_t(b.size()), 4);
+    put(10, 14 + 40 + 1024, 4);
+    put(14, 40, 4);
+    put(18, 4, 4);
+    put(22, 2, 4);
+    put(26, 1, 2);
+    put(28, 8, 2);
+    for (int i = 0; i < 256; ++i)
+        put(54 + 4 * size_t(i), uint32_t(i * 0x010203), 4);
+    for (int i = 0; i < 8; ++i)
+        b[14 + 40 + 1024 + size_t(i)] = static_cast<unsigned char>(i * 30);
+    return b;
+}
+
+// `jpeg` with an EXIF block whose orientation tag says `value`.
+std::vector<unsigned char> with_orientation(std::vector<unsigned char> jpeg, unsigned char value)
+{
+    const std::vector<unsigned char> app1 = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, '*', 0, 0, 0, 8,
+                                             0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, value, 0, 0, 0, 0, 0, 0};
+    jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    return jpeg;
+}
+
+} // namespace
+
+TEST(FilterhostUser, KeepsTransparencyAndSaysWhatItChanges)
+{
+    const std::string dir = scratch_dir("changes");
+    const std::string plugin = in_build_dir("Cellumbra.8bf"), out = dir + "\\out.png";
+    // An RGBA picture, without --rgba: filtered with its alpha plane, written RGBA.
+    const TestPicture rgba = make_coordinate_picture(50, 41, 4);
+    ASSERT_TRUE(write_png(dir + "\\rgba.png", rgba));
+    RunResult r = run_filterhost({"--quiet", "--settings", "3", plugin, dir + "\\rgba.png", out});
+    ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_EQ("", r.err);
+    TestPicture got;
+    ASSERT_TRUE(read_picture(out, got));
+    EXPECT_TRUE(same_picture(got, cells_of(rgba, 3)));
+
+    std::string error;
+    TestPicture colour = make_coordinate_picture(40, 30, 3);
+    ASSERT_TRUE(save_picture(dir + "\\plain.jpg", colour, error));
+    ASSERT_TRUE(write_png(dir + "\\grey.png", make_coordinate_picture(20, 10, 1)));
+    ASSERT_TRUE(put_bytes(dir + "\\deep.png", grey16_png()));
+    ASSERT_TRUE(put_bytes(dir + "\\palette.bmp", palette_bmp()));
+    ASSERT_TRUE(put_bytes(dir + "\\turned.jpg", with_orientation(file_bytes(dir + "\\plain.jpg"), 6)));
+    // An EXIF block whose directory lies far beyond the file: no tag, no stray read.
+    std::vector<unsigned char> wild = with_orientation(file_bytes(dir + "\\plain.jpg"), 6);
+    std::fill(wild.begin() + 16, wild.begin() + 20, 0xF0);
+    ASSERT_TRUE(put_bytes(dir + "\\wild.jpg", wild));
+    const struct {
+        std::string input, output;
+        std::vector<std::string> said;
+    } cases[] = {
+        {"rgba.png", "out.jpg", {"JPEG keeps no transparency: '" + dir + "\\out.jpg' is written without it"}},
+        {"grey.png", "out.png", {"the picture is grey; it is filtered and written as RGB"}},
+        {"deep.png", "out.png", {"16 bits per channel; it is filtered and written with 8", "grey"}},
+        {"palette.bmp", "out.png", {"the picture has a colour palette; it is filtered and written as RGB"}},
+        {"turned.jpg", "out.png", {"the JPEG's orientation tag (6) is not applied"}},
+        {"plain.jpg", "out.png", {}},
+        {"wild.jpg", "out.png", {}},
+    };
+    for (const auto& c : cases) {
+        r = run_filterhost({"--quiet", plugin, dir + "\\" + c.input, dir + "\\" + c.output});
+        ASSERT_EQ(exit_ok, r.exit_code) << c.input << ": " << r.err;
+        for (const std::string& words : c.said)
+            EXPECT_TRUE(contains(r.err, words)) << c.input << ": " << r.err;
+        EXPECT_EQ(int(c.said.size() == 2 ? 2 : c.said.size()), count_lines(r.err, "filterhost: ")) << r.err;
+        ASSERT_TRUE(read_picture(dir + "\\" + c.output, got));
+        EXPECT_EQ(3, got.planes) << c.input;
+    }
+}
+
+TEST(FilterhostUser, ShowsProgressTheWayTheTerminalOrLogTakesIt)
+{
+    // Standard error is a file here: one line at the start, one at the end,
+    // and the end says 100% though only the selection was counted.
+    const std::string dir = scratch_dir("progress");
+    const std::string input = sample_input(dir, 48, 32);
+    RunResult r = run_filterhost({"--select-rect", "4,4,20,20", in_build_dir("Cellumbra.8bf"), input});
+    ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_EQ("filterhost: filtering '" + input + "' (48 x 32, RGB) with Cellumbra\r\n"
+              "filterhost: filtering done (100%)\r\n",
+              r.err);
+
+    // On a console the bar is redrawn in place and ends at 100%.
+    ProgressReport console(true, false);
+    EXPECT_EQ("", console.start("x"));
+    EXPECT_EQ("\r[" + std::string(22, '#') + std::string(18, '.') + "]  57%", console.update(884, 1536));
+    EXPECT_EQ("", console.update(885, 1536));
+    EXPECT_EQ("\r[" + std::string(40, '#') + "] 100%\n", console.finish(true));
+    ProgressReport failing(true, false);
+    failing.start("x");
+    failing.update(1, 3);
+    EXPECT_EQ("\n", failing.finish(false));
+    ProgressReport quiet(false, true);
+    EXPECT_EQ("", quiet.start("x") + quiet.update(1, 2) + quiet.finish(true));
+}
+
+TEST(FilterhostUser, ConcurrentRunsKeepTheirOwnSizes)
+{
+    const std::string dir = scratch_dir("concurrent");
+    const TestPicture in = make_coordinate_picture(120, 80, 3);
+    ASSERT_TRUE(write_png(dir + "\\in.png", in));
+    const int sizes[] = {3, 9, 17, 33};
+    ChildProcess runs[4];
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(runs[i].start(in_build_dir("filterhost.exe"),
+                                  {"--quiet", "--settings", std::to_string(sizes[i]), in_build_dir("Cellumbra.8bf"),
+                                   dir + "\\in.png", dir + "\\out" + std::to_string(i) + ".png"}));
+    for (int i = 0; i < 4; ++i) {
+        const RunResult r = runs[i].finish(60000);
+        ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+        TestPicture got;
+        ASSERT_TRUE(read_picture(dir + "\\out" + std::to_string(i) + ".png", got));
+        EXPECT_TRUE(same_picture(got, cells_of(in, sizes[i]))) << "size " << sizes[i];
+    }
+}
