@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include <windows.h>
-#include <commdlg.h>
 
 #include "refhost/pixel_map.h"
 #include "refhost/selection.h"
@@ -388,11 +386,7 @@ Boolean Host::abort_proc()
 {
     ++abort_calls_;
     // Keep the host window alive while the plug-in works, as an editor would.
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
+    pump_window_messages();
     return interrupted() ||
            (options_.cancel_after_abort_calls > 0 && abort_calls_ >= options_.cancel_after_abort_calls);
 }
@@ -501,17 +495,10 @@ OSErr Host::color_services(ColorServicesInfo* info)
             for (int i = 0; i < 3; ++i)
                 c[i] = preset[i];
         } else {
-            static COLORREF custom[16];
-            CHOOSECOLORA choose = {};
-            choose.lStructSize = sizeof choose;
-            choose.hwndOwner = reinterpret_cast<HWND>(window_);
-            choose.rgbResult = RGB(preset[0], preset[1], preset[2]);
-            choose.lpCustColors = custom;
-            choose.Flags = CC_RGBINIT | CC_FULLOPEN | CC_ANYCOLOR;
-            if (ChooseColorA(&choose)) {
-                c[0] = GetRValue(choose.rgbResult);
-                c[1] = GetGValue(choose.rgbResult);
-                c[2] = GetBValue(choose.rgbResult);
+            unsigned char chosen[3] = {preset[0], preset[1], preset[2]};
+            if (choose_colour(window_, chosen)) {
+                for (int i = 0; i < 3; ++i)
+                    c[i] = chosen[i];
             } else {
                 err = userCanceledErr;
             }

@@ -37,6 +37,11 @@ bool store_settings(const PiplInfo& pipl, const HostOptions& options, std::strin
 // The host's own window: owner of the plug-in's dialogs, showing the picture.
 intptr_t create_host_window(const Picture* picture, bool visible, const std::string& title);
 void destroy_host_window(intptr_t window);
+// Handles the messages waiting for this thread's windows.
+void pump_window_messages();
+// The system's colour chooser, owned by `owner` and preset with `rgb`; false
+// when the person cancels it, else the chosen colour is in `rgb`.
+bool choose_colour(intptr_t owner, unsigned char rgb[3]);
 
 // Exits the process with a message when anything raises an exception the
 // program does not handle, naming the selector that was running.

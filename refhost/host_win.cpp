@@ -1,10 +1,11 @@
 // The host's Windows edges: loading the module, its stored settings, the
-// host window and the crash report.
+// host window and its messages, the colour chooser and the crash report.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include <windows.h>
+#include <commdlg.h>
 
 #include "refhost/host.h"
 #include "refhost/pixel_map.h"
@@ -236,4 +237,30 @@ void install_crash_report()
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(report_crash);
+}
+
+void pump_window_messages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+bool choose_colour(intptr_t owner, unsigned char rgb[3])
+{
+    static COLORREF custom[16];
+    CHOOSECOLORA choose = {};
+    choose.lStructSize = sizeof choose;
+    choose.hwndOwner = reinterpret_cast<HWND>(owner);
+    choose.rgbResult = RGB(rgb[0], rgb[1], rgb[2]);
+    choose.lpCustColors = custom;
+    choose.Flags = CC_RGBINIT | CC_FULLOPEN | CC_ANYCOLOR;
+    if (!ChooseColorA(&choose))
+        return false;
+    rgb[0] = GetRValue(choose.rgbResult);
+    rgb[1] = GetGValue(choose.rgbResult);
+    rgb[2] = GetBValue(choose.rgbResult);
+    return true;
 }

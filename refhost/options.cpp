@@ -143,6 +143,146 @@ bool parse_assignment(const std::string& text, int32_t klow, int32_t khigh, int3
 
 } // namespace
 
+namespace {
+
+// One row an option: its name, whether it takes a value, and what it does
+// with it. A handler answers null when the value is good, else what a good
+// value looks like.
+struct OptionRow {
+    const char* name;
+    bool takes_value;
+    const char* (*apply)(HostOptions& o, const std::string& name, const std::string& value);
+};
+
+const char* parse_omitted(HostOptions& o, const std::string& value)
+{
+    std::stringstream ss(value);
+    std::string item;
+    while (std::getline(ss, item, ',')) {
+        if (item == "abortProc")
+            o.omit_abort = true;
+        else if (item == "progressProc")
+            o.omit_progress = true;
+        else if (item == "advanceState")
+            o.omit_advance = true;
+        else if (item == "displayPixels")
+            o.omit_display = true;
+        else if (item == "colorServices")
+            o.omit_color = true;
+        else
+            return "abortProc, progressProc, advanceState, displayPixels or colorServices";
+    }
+    return nullptr;
+}
+
+const char* parse_failure(HostOptions& o, const std::string& value)
+{
+    const size_t colon = value.find(':');
+    if (!parse_int(value.substr(0, colon), 1, INT32_MAX, o.fail_advance_call))
+        return "N[:CODE] with N from 1";
+    if (colon != std::string::npos &&
+        (!parse_int(value.substr(colon + 1), -32768, 32767, o.fail_advance_code) || o.fail_advance_code == 0))
+        return "CODE must be a non-zero 16-bit number";
+    return nullptr;
+}
+
+using H = HostOptions;
+const char* const area_form = "L,T,R,B with L<R and T<B, 0 to 32767";
+const char* const colour_form = "R,G,B from 0 to 255";
+
+const OptionRow option_rows[] = {
+    {"--help", false, [](H& o, auto&, auto&) -> const char* { o.help = true; return nullptr; }},
+    {"-h", false, [](H& o, auto&, auto&) -> const char* { o.help = true; return nullptr; }},
+    {"--about", false, [](H& o, auto&, auto&) -> const char* { o.about = true; return nullptr; }},
+    {"--dialog", false, [](H& o, auto&, auto&) -> const char* { o.dialog = true; return nullptr; }},
+    {"--private-display", false, [](H& o, auto&, auto&) -> const char* { o.private_display = true; return nullptr; }},
+    {"--rgb", false, [](H& o, auto&, auto&) -> const char* { o.planes = 3; return nullptr; }},
+    {"--rgba", false, [](H& o, auto&, auto&) -> const char* { o.planes = 4; return nullptr; }},
+    {"--gray", false, [](H& o, auto&, auto&) -> const char* { o.planes = 1; return nullptr; }},
+    {"--trace", false, [](H& o, auto&, auto&) -> const char* { o.trace = true; return nullptr; }},
+    {"--quiet", false, [](H& o, auto&, auto&) -> const char* { o.quiet = true; return nullptr; }},
+    {"--no-color-services", false, [](H& o, auto&, auto&) -> const char* { o.omit_color = true; return nullptr; }},
+    {"--settings", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         int32_t size = 0;
+         if (!parse_int(v, INT32_MIN, INT32_MAX, size)) return "a whole number";
+         o.settings.push_back({0, size});
+         return nullptr;
+     }},
+    {"--set-slider", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         int32_t k = 0, value = 0;
+         if (!parse_assignment(v, 1, 8, k, value)) return "K=V with K from 1 to 8";
+         o.settings.push_back({k - 1, value});
+         return nullptr;
+     }},
+    {"--set-check", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         int32_t k = 0, value = 0;
+         if (!parse_assignment(v, 1, 2, k, value) || (value != 0 && value != 1))
+             return "K=V with K 1 or 2 and V 0 or 1";
+         // Check box 1 is the last of the sixteen values, check box 2 the one before.
+         o.settings.push_back({k == 1 ? 15 : 14, value});
+         return nullptr;
+     }},
+    {"--filter-rect", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         if (!parse_area(v, o.filter_rect)) return area_form;
+         o.has_filter_rect = true;
+         return nullptr;
+     }},
+    {"--select-rect", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         if (!parse_area(v, o.selection_area)) return area_form;
+         o.selection = H::Selection::rect;
+         return nullptr;
+     }},
+    {"--select-ellipse", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         if (!parse_area(v, o.selection_area)) return area_form;
+         o.selection = H::Selection::ellipse;
+         return nullptr;
+     }},
+    {"--foreground", true,
+     [](H& o, auto&, const std::string& v) -> const char* { return parse_colour(v, o.foreground) ? nullptr : colour_form; }},
+    {"--background", true,
+     [](H& o, auto&, const std::string& v) -> const char* { return parse_colour(v, o.background) ? nullptr : colour_form; }},
+    {"--color-answer", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         if (!parse_colour(v, o.color_answer)) return colour_form;
+         o.has_color_answer = true;
+         return nullptr;
+     }},
+    {"--max-space", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         if (!parse_int(v, 0, INT32_MAX, o.max_space)) return "a number of bytes from 0 to 2147483647";
+         o.has_max_space = true;
+         return nullptr;
+     }},
+    {"--progress", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         if (v != "bar" && v != "lines") return "bar or lines";
+         o.progress = v == "bar" ? H::Progress::bar : H::Progress::lines;
+         return nullptr;
+     }},
+    {"--omit", true, [](H& o, auto&, const std::string& v) { return parse_omitted(o, v); }},
+    {"--fail-advance", true, [](H& o, auto&, const std::string& v) { return parse_failure(o, v); }},
+    {"--cancel-after-progress", true,
+     [](H& o, auto&, const std::string& v) -> const char* {
+         return parse_int(v, 1, INT32_MAX, o.cancel_after_abort_calls) ? nullptr : "a count from 1";
+     }},
+};
+
+const OptionRow* find_option(const std::string& name)
+{
+    for (const OptionRow& row : option_rows)
+        if (name == row.name)
+            return &row;
+    return nullptr;
+}
+
+} // namespace
+
 bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::string& error)
 {
     std::vector<std::string> positional;
@@ -151,163 +291,36 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
         std::string value;
         bool has_inline = false;
         if (name.size() > 2 && name.compare(0, 2, "--") == 0) {
-            size_t eq = name.find('=');
+            const size_t eq = name.find('=');
             if (eq != std::string::npos) {
                 value = name.substr(eq + 1);
                 name = name.substr(0, eq);
                 has_inline = true;
             }
         }
-        auto take = [&](std::string& v) {
-            if (has_inline) {
-                v = value;
-                return true;
+        const OptionRow* row = find_option(name);
+        if (!row) {
+            if (name.size() > 1 && name[0] == '-') {
+                error = "unknown option " + name;
+                return false;
             }
+            positional.push_back(name);
+            continue;
+        }
+        if (!row->takes_value && has_inline) {
+            error = "option " + name + " takes no value";
+            return false;
+        }
+        if (row->takes_value && !has_inline) {
             if (i + 1 >= args.size()) {
                 error = "option " + name + " needs a value";
                 return false;
             }
-            v = args[++i];
-            return true;
-        };
-        auto bad = [&](const std::string& what) {
-            error = "bad value '" + value + "' for " + name + ": " + what;
+            value = args[++i];
+        }
+        if (const char* wanted = row->apply(o, name, value)) {
+            error = "bad value '" + value + "' for " + name + ": " + wanted;
             return false;
-        };
-        auto flag = [&]() {
-            if (has_inline) {
-                error = "option " + name + " takes no value";
-                return false;
-            }
-            return true;
-        };
-
-        if (name == "-h" || name == "--help") {
-            o.help = true;
-        } else if (name == "--about") {
-            if (!flag())
-                return false;
-            o.about = true;
-        } else if (name == "--dialog") {
-            if (!flag())
-                return false;
-            o.dialog = true;
-        } else if (name == "--private-display") {
-            if (!flag())
-                return false;
-            o.private_display = true;
-        } else if (name == "--rgb" || name == "--rgba" || name == "--gray") {
-            if (!flag())
-                return false;
-            o.planes = name == "--rgb" ? 3 : name == "--rgba" ? 4 : 1;
-        } else if (name == "--trace") {
-            if (!flag())
-                return false;
-            o.trace = true;
-        } else if (name == "--quiet") {
-            if (!flag())
-                return false;
-            o.quiet = true;
-        } else if (name == "--no-color-services") {
-            if (!flag())
-                return false;
-            o.omit_color = true;
-        } else if (name == "--settings") {
-            int32_t size = 0;
-            if (!take(value))
-                return false;
-            if (!parse_int(value, INT32_MIN, INT32_MAX, size))
-                return bad("a whole number");
-            o.settings.push_back({0, size});
-        } else if (name == "--set-slider") {
-            int32_t k = 0, v = 0;
-            if (!take(value))
-                return false;
-            if (!parse_assignment(value, 1, 8, k, v))
-                return bad("K=V with K from 1 to 8");
-            o.settings.push_back({k - 1, v});
-        } else if (name == "--set-check") {
-            int32_t k = 0, v = 0;
-            if (!take(value))
-                return false;
-            if (!parse_assignment(value, 1, 2, k, v) || (v != 0 && v != 1))
-                return bad("K=V with K 1 or 2 and V 0 or 1");
-            // Check box 1 is the last of the sixteen values, check box 2 the one before.
-            o.settings.push_back({k == 1 ? 15 : 14, v});
-        } else if (name == "--filter-rect") {
-            if (!take(value))
-                return false;
-            if (!parse_area(value, o.filter_rect))
-                return bad("L,T,R,B with L<R and T<B, 0 to 32767");
-            o.has_filter_rect = true;
-        } else if (name == "--select-rect" || name == "--select-ellipse") {
-            if (!take(value))
-                return false;
-            if (!parse_area(value, o.selection_area))
-                return bad("L,T,R,B with L<R and T<B, 0 to 32767");
-            o.selection =
-                name == "--select-rect" ? HostOptions::Selection::rect : HostOptions::Selection::ellipse;
-        } else if (name == "--foreground" || name == "--background" || name == "--color-answer") {
-            if (!take(value))
-                return false;
-            unsigned char* target = name == "--foreground"   ? o.foreground
-                                    : name == "--background" ? o.background
-                                                             : o.color_answer;
-            if (!parse_colour(value, target))
-                return bad("R,G,B from 0 to 255");
-            if (name == "--color-answer")
-                o.has_color_answer = true;
-        } else if (name == "--max-space") {
-            if (!take(value))
-                return false;
-            if (!parse_int(value, 0, INT32_MAX, o.max_space))
-                return bad("a number of bytes from 0 to 2147483647");
-            o.has_max_space = true;
-        } else if (name == "--progress") {
-            if (!take(value))
-                return false;
-            if (value != "bar" && value != "lines")
-                return bad("bar or lines");
-            o.progress = value == "bar" ? HostOptions::Progress::bar : HostOptions::Progress::lines;
-        } else if (name == "--omit") {
-            if (!take(value))
-                return false;
-            std::stringstream ss(value);
-            std::string item;
-            while (std::getline(ss, item, ',')) {
-                if (item == "abortProc")
-                    o.omit_abort = true;
-                else if (item == "progressProc")
-                    o.omit_progress = true;
-                else if (item == "advanceState")
-                    o.omit_advance = true;
-                else if (item == "displayPixels")
-                    o.omit_display = true;
-                else if (item == "colorServices")
-                    o.omit_color = true;
-                else
-                    return bad("unknown callback '" + item + "'");
-            }
-        } else if (name == "--fail-advance") {
-            if (!take(value))
-                return false;
-            size_t colon = value.find(':');
-            if (!parse_int(value.substr(0, colon), 1, INT32_MAX, o.fail_advance_call))
-                return bad("N[:CODE] with N from 1");
-            if (colon != std::string::npos &&
-                (!parse_int(value.substr(colon + 1), -32768, 32767, o.fail_advance_code) ||
-                 o.fail_advance_code == 0))
-                return bad("CODE must be a non-zero 16-bit number");
-        } else if (name == "--cancel-after-progress") {
-            if (!take(value))
-                return false;
-            if (!parse_int(value, 1, INT32_MAX, o.cancel_after_abort_calls))
-                return bad("a count from 1");
-        } else if (name.size() > 1 && name[0] == '-') {
-            error = "unknown option " + name;
-            return false;
-        } else {
-            positional.push_back(name);
         }
     }
     if (o.help)

@@ -4,7 +4,6 @@
 
 #include <sstream>
 
-#include "win/support/wait.h"
 
 namespace wintest {
 
@@ -25,42 +24,6 @@ int answered_warnings(const std::string& host_err, std::string* last_text)
             *last_text = line.substr(head.size());
     }
     return count;
-}
-
-WarningWatcher::WarningWatcher()
-{
-    thread_ = CreateThread(nullptr, 0, watch, this, 0, nullptr);
-}
-
-void WarningWatcher::stop()
-{
-    stop_ = true;
-    if (thread_) {
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        thread_ = nullptr;
-    }
-}
-
-DWORD WINAPI WarningWatcher::watch(void* self)
-{
-    auto& me = *static_cast<WarningWatcher*>(self);
-    HWND answered = nullptr;
-    // Answers every box until told to stop; the bound is only a safety net.
-    wait_until([&] {
-        if (HWND box = FindWindowA(nullptr, warning_caption)) {
-            if (box != answered) {
-                char text[256] = {};
-                GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // a message box's text control
-                me.text_ = text;
-                ++me.boxes_;
-                answered = box;
-            }
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        }
-        return bool(me.stop_);
-    }, 15 * 60 * 1000);
-    return 0;
 }
 
 } // namespace wintest
