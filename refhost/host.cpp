@@ -6,6 +6,7 @@
 #include <cstring>
 
 
+#include "base/rect.h"
 #include "refhost/pixel_map.h"
 #include "refhost/selection.h"
 
@@ -69,11 +70,6 @@ Fixed to_fixed(double v)
 void print_rect(const char* name, const Rect16& r)
 {
     std::printf(" %s=%d,%d,%d,%d", name, r.top, r.left, r.bottom, r.right);
-}
-
-bool same(const Rect16& a, const Rect16& b)
-{
-    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
 }
 
 // The box's caption and text on one line, as the person would have read them.
@@ -422,11 +418,11 @@ void Host::trace_request(const char* via, int32 number, const FilterRecord& requ
     std::printf(" data=%s%s%s", record_.inData ? "in" : "-", record_.outData ? ",out" : ",-",
                 record_.maskData ? ",mask" : ",-");
     // Areas the host cut to the picture are shown as delivered.
-    if (!same(r.inRect, record_.inRect))
+    if (!same_rect(r.inRect, record_.inRect))
         print_rect("gotIn", record_.inRect);
-    if (!same(r.outRect, record_.outRect))
+    if (!same_rect(r.outRect, record_.outRect))
         print_rect("gotOut", record_.outRect);
-    if (!same(r.maskRect, record_.maskRect))
+    if (!same_rect(r.maskRect, record_.maskRect))
         print_rect("gotMask", record_.maskRect);
     std::printf("\n");
     std::fflush(stdout);
