@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds every tree, runs the unit tests
-# natively under sanitizers, every Windows test (unit and end-to-end) under
-# Wine, and a bounded fuzz run. Ends with one line: "N passed, N failed",
-# counting test cases.
+# natively under sanitizers, every Windows test (unit and end-to-end) of the
+# 32-bit build under 32-bit Wine and of the 64-bit build under 64-bit Wine,
+# and runs a bounded fuzz. Ends with a line per suite
+# ("win64: N passed, N failed") and the total "N passed, N failed", counting
+# test cases.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -43,7 +45,7 @@ run_suite() {
   echo "== $name tests"
   local target="$reports/"
   # Programs under Wine see this machine's root as drive Z:.
-  [ "$name" = win32 ] && target="Z:${reports//\//\\}\\"
+  [ "$name" != native ] && target="Z:${reports//\//\\}\\"
   GTEST_OUTPUT="xml:$target" ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900 \
     2>&1 | tee "build/$name-ctest.log"
   local ctest_failed
@@ -56,6 +58,7 @@ run_suite() {
 }
 run_suite native build/native
 run_suite win32 build/win32
+run_suite win64 build/win64
 
 echo "== fuzz"
 if ./tools/run-fuzz.sh; then summary+=("fuzz: 1 passed, 0 failed"); else summary+=("fuzz: 0 passed, 1 failed"); status=1; fi

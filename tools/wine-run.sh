@@ -1,12 +1,32 @@
 #!/usr/bin/env bash
-# Runs one Windows program under Wine for a test or a job. The caller may set
-# WINEPREFIX (each CTest test sets its own inside the build tree); without a
-# display a private Xvfb server is started, so dialogs are real windows.
+# Runs one Windows program under Wine for a test or a job. The caller sets
+# WINEPREFIX (each CTest test sets its own inside the build tree) and may set
+# WINEARCH (win32 or win64); without it the program's own architecture names
+# the prefix's. Without a display a private Xvfb server is started, so dialogs
+# are real windows.
 set -u
 if [ -z "${WINEPREFIX:-}" ]; then
   echo "wine-run: WINEPREFIX must be set (a folder inside the build tree)" >&2
   exit 2
 fi
+
+# The PE machine field of a Windows program: 8664 for x86-64, 14c for x86.
+pe_machine() {
+  local pe
+  pe=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ') || return 1
+  [ -n "$pe" ] || return 1
+  od -An -t x2 -j $((pe + 4)) -N 2 "$1" 2>/dev/null | tr -d ' '
+}
+if [ -z "${WINEARCH:-}" ]; then
+  # A prefix keeps the architecture it was made with; an unqualified new one
+  # would be win64 whenever 64-bit Wine is installed.
+  WINEARCH=win32
+  [ -f "${1:-}" ] && [ "$(pe_machine "$1")" = 8664 ] && WINEARCH=win64
+fi
+case "$WINEARCH" in
+  win32|win64) export WINEARCH ;;
+  *) echo "wine-run: WINEARCH must be win32 or win64, not '$WINEARCH'" >&2; exit 2 ;;
+esac
 mkdir -p "$WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No network installers for .NET or HTML engines in a fresh prefix.

@@ -26,7 +26,20 @@ std::vector<unsigned char> read_file(const char* path)
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
-// The property list built here from its description, independently of the .rc.
+// What a loader and a host check first in each build: the PE machine, the
+// optional header's kind, and the property naming the entry point.
+#ifdef _WIN64
+const WORD expected_machine = 0x8664;
+const WORD expected_magic = 0x20b; // PE32+
+const char* const entry_key = "8664";
+#else
+const WORD expected_machine = 0x14c;
+const WORD expected_magic = 0x10b; // PE32
+const char* const entry_key = "wx86";
+#endif
+
+// The property list built here from its description, independently of the
+// .rc. The two builds' lists differ only in the entry point's key.
 std::vector<unsigned char> expected_pipl()
 {
     std::vector<unsigned char> d;
@@ -45,7 +58,7 @@ std::vector<unsigned char> expected_pipl()
     prop("name", 24); pstring24("Cellumbra");
     prop("catg", 24); pstring24("Tinctora");
     prop("vers", 4); u32(0x00040000);
-    prop("wx86", 12); for (char c : std::string("ENTRYPOINT\0\0", 12)) d.push_back(c);
+    prop(entry_key, 12); for (char c : std::string("ENTRYPOINT\0\0", 12)) d.push_back(c);
     prop("mode", 4); d.push_back(0x50); d.push_back(0); d.push_back(0); d.push_back(0);
     prop("fici", 28); for (int i = 0; i < 7; ++i) { d.push_back(1); d.push_back(1); d.push_back(7); d.push_back(0); }
     return d;
@@ -68,10 +81,12 @@ TEST(PluginFile, CarriesTheExactPropertyList)
     FreeLibrary(data);
 }
 
-// Reads the PE headers of the file itself: what a loader would see.
+// Reads the PE headers of the file itself: what a loader would see. PE32 and
+// PE32+ share the file header; their optional headers differ in size.
 struct PeImage {
     std::vector<unsigned char> file;
-    const IMAGE_NT_HEADERS32* nt = nullptr;
+    const IMAGE_NT_HEADERS32* nt = nullptr; // the file header and, for PE32, the optional header
+    const IMAGE_NT_HEADERS64* nt64 = nullptr; // set for PE32+
     const IMAGE_SECTION_HEADER* sections = nullptr;
 
     explicit PeImage(const char* path) : file(read_file(path))
@@ -79,7 +94,10 @@ struct PeImage {
         if (file.size() < sizeof(IMAGE_DOS_HEADER)) return;
         auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
         if (dos->e_magic != IMAGE_DOS_SIGNATURE) return;
+        if (size_t(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > file.size()) return;
         nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(file.data() + dos->e_lfanew);
+        if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+            nt64 = reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt);
         sections = IMAGE_FIRST_SECTION(nt);
     }
     const unsigned char* at_rva(DWORD rva) const
@@ -91,7 +109,10 @@ struct PeImage {
         }
         return nullptr;
     }
-    const IMAGE_DATA_DIRECTORY& directory(int index) const { return nt->OptionalHeader.DataDirectory[index]; }
+    const IMAGE_DATA_DIRECTORY& directory(int index) const
+    {
+        return nt64 ? nt64->OptionalHeader.DataDirectory[index] : nt->OptionalHeader.DataDirectory[index];
+    }
 };
 
 std::string lower(std::string s)
@@ -100,11 +121,13 @@ std::string lower(std::string s)
     return s;
 }
 
-TEST(PluginFile, IsA32BitDllThatImportsOnlyWindowsOwnLibraries)
+// A 64-bit host refuses a 32-bit DLL and the other way round.
+TEST(PluginFile, IsADllOfItsBuildsArchitectureThatImportsOnlyWindowsOwnLibraries)
 {
     PeImage pe(plugin_file);
     ASSERT_NE(pe.nt, nullptr);
-    EXPECT_EQ(pe.nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(pe.nt->FileHeader.Machine, expected_machine);
+    EXPECT_EQ(pe.nt->OptionalHeader.Magic, expected_magic);
     EXPECT_TRUE(pe.nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
 
     const std::vector<std::string> windows_own = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll",
