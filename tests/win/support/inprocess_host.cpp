@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "win/support/dialog_driver.h"
 
 namespace wintest {
+
+// More than either record takes in any layout (72 and 56 bytes in 64 bits).
+// The records lie on the plug-in's stack, so the bytes past a short one are
+// still readable.
+const size_t raw_record_bytes = 96;
 
 InProcessHost& in_process_host()
 {
@@ -36,6 +42,7 @@ void InProcessHost::reset(int w, int h, const std::function<void(int x, int y, u
     colour_calls = 0;
     colour_seen = ColorServicesInfo{};
     prompt_seen.clear();
+    raw = RawRecords{};
     record = FilterRecord{};
     platform = PlatformData{};
     record.imageSize.h = int16(width);
@@ -196,6 +203,19 @@ OSErr PS_CDECL InProcessHost::display_pixels(const PSPixelMap* map, const VRect*
         std::lock_guard<std::mutex> g(host.lock_);
         host.displays_.push_back(Display{GetTickCount(), int(host.requests_.size())});
     }
+    if (map && host.raw.pixel_map.empty()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(map);
+        host.raw.pixel_map.assign(bytes, bytes + raw_record_bytes);
+        host.raw.pixel_map_at = reinterpret_cast<uintptr_t>(map);
+        host.raw.area_at = reinterpret_cast<uintptr_t>(area);
+        const FilterRecord& r = host.record;
+        host.raw.out_data = reinterpret_cast<uintptr_t>(r.outData);
+        host.raw.out_row_bytes = r.outRowBytes;
+        host.raw.out_planes = r.outHiPlane - r.outLoPlane + 1;
+        host.raw.image_mode = r.imageMode;
+        const int32_t rect[4] = {r.outRect.top, r.outRect.left, r.outRect.bottom, r.outRect.right};
+        std::copy(rect, rect + 4, host.raw.out_rect);
+    }
     if (!map || !area || !map->baseAddr || !context) return noErr;
     const int w = area->right - area->left, h = area->bottom - area->top;
     if (w <= 0 || h <= 0) return noErr;
@@ -221,6 +241,10 @@ OSErr PS_CDECL InProcessHost::colour_services(ColorServicesInfo* info)
     InProcessHost& host = in_process_host();
     ++host.colour_calls;
     if (!info) return noErr;
+    if (host.raw.colour_info.empty()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(info);
+        host.raw.colour_info.assign(bytes, bytes + raw_record_bytes);
+    }
     host.colour_seen = *info;
     if (const unsigned char* p = info->selectorParameter.pickerPrompt)
         host.prompt_seen.assign(reinterpret_cast<const char*>(p), size_t(p[0]) + 1);
