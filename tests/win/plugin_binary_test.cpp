@@ -1,10 +1,12 @@
 // The built plug-in as a host sees it: its exports, its imports, its property
 // list, and the selectors answered through the real ENTRYPOINT.
 #include <windows.h>
+#include <winver.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <cctype>
 #include <cstring>
@@ -153,6 +155,38 @@ TEST(PluginFile, ExportsOnlyTheUndecoratedEntryPoint)
     ASSERT_EQ(exports->NumberOfNames, 1u);
     auto names = reinterpret_cast<const DWORD*>(pe.at_rva(exports->AddressOfNames));
     EXPECT_STREQ(reinterpret_cast<const char*>(pe.at_rva(names[0])), "ENTRYPOINT");
+}
+
+// What Explorer's properties and a host's plug-in list show.
+TEST(PluginFile, CarriesItsVersionAndNames)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(plugin_file, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(plugin_file, 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    char numeric[64];
+    std::snprintf(numeric, sizeof numeric, "%lu.%lu.%lu", fixed->dwFileVersionMS >> 16,
+                  fixed->dwFileVersionMS & 0xFFFF, fixed->dwFileVersionLS >> 16);
+    EXPECT_EQ(std::string(numeric), CELLUMBRA_VERSION_TEXT);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_DLL));
+    auto text = [&](const char* name) {
+        char* value = nullptr;
+        UINT chars = 0;
+        const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+        if (!VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &chars) || !value)
+            return std::string("(missing)");
+        return std::string(value);
+    };
+    EXPECT_EQ(text("FileVersion"), CELLUMBRA_VERSION_TEXT);
+    EXPECT_EQ(text("ProductVersion"), CELLUMBRA_VERSION_TEXT);
+    EXPECT_EQ(text("ProductName"), "Cellumbra");
+    EXPECT_EQ(text("FileDescription").rfind("Cellumbra ", 0), 0u) << text("FileDescription");
+    EXPECT_NE(text("FileDescription").find(sizeof(void*) == 8 ? "64-bit" : "32-bit"), std::string::npos);
 }
 
 using EntryPoint = void(__cdecl*)(int16 selector, void* record, intptr_t* data, int16* result);
