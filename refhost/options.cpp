@@ -38,6 +38,8 @@ const char* const help_text =
     "  --foreground R,G,B       foreground colour (default 0,0,0)\n"
     "  --background R,G,B       background colour (default 255,255,255)\n"
     "  --max-space BYTES        maxSpace (default 104857600)\n"
+    "  --high-buffers           place the image buffers top-down, above 2 GiB in\n"
+    "                           the 32-bit host and above 4 GiB in the 64-bit one\n"
     "\n"
     "Host services:\n"
     "  --color-answer R,G,B     colorServices answers this colour without a dialog\n"
@@ -180,6 +182,10 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
             if (!flag())
                 return false;
             o.trace = true;
+        } else if (name == "--high-buffers") {
+            if (!flag())
+                return false;
+            o.high_buffers = true;
         } else if (name == "--quiet") {
             if (!flag())
                 return false;

@@ -37,6 +37,7 @@ struct HostOptions {
     Area selection_area;
 
     int32_t max_space = 100 * 1024 * 1024;
+    bool high_buffers = false; // image buffers above 2 GiB (32-bit) or 4 GiB (64-bit)
     unsigned char foreground[3] = {0, 0, 0};
     unsigned char background[3] = {255, 255, 255};
 
