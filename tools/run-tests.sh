@@ -2,7 +2,7 @@
 # Every test: installs what is missing, builds every tree, runs the unit tests
 # natively under sanitizers, every Windows test (unit and end-to-end) of the
 # 32-bit build under 32-bit Wine and of the 64-bit build under 64-bit Wine,
-# and runs a bounded fuzz. Ends with a line per suite
+# packs both plug-ins, and runs a bounded fuzz. Ends with a line per suite
 # ("win64: N passed, N failed") and the total "N passed, N failed", counting
 # test cases.
 set -uo pipefail
@@ -59,6 +59,9 @@ run_suite() {
 run_suite native build/native
 run_suite win32 build/win32
 run_suite win64 build/win64
+
+echo "== package"
+if ./tools/package.sh; then summary+=("package: 1 passed, 0 failed"); else summary+=("package: 0 passed, 1 failed"); status=1; fi
 
 echo "== fuzz"
 if ./tools/run-fuzz.sh; then summary+=("fuzz: 1 passed, 0 failed"); else summary+=("fuzz: 0 passed, 1 failed"); status=1; fi
