@@ -21,16 +21,20 @@ struct HostLayout {
     // PSPixelMap
     size_t map_size, version, bounds, image_mode, row_bytes, col_bytes, plane_bytes, base_addr, mat, masks,
         mask_phase_row, mask_phase_col;
+    // PSPixelMask
+    size_t mask_size, mask_next, mask_data, mask_row_bytes, mask_col_bytes, mask_description;
     // ColorServicesInfo
     size_t info_size, info_size_field, selector, source_space, result_space, gamut_valid, in_gamut,
         source_space_info, result_space_info, components, reserved, selector_parameter;
 };
 
 const HostLayout x86_hosts = {"x86", 4, 56, 0, 4, 20, 24, 28, 32, 36, 40, 44, 48, 52,
+                              20, 0, 4, 8, 12, 16,
                               36, 0, 4, 6, 8, 10, 11, 12, 16, 20, 28, 32};
 // Natural alignment: every pointer on 8, with padding before baseAddr and
 // before reservedSourceSpaceInfo.
 const HostLayout x64_hosts = {"x64", 8, 72, 0, 4, 20, 24, 28, 32, 40, 48, 56, 64, 68,
+                              32, 0, 8, 16, 20, 24,
                               56, 0, 4, 6, 8, 10, 11, 16, 24, 32, 40, 48};
 
 const HostLayout& this_host = sizeof(void*) == 8 ? x64_hosts : x86_hosts;
@@ -73,7 +77,23 @@ TEST(HostRecords, PreviewPixelsAndColourRequestReadRightThroughTheHostsLayout)
     EXPECT_NE(raw.out_data, 0u);
     EXPECT_EQ(pointer_at(map, L.base_addr, L.pointer), raw.out_data) << "baseAddr";
     EXPECT_EQ(pointer_at(map, L.mat, L.pointer), 0u) << "mat";
-    EXPECT_EQ(pointer_at(map, L.masks, L.pointer), 0u) << "masks: the picture is neither floating nor layered";
+    // A floating selection: the map points to a mask of the host's selection.
+    const uintptr_t mask_at = pointer_at(map, L.masks, L.pointer);
+    ASSERT_NE(mask_at, 0u) << "masks";
+    const size_t reach = raw.around_map.size() / 2;
+    ASSERT_TRUE(mask_at + reach >= raw.pixel_map_at && mask_at + L.mask_size <= raw.pixel_map_at + reach)
+        << "the mask lies beyond the stack kept around the map";
+    const std::vector<unsigned char> mask(raw.around_map.begin() + (mask_at + reach - raw.pixel_map_at),
+                                          raw.around_map.begin() + (mask_at + reach - raw.pixel_map_at) + L.mask_size);
+    std::printf("%s PSPixelMask (%u bytes): next %u maskData %u rowBytes %u colBytes %u maskDescription %u\n", L.name,
+                unsigned(L.mask_size), unsigned(L.mask_next), unsigned(L.mask_data), unsigned(L.mask_row_bytes),
+                unsigned(L.mask_col_bytes), unsigned(L.mask_description));
+    EXPECT_EQ(pointer_at(mask, L.mask_next, L.pointer), 0u) << "next";
+    EXPECT_NE(raw.mask_data, 0u);
+    EXPECT_EQ(pointer_at(mask, L.mask_data, L.pointer), raw.mask_data) << "maskData";
+    EXPECT_EQ(read_at<int32_t>(mask, L.mask_row_bytes), raw.mask_row_bytes);
+    EXPECT_EQ(read_at<int32_t>(mask, L.mask_col_bytes), 1);
+    EXPECT_EQ(read_at<int32_t>(mask, L.mask_description), 0) << "a simple mask";
     EXPECT_EQ(read_at<int32_t>(map, L.mask_phase_row), 0);
     EXPECT_EQ(read_at<int32_t>(map, L.mask_phase_col), 0);
     EXPECT_EQ(raw.area_at, raw.pixel_map_at + L.bounds) << "the source rectangle is the map's own bounds";

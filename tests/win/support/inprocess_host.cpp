@@ -13,6 +13,7 @@ namespace wintest {
 // The records lie on the plug-in's stack, so the bytes past a short one are
 // still readable.
 const size_t raw_record_bytes = 96;
+const size_t raw_stack_reach = 256;
 
 InProcessHost& in_process_host()
 {
@@ -43,6 +44,7 @@ void InProcessHost::reset(int w, int h, const std::function<void(int x, int y, u
     colour_seen = ColorServicesInfo{};
     prompt_seen.clear();
     raw = RawRecords{};
+    mask_data = nullptr;
     record = FilterRecord{};
     platform = PlatformData{};
     record.imageSize.h = int16(width);
@@ -191,7 +193,7 @@ OSErr PS_CDECL InProcessHost::advance_state()
     host.served_planes_ = r.outHiPlane - r.outLoPlane + 1;
     host.served_factor_ = factor;
     host.served_out_row_bytes_ = r.outRowBytes;
-    r.maskData = nullptr;
+    r.maskData = host.mask_data;
     return noErr;
 }
 
@@ -206,6 +208,9 @@ OSErr PS_CDECL InProcessHost::display_pixels(const PSPixelMap* map, const VRect*
     if (map && host.raw.pixel_map.empty()) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(map);
         host.raw.pixel_map.assign(bytes, bytes + raw_record_bytes);
+        // The mask a floating selection's map points to lies beside the map on
+        // the plug-in's stack and is gone after the call: keep the stack around it.
+        host.raw.around_map.assign(bytes - raw_stack_reach, bytes + raw_stack_reach);
         host.raw.pixel_map_at = reinterpret_cast<uintptr_t>(map);
         host.raw.area_at = reinterpret_cast<uintptr_t>(area);
         const FilterRecord& r = host.record;
@@ -213,6 +218,8 @@ OSErr PS_CDECL InProcessHost::display_pixels(const PSPixelMap* map, const VRect*
         host.raw.out_row_bytes = r.outRowBytes;
         host.raw.out_planes = r.outHiPlane - r.outLoPlane + 1;
         host.raw.image_mode = r.imageMode;
+        host.raw.mask_data = reinterpret_cast<uintptr_t>(r.maskData);
+        host.raw.mask_row_bytes = r.maskRowBytes;
         const int32_t rect[4] = {r.outRect.top, r.outRect.left, r.outRect.bottom, r.outRect.right};
         std::copy(rect, rect + 4, host.raw.out_rect);
     }

@@ -42,6 +42,8 @@ public:
     int colour_calls = 0;
     ColorServicesInfo colour_seen{};
     std::string prompt_seen; // the picker's prompt as given, length byte first
+    // What advanceState leaves in maskData.
+    void* mask_data = nullptr;
     // The first displayPixels and colorServices arguments as raw memory.
     RawRecords raw;
 

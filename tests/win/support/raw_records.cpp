@@ -15,6 +15,10 @@ bool capture_raw_records(const char* plugin, int swatch_id, uint32_t colour, Raw
     host.reset(160, 120, [](int x, int y, unsigned char* p) {
         p[0] = static_cast<unsigned char>(x), p[1] = static_cast<unsigned char>(y), p[2] = 77;
     });
+    static unsigned char mask[160 * 120];
+    host.record.isFloating = 1;
+    host.mask_data = mask;
+    host.record.maskRowBytes = 160;
     host.load(plugin);
     if (!host.entry) {
         error = std::string("cannot load ") + plugin;
