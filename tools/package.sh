@@ -27,7 +27,7 @@ trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/x86" "$stage/x64" dist
 cp build/win32/Cellumbra.8bf "$stage/x86/"
 cp build/win64/Cellumbra.8bf "$stage/x64/"
-# Windows line ends, for Notepad.
+# Windows line ends, for the plain text editor every Windows has.
 sed 's/$/\r/' docs/INSTALL.txt >"$stage/INSTALL.txt"
 sed 's/$/\r/' LICENSE >"$stage/LICENSE"
 zip_file="dist/Cellumbra-$version-windows.zip"

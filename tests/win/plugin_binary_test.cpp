@@ -157,7 +157,7 @@ TEST(PluginFile, ExportsOnlyTheUndecoratedEntryPoint)
     EXPECT_STREQ(reinterpret_cast<const char*>(pe.at_rva(names[0])), "ENTRYPOINT");
 }
 
-// What Explorer's properties and a host's plug-in list show.
+// What the file's properties in Windows and a host's plug-in list show.
 TEST(PluginFile, CarriesItsVersionAndNames)
 {
     DWORD ignored = 0;
