@@ -189,7 +189,11 @@ struct WindowsDriver : bench::PluginDriver {
         return true;
     }
 
-    const char* build_name() const override { return "32-bit Windows (Cellumbra.8bf via ENTRYPOINT)"; }
+    const char* build_name() const override
+    {
+        return sizeof(void*) == 8 ? "64-bit Windows (Cellumbra.8bf via ENTRYPOINT)"
+                                  : "32-bit Windows (Cellumbra.8bf via ENTRYPOINT)";
+    }
     const char* allocation_note() const override { return hooks.c_str(); }
 
     void set_size(int32_t size) override

@@ -1,6 +1,5 @@
-# Builds the plug-in and the reference host for 64-bit Windows with Debian's
-# MinGW-w64. Only compiled here (this machine runs 32-bit Windows programs):
-# it keeps the Windows code honest about pointer-sized types.
+# Cross-compiles the plug-in and its Windows programs for 64-bit Windows with
+# Debian's MinGW-w64 (posix thread model), running the results under 64-bit Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
@@ -10,3 +9,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)

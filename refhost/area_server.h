@@ -22,6 +22,14 @@ enum : int16 {
 // area beyond the image when the plug-in asked for an error).
 constexpr OSErr paramErr = -50;
 
+// --high-buffers: every buffer from now on is placed top-down and must lie
+// above high_buffer_floor() (2 GiB in a 32-bit host, which is linked
+// large-address-aware, 4 GiB in a 64-bit one), as a real host may place them;
+// an address the plug-in truncated or compared as a signed 32-bit number then
+// shows. Without it buffers go wherever Windows puts them.
+void place_buffers_high(bool high);
+uint64_t high_buffer_floor();
+
 // One block of image data handed to the plug-in: exactly the requested size,
 // newly allocated for every request, its end flush against an inaccessible
 // page so that a plug-in reading or writing past it faults at once.

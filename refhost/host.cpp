@@ -168,6 +168,7 @@ int Host::prepare_picture()
         }
         has_selection_ = true;
     }
+    place_buffers_high(options_.high_buffers);
     areas_.reset(new AreaServer(source_, destination_, has_selection_ ? &selection_ : nullptr));
     if (options_.trace) {
         areas_->on_write_back = [](const Rect16& r) {

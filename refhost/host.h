@@ -82,7 +82,10 @@ private:
     bool has_selection_ = false;
     Rect16 filter_rect_{};
     std::unique_ptr<AreaServer> areas_;
+    // Zeroed, and as long as the hosts of this architecture make it (452 bytes
+    // in 32 bits, 556 in 64), whatever the plug-in reads.
     FilterRecord record_{};
+    static_assert(sizeof(FilterRecord) >= (sizeof(void*) == 8 ? 556 : 452), "FilterRecord size");
     PlatformData platform_{};
     intptr_t window_ = 0;
     intptr_t data_ = 0;

@@ -44,6 +44,8 @@ const char* const help_text =
     "  --background R,G,B       background colour (default 255,255,255)\n"
     "  --max-space BYTES        maxSpace (default: the memory the process can still\n"
     "                           use, at most 1073741824, as real hosts offer)\n"
+    "  --high-buffers           place the image buffers top-down, above 2 GiB in\n"
+    "                           the 32-bit host and above 4 GiB in the 64-bit one\n"
     "\n"
     "Host services:\n"
     "  --color-answer R,G,B     colorServices answers this colour without a dialog\n"
@@ -200,6 +202,7 @@ const OptionRow option_rows[] = {
     {"--rgba", false, [](H& o, auto&, auto&) -> const char* { o.planes = 4; return nullptr; }},
     {"--gray", false, [](H& o, auto&, auto&) -> const char* { o.planes = 1; return nullptr; }},
     {"--trace", false, [](H& o, auto&, auto&) -> const char* { o.trace = true; return nullptr; }},
+    {"--high-buffers", false, [](H& o, auto&, auto&) -> const char* { o.high_buffers = true; return nullptr; }},
     {"--quiet", false, [](H& o, auto&, auto&) -> const char* { o.quiet = true; return nullptr; }},
     {"--no-color-services", false, [](H& o, auto&, auto&) -> const char* { o.omit_color = true; return nullptr; }},
     {"--settings", true,

@@ -2,9 +2,11 @@
 # tools/run-main-job.sh as a user meets it: its usage, mistakes on its command
 # line, relative paths typed in another folder, the first run in a new Wine
 # prefix, progress in a log, and Ctrl-C while the host filters a picture that
-# is also its output. Argument: the build folder (for scratch space).
+# is also its output. Arguments: the build folder (for scratch space and the
+# host) and its architecture, 32 or 64.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
+arch=${2:-32}
 job=$root/tools/run-main-job.sh
 scratch=$1/test-scratch/main-job
 rm -rf "$scratch" && mkdir -p "$scratch/elsewhere"
@@ -41,13 +43,13 @@ cp "$root/assets/sample.png" photo.png
 export CELLUMBRA_MAIN_JOB_PREFIX=$scratch/prefix
 # A picture that is not there: said with the path the user meant, and no
 # folder made for the output.
-check missing 2 "$job" missing.png 5 new/out.png
+check missing 2 "$job" --arch "$arch" missing.png 5 new/out.png
 says missing "$scratch/elsewhere/missing.png': no such file"
 [ ! -e new ] || { echo "FAIL missing: the output folder was made"; failed=1; }
 says missing "first run: preparing the Wine environment"
 
 mkdir out
-check relative 0 "$job" photo.png 7 out/cells.png
+check relative 0 "$job" --arch "$arch" photo.png 7 out/cells.png
 says relative "filterhost: filtering '$scratch/elsewhere/photo.png'"
 says relative "filterhost: filtering done (100%)"
 says relative "Filtered picture written to out/cells.png"
@@ -55,31 +57,30 @@ never_says relative $'\r['
 never_says relative "first run"
 [ -s out/cells.png ] || { echo "FAIL relative: no out/cells.png"; failed=1; }
 # On a terminal (which Wine does not show the host as a console) the bar.
-check terminal 0 script -qec "'$job' photo.png 7 out/cells.png" /dev/null
+check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /dev/null
 says terminal $'\r[....'
 says terminal "] 100%"
 
 # Ctrl-C while the host filters its own input: exit 130, the picture as it was.
 before=$(md5sum <photo.png)
-export WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX WINEARCH=win32 HOSTPROBE_MAIN=slow HOSTPROBE_SCRIPT=
+export WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX WINEARCH=win$arch HOSTPROBE_MAIN=slow HOSTPROBE_SCRIPT=
 "$root/tools/wine-run.sh" "$1/filterhost.exe" --filter-rect 0,0,64,300 "$1/tests/HostProbe.8bf" photo.png photo.png \
   >interrupt.log 2>&1 &
 job_pid=$!
-# The Windows program among the processes this test started.
-children() {
-  local stat
-  for stat in /proc/[0-9]*/stat; do
-    # Field 4 is the parent; the name in field 2 may hold spaces, so cut after its ')'.
-    read -r -a f <<<"$(sed 's/.*) //' "$stat" 2>/dev/null)" && [ "${f[1]:-}" = "$1" ] && basename "${stat%/stat}"
+# The Windows program itself: 64-bit Wine starts it through a launcher and
+# it need not stay a child of ours, so look for it by its prefix and by a
+# command line that begins with the program (as a Windows or a Unix path).
+host_process() {
+  local p
+  for p in /proc/[0-9]*; do
+    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -qE '^([A-Z]:|/)[^ ]*filterhost\.exe --filter-rect' && basename "$p"
   done
 }
-descendants() { local p; for p in $(children "$1"); do echo "$p"; descendants "$p"; done; }
 host_pid=
 for _ in $(seq 150); do
   if grep -q "filtering '" interrupt.log 2>/dev/null; then
-    for p in $(descendants "$job_pid"); do
-      tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | grep -q "filterhost.exe --filter-rect" && host_pid=$p
-    done
+    host_pid=$(host_process | head -n 1)
     [ -n "$host_pid" ] && break
   fi
   sleep 0.2

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds the trees: tools/build.sh [native|win32|win64|all] [targets...]
-# win64 builds the plug-in and the reference host for 64-bit Windows; nothing
-# here runs them, the build keeps the Windows code free of 32-bit assumptions.
+# win32 and win64 each build the plug-in, the reference host and every test
+# for their architecture.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 which=${1:-all}
@@ -31,5 +31,5 @@ if [ "$which" = win32 ] || [ "$which" = all ]; then
 fi
 if [ "$which" = win64 ] || [ "$which" = all ]; then
   configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
-  cmake --build build/win64 -j "$jobs" --target Cellumbra filterhost
+  cmake --build build/win64 -j "$jobs" "${targets[@]}"
 fi

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds every tree, runs the unit tests
-# natively under sanitizers, every Windows test (unit and end-to-end) under
-# Wine, and a bounded fuzz run. Ends with one line: "N passed, N failed",
-# counting test cases.
+# natively under sanitizers, every Windows test (unit and end-to-end) of the
+# 32-bit build under 32-bit Wine and of the 64-bit build under 64-bit Wine,
+# packs both plug-ins, and runs a bounded fuzz. Ends with a line per suite
+# ("win64: N passed, N failed") and the total "N passed, N failed", counting
+# test cases.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -46,11 +48,12 @@ run_suite() {
   echo "== $name tests"
   local target="$reports/"
   # Programs under Wine see this machine's root as drive Z:.
-  [ "$name" = win32 ] && target="Z:${reports//\//\\}\\"
+  [ "$name" != native ] && target="Z:${reports//\//\\}\\"
   GTEST_OUTPUT="xml:$target" ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900 \
     2>&1 | tee "build/$name-ctest.log"
   local ctest_failed
-  ctest_failed=$(grep -cE 'Test +#[0-9]+: .* (\*\*\*|Failed|Not Run|Timeout|Exception)' "build/$name-ctest.log")
+  # The test's name may run straight into "***Failed" when the dots fill the column.
+  ctest_failed=$(grep -cE 'Test +#[0-9]+: .*(\*\*\*|Failed|Not Run|Timeout|Exception)' "build/$name-ctest.log")
   read -r passed failed < <(count_cases "$reports")
   # A program that crashed or hung leaves no failed case behind: count it.
   [ "$failed" -ge "$ctest_failed" ] || failed=$ctest_failed
@@ -59,6 +62,10 @@ run_suite() {
 }
 run_suite native build/native
 run_suite win32 build/win32
+run_suite win64 build/win64
+
+echo "== package"
+if ./tools/package.sh; then summary+=("package: 1 passed, 0 failed"); else summary+=("package: 0 passed, 1 failed"); status=1; fi
 
 # Tests of the command-line tools; each ends with "name: N passed, N failed".
 echo "== tool tests"

@@ -1,12 +1,42 @@
 #!/usr/bin/env bash
-# Runs one Windows program under Wine for a test or a job. The caller may set
-# WINEPREFIX (each CTest test sets its own inside the build tree); without a
-# display a private Xvfb server is started, so dialogs are real windows, and
-# CELLUMBRA_PRIVATE_DISPLAY=1 tells the programs that nobody sees them.
+# Runs one Windows program under Wine for a test or a job. The caller sets
+# WINEPREFIX (each CTest test sets its own inside the build tree) and may set
+# WINEARCH (win32 or win64); without it the program's own architecture names
+# the prefix's. Without a display a private Xvfb server is started, so dialogs
+# are real windows, and CELLUMBRA_PRIVATE_DISPLAY=1 tells the programs that
+# nobody sees them.
 set -u
 if [ -z "${WINEPREFIX:-}" ]; then
   echo "wine-run: WINEPREFIX must be set (a folder inside the build tree)" >&2
   exit 2
+fi
+
+# The PE machine field of a Windows program: 8664 for x86-64, 14c for x86.
+pe_machine() {
+  local pe
+  pe=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ') || return 1
+  [ -n "$pe" ] || return 1
+  od -An -t x2 -j $((pe + 4)) -N 2 "$1" 2>/dev/null | tr -d ' '
+}
+if [ -z "${WINEARCH:-}" ]; then
+  # A prefix keeps the architecture it was made with; an unqualified new one
+  # would be win64 whenever 64-bit Wine is installed.
+  WINEARCH=win32
+  [ -f "${1:-}" ] && [ "$(pe_machine "$1")" = 8664 ] && WINEARCH=win64
+fi
+case "$WINEARCH" in
+  win32|win64) export WINEARCH ;;
+  *) echo "wine-run: WINEARCH must be win32 or win64, not '$WINEARCH'" >&2; exit 2 ;;
+esac
+# A prefix made for the other architecture (by a run before WINEARCH was set,
+# when 64-bit Wine made every new prefix win64) would refuse to start. The
+# build tree's prefixes hold nothing of the user's: make such a one anew.
+if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH\$" "$WINEPREFIX/system.reg"; then
+  case "$(cd "$WINEPREFIX" && pwd -P)" in
+    */build/*)
+      echo "wine-run: ${WINEPREFIX##*/} was made for another architecture; making it anew for $WINEARCH" >&2
+      rm -rf "$WINEPREFIX" ;;
+  esac
 fi
 mkdir -p "$WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"

@@ -33,7 +33,7 @@ void choose_colour_with_host(int32_t index)
     if (!is_colour_index(index) || !record || !record->colorServices) return;
     const uint32_t colour = filter_definition.custom_colours[index];
     ColorServicesInfo info{};
-    info.infoSize = static_cast<int32>(sizeof info); // 36 in the host's 32-bit layout
+    info.infoSize = static_cast<int32>(sizeof info); // 36 in 32-bit hosts, 56 in 64-bit ones
     info.selector = plugIncolorServicesChooseColor;
     info.sourceSpace = plugIncolorServicesRGBSpace;
     info.resultSpace = plugIncolorServicesRGBSpace;

@@ -119,4 +119,20 @@ TEST_F(CellsEndToEnd, BandsAndSelectionsSampleOnlyWhatTheBandHolds)
     EXPECT_EQ(1, answered_warnings(last.err));
 }
 
+// Hosts may hand out buffers above 2 GiB (a large-address-aware 32-bit host)
+// or 4 GiB (a 64-bit one), where a pointer cut to 32 bits or compared as a
+// signed number goes wrong. Bands and a selection put input, output and mask
+// there; the host refuses to run if it could not place them that high.
+TEST_F(CellsEndToEnd, BuffersAboveTheThirtyTwoBitSignedRangeGiveTheSameCells)
+{
+    const TestPicture in = make_coordinate_picture(64, 90, 3);
+    const int rows = 16;
+    const std::string max_space = std::to_string(rows * 8 * (in.width + 4));
+    const Area selected{7, 12, 53, 80};
+    EXPECT_TRUE(same_picture(
+        run_at_size(in, 5, {"--high-buffers", "--max-space", max_space, "--select-rect", "7,12,53,80"}),
+        expected_cells(in, 5, rows, selected)));
+    EXPECT_EQ(1, answered_warnings(last.err));
+}
+
 } // namespace

@@ -1,10 +1,12 @@
 // The built plug-in as a host sees it: its exports, its imports, its property
 // list, and the selectors answered through the real ENTRYPOINT.
 #include <windows.h>
+#include <winver.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <cctype>
 #include <cstring>
@@ -27,7 +29,20 @@ std::vector<unsigned char> read_file(const char* path)
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
-// The property list built here from its description, independently of the .rc.
+// What a loader and a host check first in each build: the PE machine, the
+// optional header's kind, and the property naming the entry point.
+#ifdef _WIN64
+const WORD expected_machine = 0x8664;
+const WORD expected_magic = 0x20b; // PE32+
+const char* const entry_key = "8664";
+#else
+const WORD expected_machine = 0x14c;
+const WORD expected_magic = 0x10b; // PE32
+const char* const entry_key = "wx86";
+#endif
+
+// The property list built here from its description, independently of the
+// .rc. The two builds' lists differ only in the entry point's key.
 std::vector<unsigned char> expected_pipl()
 {
     std::vector<unsigned char> d;
@@ -46,7 +61,7 @@ std::vector<unsigned char> expected_pipl()
     prop("name", 24); pstring24("Cellumbra");
     prop("catg", 24); pstring24("Tinctora");
     prop("vers", 4); u32(0x00040000);
-    prop("wx86", 12); for (char c : std::string("ENTRYPOINT\0\0", 12)) d.push_back(c);
+    prop(entry_key, 12); for (char c : std::string("ENTRYPOINT\0\0", 12)) d.push_back(c);
     prop("mode", 4); d.push_back(0x50); d.push_back(0); d.push_back(0); d.push_back(0);
     prop("fici", 28); for (int i = 0; i < 7; ++i) { d.push_back(1); d.push_back(1); d.push_back(7); d.push_back(0); }
     return d;
@@ -69,10 +84,12 @@ TEST(PluginFile, CarriesTheExactPropertyList)
     FreeLibrary(data);
 }
 
-// Reads the PE headers of the file itself: what a loader would see.
+// Reads the PE headers of the file itself: what a loader would see. PE32 and
+// PE32+ share the file header; their optional headers differ in size.
 struct PeImage {
     std::vector<unsigned char> file;
-    const IMAGE_NT_HEADERS32* nt = nullptr;
+    const IMAGE_NT_HEADERS32* nt = nullptr; // the file header and, for PE32, the optional header
+    const IMAGE_NT_HEADERS64* nt64 = nullptr; // set for PE32+
     const IMAGE_SECTION_HEADER* sections = nullptr;
 
     explicit PeImage(const char* path) : file(read_file(path))
@@ -80,7 +97,10 @@ struct PeImage {
         if (file.size() < sizeof(IMAGE_DOS_HEADER)) return;
         auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
         if (dos->e_magic != IMAGE_DOS_SIGNATURE) return;
+        if (size_t(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > file.size()) return;
         nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(file.data() + dos->e_lfanew);
+        if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+            nt64 = reinterpret_cast<const IMAGE_NT_HEADERS64*>(nt);
         sections = IMAGE_FIRST_SECTION(nt);
     }
     const unsigned char* at_rva(DWORD rva) const
@@ -92,7 +112,10 @@ struct PeImage {
         }
         return nullptr;
     }
-    const IMAGE_DATA_DIRECTORY& directory(int index) const { return nt->OptionalHeader.DataDirectory[index]; }
+    const IMAGE_DATA_DIRECTORY& directory(int index) const
+    {
+        return nt64 ? nt64->OptionalHeader.DataDirectory[index] : nt->OptionalHeader.DataDirectory[index];
+    }
 };
 
 std::string lower(std::string s)
@@ -101,11 +124,13 @@ std::string lower(std::string s)
     return s;
 }
 
-TEST(PluginFile, IsA32BitDllThatImportsOnlyWindowsOwnLibraries)
+// A 64-bit host refuses a 32-bit DLL and the other way round.
+TEST(PluginFile, IsADllOfItsBuildsArchitectureThatImportsOnlyWindowsOwnLibraries)
 {
     PeImage pe(plugin_file);
     ASSERT_NE(pe.nt, nullptr);
-    EXPECT_EQ(pe.nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(pe.nt->FileHeader.Machine, expected_machine);
+    EXPECT_EQ(pe.nt->OptionalHeader.Magic, expected_magic);
     EXPECT_TRUE(pe.nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
 
     const std::vector<std::string> windows_own = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll",
@@ -131,6 +156,38 @@ TEST(PluginFile, ExportsOnlyTheUndecoratedEntryPoint)
     ASSERT_EQ(exports->NumberOfNames, 1u);
     auto names = reinterpret_cast<const DWORD*>(pe.at_rva(exports->AddressOfNames));
     EXPECT_STREQ(reinterpret_cast<const char*>(pe.at_rva(names[0])), "ENTRYPOINT");
+}
+
+// What the file's properties in Windows and a host's plug-in list show.
+TEST(PluginFile, CarriesItsVersionAndNames)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(plugin_file, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(plugin_file, 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    char numeric[64];
+    std::snprintf(numeric, sizeof numeric, "%lu.%lu.%lu", fixed->dwFileVersionMS >> 16,
+                  fixed->dwFileVersionMS & 0xFFFF, fixed->dwFileVersionLS >> 16);
+    EXPECT_EQ(std::string(numeric), CELLUMBRA_VERSION_TEXT);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_DLL));
+    auto text = [&](const char* name) {
+        char* value = nullptr;
+        UINT chars = 0;
+        const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+        if (!VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &chars) || !value)
+            return std::string("(missing)");
+        return std::string(value);
+    };
+    EXPECT_EQ(text("FileVersion"), CELLUMBRA_VERSION_TEXT);
+    EXPECT_EQ(text("ProductVersion"), CELLUMBRA_VERSION_TEXT);
+    EXPECT_EQ(text("ProductName"), "Cellumbra");
+    EXPECT_EQ(text("FileDescription").rfind("Cellumbra ", 0), 0u) << text("FileDescription");
+    EXPECT_NE(text("FileDescription").find(sizeof(void*) == 8 ? "64-bit" : "32-bit"), std::string::npos);
 }
 
 using EntryPoint = void(__cdecl*)(int16 selector, void* record, intptr_t* data, int16* result);

@@ -302,7 +302,7 @@ TEST(PiplReading, FindsKindTextsAndTheEntryOfEachPlatform)
     EXPECT_EQ("Tinctora", info.category);
     ASSERT_TRUE(parse(list, "8664", info, error));
     EXPECT_EQ("Entry64", info.entry);
-    EXPECT_STREQ("wx86", native_entry_key());
+    EXPECT_STREQ(sizeof(void*) == 8 ? "8664" : "wx86", native_entry_key());
 }
 
 TEST(PiplReading, RejectsDamagedListsWithoutReadingPastThem)

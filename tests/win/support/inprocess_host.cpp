@@ -4,12 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "base/rect.h"
 #include "win/support/dialog_driver.h"
 
 namespace wintest {
+
+// More than either record takes in any layout (72 and 56 bytes in 64 bits).
+// The records lie on the plug-in's stack, so the bytes past a short one are
+// still readable.
+const size_t raw_record_bytes = 96;
+const size_t raw_stack_reach = 256;
 
 InProcessHost& in_process_host()
 {
@@ -39,6 +46,8 @@ void InProcessHost::reset(int w, int h, const std::function<void(int x, int y, u
     colour_calls = 0;
     colour_seen = ColorServicesInfo{};
     prompt_seen.clear();
+    raw = RawRecords{};
+    mask_data = nullptr;
     record = FilterRecord{};
     platform = PlatformData{};
     record.imageSize.h = int16(width);
@@ -187,7 +196,7 @@ OSErr PS_CDECL InProcessHost::advance_state()
     host.served_planes_ = r.outHiPlane - r.outLoPlane + 1;
     host.served_factor_ = factor;
     host.served_out_row_bytes_ = r.outRowBytes;
-    r.maskData = nullptr;
+    r.maskData = host.mask_data;
     return noErr;
 }
 
@@ -198,6 +207,24 @@ OSErr PS_CDECL InProcessHost::display_pixels(const PSPixelMap* map, const VRect*
     {
         std::lock_guard<std::mutex> g(host.lock_);
         host.displays_.push_back(Display{GetTickCount(), int(host.requests_.size())});
+    }
+    if (map && host.raw.pixel_map.empty()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(map);
+        host.raw.pixel_map.assign(bytes, bytes + raw_record_bytes);
+        // The mask a floating selection's map points to lies beside the map on
+        // the plug-in's stack and is gone after the call: keep the stack around it.
+        host.raw.around_map.assign(bytes - raw_stack_reach, bytes + raw_stack_reach);
+        host.raw.pixel_map_at = reinterpret_cast<uintptr_t>(map);
+        host.raw.area_at = reinterpret_cast<uintptr_t>(area);
+        const FilterRecord& r = host.record;
+        host.raw.out_data = reinterpret_cast<uintptr_t>(r.outData);
+        host.raw.out_row_bytes = r.outRowBytes;
+        host.raw.out_planes = r.outHiPlane - r.outLoPlane + 1;
+        host.raw.image_mode = r.imageMode;
+        host.raw.mask_data = reinterpret_cast<uintptr_t>(r.maskData);
+        host.raw.mask_row_bytes = r.maskRowBytes;
+        const int32_t rect[4] = {r.outRect.top, r.outRect.left, r.outRect.bottom, r.outRect.right};
+        std::copy(rect, rect + 4, host.raw.out_rect);
     }
     if (!map || !area || !map->baseAddr || !context) return noErr;
     const int w = area->right - area->left, h = area->bottom - area->top;
@@ -224,6 +251,10 @@ OSErr PS_CDECL InProcessHost::colour_services(ColorServicesInfo* info)
     InProcessHost& host = in_process_host();
     ++host.colour_calls;
     if (!info) return noErr;
+    if (host.raw.colour_info.empty()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(info);
+        host.raw.colour_info.assign(bytes, bytes + raw_record_bytes);
+    }
     host.colour_seen = *info;
     if (const unsigned char* p = info->selectorParameter.pickerPrompt)
         host.prompt_seen.assign(reinterpret_cast<const char*>(p), size_t(p[0]) + 1);

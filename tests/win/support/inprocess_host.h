@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/host_api.h"
+#include "win/support/raw_records.h"
 
 namespace wintest {
 
@@ -41,6 +42,10 @@ public:
     int colour_calls = 0;
     ColorServicesInfo colour_seen{};
     std::string prompt_seen; // the picker's prompt as given, length byte first
+    // What advanceState leaves in maskData.
+    void* mask_data = nullptr;
+    // The first displayPixels and colorServices arguments as raw memory.
+    RawRecords raw;
 
     HMODULE plugin = nullptr;
     EntryPoint entry = nullptr;
