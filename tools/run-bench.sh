@@ -9,8 +9,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 ./tools/bootstrap.sh
 
-cmake -S . -B build/bench-native -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc \
-  -DCELLUMBRA_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+source tools/configure.sh
+configure build/bench-native -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc \
+  -DCELLUMBRA_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release
 cmake --build build/bench-native -j 2 --target cellumbra_bench >/dev/null
 # Timings share the machine with whatever else runs: say how busy it was.
 echo "load average before the native run: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -21,10 +22,7 @@ build/bench-native/bench/cellumbra_bench "$@"
 run_windows() {
   local arch=$1 toolchain=$2 tree=build/bench-$1
   shift 2
-  local configure=()
-  # The toolchain is named only when the tree is first configured.
-  [ -f "$tree/CMakeCache.txt" ] || configure=(-DCMAKE_TOOLCHAIN_FILE=$toolchain)
-  cmake -S . -B "$tree" -G Ninja "${configure[@]}" >/dev/null
+  configure "$tree" -DCMAKE_TOOLCHAIN_FILE="$toolchain"
   cmake --build "$tree" -j 2 --target cellumbra_bench preview_test Cellumbra >/dev/null
   echo
   export WINEPREFIX="$root/$tree/wineprefix/bench" WINEARCH=$arch
