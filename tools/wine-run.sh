@@ -38,10 +38,40 @@ if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH\$" "$WINEPREFI
       rm -rf "$WINEPREFIX" ;;
   esac
 fi
-mkdir -p "$WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No network installers for .NET or HTML engines in a fresh prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Wine fills a new prefix with a full copy of its libraries (about 0.6 GB for
+# win32, 1.3 GB for win64), and a test run makes some thirty prefixes. So the
+# prefixes of one folder are copies of one made once per architecture, with
+# the libraries hard-linked (Wine never writes into them) and every other file
+# a copy of its own: Wine saves the registry into the same file, and each
+# prefix keeps its own settings.
+if [ ! -d "$WINEPREFIX/drive_c" ]; then
+  parent=$(dirname "$WINEPREFIX")
+  template=$parent/.template-$WINEARCH
+  mkdir -p "$parent"
+  (
+    flock 8
+    if [ ! -e "$template/.complete" ]; then
+      rm -rf "$template"
+      WINEPREFIX=$template xvfb-run -a wine wineboot -i >/dev/null 2>&1
+      WINEPREFIX=$template xvfb-run -a wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+        >/dev/null 2>&1
+      # Everything on disk before anything is copied.
+      WINEPREFIX=$template wineserver -w
+      [ -d "$template/drive_c" ] && touch "$template/.unmanaged" "$template/.complete"
+    fi
+  ) 8>"$template.lock"
+  if [ -e "$template/.complete" ]; then
+    rm -rf "$WINEPREFIX"
+    cp -al "$template" "$WINEPREFIX" && rm -f "$WINEPREFIX/.complete"
+    find "$WINEPREFIX" -type f ! -path '*/windows/system32/*' ! -path '*/windows/syswow64/*' \
+      ! -path '*/windows/winsxs/*' -print0 |
+      while IFS= read -r -d '' f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f"; done
+  fi
+fi
+mkdir -p "$WINEPREFIX"
 # Our displays have no window manager: Wine would wait seconds for one every
 # time a window is hidden. Unmanaged windows skip that; set once per prefix.
 if [ ! -e "$WINEPREFIX/.unmanaged" ]; then
