@@ -65,7 +65,9 @@ if [ -n "${args[2]:-}" ]; then
 else
   name=$(basename "$picture")
   out=$root/build/main-job/${name%.*}-cells.png
-  shown_out=build/main-job/${name%.*}-cells.png
+  # Named as the user can find it from the folder they are in.
+  shown_out=$out
+  [ "$PWD" = "$root" ] && shown_out=build/main-job/${name%.*}-cells.png
 fi
 
 cd "$root"
