@@ -12,20 +12,6 @@
 
 volatile int16 running_selector = -1;
 
-namespace {
-
-std::string system_message(DWORD code)
-{
-    char buf[512] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                             buf, sizeof buf, nullptr);
-    while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ' || buf[n - 1] == '.'))
-        buf[--n] = '\0';
-    return n > 0 ? std::string(buf) : "system error " + std::to_string(code);
-}
-
-} // namespace
-
 bool load_plugin(const std::string& path, PluginModule& plugin, std::string& error)
 {
     const std::wstring name = widen(path);
@@ -35,7 +21,7 @@ bool load_plugin(const std::string& path, PluginModule& plugin, std::string& err
     }
     HMODULE module = LoadLibraryExW(name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr) {
-        error = "'" + path + "' is not a loadable module: " + system_message(GetLastError());
+        error = "'" + path + "' is not a loadable module: " + system_error_text(GetLastError());
         return false;
     }
     HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(16000), "PIPL");
@@ -87,7 +73,7 @@ bool store_settings(const PiplInfo& pipl, const HostOptions& options, std::strin
     LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, key_class, REG_OPTION_NON_VOLATILE,
                                   KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
-        error = "cannot open HKCU\\" + path + ": " + system_message(DWORD(status));
+        error = "cannot open HKCU\\" + path + ": " + system_error_text(DWORD(status));
         return false;
     }
     // Sixteen little-endian 32-bit values; keep what is stored for the others.
@@ -107,7 +93,7 @@ bool store_settings(const PiplInfo& pipl, const HostOptions& options, std::strin
     status = RegSetValueExA(key, "SliderSettings", 0, REG_BINARY, bytes, sizeof bytes);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
-        error = "cannot write HKCU\\" + path + "\\SliderSettings: " + system_message(DWORD(status));
+        error = "cannot write HKCU\\" + path + "\\SliderSettings: " + system_error_text(DWORD(status));
         return false;
     }
     return true;

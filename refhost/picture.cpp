@@ -58,6 +58,8 @@ bool is_bmp(const std::vector<unsigned char>& b)
     return b.size() >= 2 && b[0] == 'B' && b[1] == 'M';
 }
 
+const char* const damaged = "the file is damaged or cut short";
+
 // Bits per pixel of a BMP, 0 when its headers are cut.
 uint32_t bmp_bits(const std::vector<unsigned char>& b)
 {
@@ -114,21 +116,19 @@ std::string picture_file_problem(const std::vector<unsigned char>& b)
         return "not a PNG, JPEG or BMP picture";
     if (!is_bmp(b))
         return std::string();
-    const std::string cut = "the file is damaged or cut short";
     if (b.size() < 26)
-        return cut;
+        return damaged;
     const uint32_t offset = get_le(b, 10, 4), header = get_le(b, 14, 4);
-    uint64_t width, height, bits, compression = 0, image_size = 0;
+    const uint64_t bits = bmp_bits(b);
+    uint64_t width, height, compression = 0, image_size = 0;
     if (header == 12) {
         width = get_le(b, 18, 2);
         height = get_le(b, 20, 2);
-        bits = get_le(b, 24, 2);
     } else {
         if (b.size() < 38)
-            return cut;
+            return damaged;
         width = uint64_t(std::abs(int64_t(int32_t(get_le(b, 18, 4)))));
         height = uint64_t(std::abs(int64_t(int32_t(get_le(b, 22, 4)))));
-        bits = get_le(b, 28, 2);
         compression = get_le(b, 30, 4);
         image_size = get_le(b, 34, 4);
     }
@@ -140,7 +140,7 @@ std::string picture_file_problem(const std::vector<unsigned char>& b)
         needed += (width * bits + 31) / 32 * 4 * height; // uncompressed rows, padded to 4 bytes
     else
         needed += image_size; // run-length coded: the header's own count
-    return b.size() < needed ? cut : std::string();
+    return b.size() < needed ? damaged : std::string();
 }
 
 bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error,
@@ -155,7 +155,7 @@ bool load_picture(const std::string& path, int32_t planes, Picture& picture, std
     why = picture_file_problem(bytes);
     int width = 0, height = 0, file_planes = 0;
     if (why.empty() && !stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes))
-        why = "the file is damaged or cut short";
+        why = damaged;
     // The host interface counts rows and columns in 16 bits.
     if (why.empty() && (width > 32767 || height > 32767))
         why = "too large: " + std::to_string(width) + " x " + std::to_string(height) +
@@ -175,7 +175,7 @@ bool load_picture(const std::string& path, int32_t planes, Picture& picture, std
                 (reason && std::strcmp(reason, "outofmem") == 0
                      ? "not enough memory for a " + std::to_string(width) + " x " + std::to_string(height) +
                            " picture"
-                     : std::string("the file is damaged or cut short"));
+                     : std::string(damaged));
         return false;
     }
     picture.width = width;

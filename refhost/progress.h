@@ -17,8 +17,6 @@ public:
     // selected pixels of a larger total.
     std::string finish(bool succeeded);
 
-    int percent() const { return percent_; }
-
 private:
     std::string bar() const;
 

@@ -16,6 +16,10 @@ std::vector<std::string> command_line_arguments();
 std::wstring widen(const std::string& utf8);
 std::string narrow(const std::wstring& wide);
 
+// A Windows error code in words: plain ones for what files meet most, else
+// the system's own text.
+std::string system_error_text(unsigned long code);
+
 // Reads a whole file. On failure `error` says why in plain words ("no such
 // file", "access denied").
 bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes, std::string& error);

@@ -43,10 +43,7 @@ std::vector<std::string> command_line_arguments()
     return args;
 }
 
-namespace {
-
-// The words a person understands for the failures files meet most.
-std::string reason(DWORD code)
+std::string system_error_text(unsigned long code)
 {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -76,6 +73,8 @@ std::string reason(DWORD code)
         buf[--n] = L'\0';
     return n > 0 ? narrow(buf) : "system error " + std::to_string(code);
 }
+
+namespace {
 
 std::atomic<int> interrupts{0};
 // The new file of a replace in progress, for a second Ctrl-C to take along.
@@ -125,7 +124,7 @@ bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes,
     HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = reason(GetLastError());
+        error = system_error_text(GetLastError());
         return false;
     }
     LARGE_INTEGER size = {};
@@ -146,7 +145,7 @@ bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes,
         }
     }
     if (!ok)
-        error = reason(GetLastError());
+        error = system_error_text(GetLastError());
     CloseHandle(file);
     return ok;
 }
@@ -195,7 +194,7 @@ bool check_writable(const std::string& path, std::string& error)
     HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot write in the folder '" + folder + "': " + reason(GetLastError());
+        error = "cannot write in the folder '" + folder + "': " + system_error_text(GetLastError());
         return false;
     }
     CloseHandle(file);
@@ -209,7 +208,7 @@ bool replace_file(const std::string& path, const std::vector<unsigned char>& byt
     HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot write '" + path + "': " + reason(GetLastError());
+        error = "cannot write '" + path + "': " + system_error_text(GetLastError());
         return false;
     }
     pending_file = temp.c_str();
@@ -238,7 +237,7 @@ bool replace_file(const std::string& path, const std::vector<unsigned char>& byt
     if (failure != 0 || interrupted()) {
         DeleteFileW(temp.c_str());
         error = interrupted() ? "interrupted; '" + path + "' was not changed"
-                              : "cannot write '" + path + "': " + reason(failure) + "; the file was not changed";
+                              : "cannot write '" + path + "': " + system_error_text(failure) + "; the file was not changed";
         return false;
     }
     return true;
@@ -377,7 +376,7 @@ bool hold_settings_lock(const std::string& name, void (*on_wait)(), std::string&
     std::replace(object.begin(), object.end(), L'\\', L'/');
     HANDLE mutex = CreateMutexW(nullptr, FALSE, object.c_str());
     if (mutex == nullptr) {
-        error = "cannot make the lock that keeps runs apart: " + reason(GetLastError());
+        error = "cannot make the lock that keeps runs apart: " + system_error_text(GetLastError());
         return false;
     }
     bool waited = false;
@@ -387,7 +386,7 @@ bool hold_settings_lock(const std::string& name, void (*on_wait)(), std::string&
         if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED)
             return true; // kept until the process ends
         if (got != WAIT_TIMEOUT) {
-            error = "cannot take the lock that keeps runs apart: " + reason(GetLastError());
+            error = "cannot take the lock that keeps runs apart: " + system_error_text(GetLastError());
             return false;
         }
         if (interrupted()) {

@@ -16,7 +16,7 @@ struct PassSetup {
     // Bit k stands for slot k (8-10, 13-28) when the pass's row flags it and
     // the pass fills it; zero means the per-pixel set-up has nothing optional.
     uint32_t optional;
-    int32_t scale;       // run_state.zoom_factor above 1, else 1
+    int32_t scale;       // the zoom factor above 1, else 1
     int32_t layout;      // planes read and written: 1, 2, 3 or 4 (4 = four or more)
     bool reads_pixel;    // Prepass and Main
     bool stores;         // Main
@@ -80,7 +80,7 @@ inline void store_channels(const int32_t* v, unsigned char* p)
 
 } // namespace pass_detail
 
-// One Prepass or Main call for the pixel that run_state.pixel_context describes: the
+// One Prepass or Main call for the pixel that the pixel context describes: the
 // same steps as run_kernel_pass, with the decisions taken in the setup; x and
 // y come already scaled. Plain as in PassSetup. The caller records the pass
 // as the current one.

@@ -26,10 +26,6 @@ run_windows() {
   cmake --build "$tree" -j 2 --target cellumbra_bench preview_test Cellumbra >/dev/null
   echo
   export WINEPREFIX="$root/$tree/wineprefix/bench" WINEARCH=$arch
-  # Without a window manager (a bare Xvfb) Wine waits about 2 s for every
-  # hidden window to be withdrawn, which would swamp the dialog's at-once
-  # ending; unmanaged windows skip that wait, as they would on Windows.
-  ./tools/wine-run.sh reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   echo "load average before the $arch run: $(cut -d' ' -f1-3 /proc/loadavg)"
   (cd "$tree" && "$root/tools/wine-run.sh" ./cellumbra_bench.exe "$@" 2>&1 | grep -v '^X connection to')
   (cd "$tree" && "$root/tools/wine-run.sh" tests/preview_test.exe --gtest_filter='*LargePicture*' 2>&1 |

@@ -72,15 +72,10 @@ fi
 
 cd "$root"
 ./tools/bootstrap.sh
-if [ "$arch" = 64 ]; then
-  tree=build/win64
-  export WINEARCH=win64
-  prefix=$root/build/wineprefix/main-job-64
-else
-  tree=build/win32
-  export WINEARCH=win32
-  prefix=$root/build/wineprefix/main-job
-fi
+tree=build/win$arch
+export WINEARCH=win$arch
+prefix=$root/build/wineprefix/main-job
+[ "$arch" = 32 ] || prefix=$prefix-64
 ./tools/build.sh "win$arch" Cellumbra filterhost >/dev/null
 # Only the job's own folder is made; a folder the user named must exist.
 [ -n "${args[2]:-}" ] || mkdir -p build/main-job

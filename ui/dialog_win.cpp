@@ -129,7 +129,6 @@ INT_PTR on_init_dialog(HWND dialog, DialogModel& model)
     send_to_preview(dialog, PreviewKernelSwitch, 1);
     set_zoom_text(dialog);
     if (model.show_dialog == 0) EndDialog(dialog, 1); // no user: accept with what was loaded
-    model.preview.filtering_on = 1;
     CheckDlgButton(dialog, IDC_FILTERING, BST_CHECKED);
     model.initialising = false;
     return TRUE;

@@ -18,7 +18,7 @@
 namespace {
 
 KernelVariables seen;      // the variables as the last block call found them
-KernelPass seen_pass;      // run_state.current_pass during that call
+KernelPass seen_pass;      // the current pass during that call
 int calls;
 std::vector<KernelVariables> per_call;
 
