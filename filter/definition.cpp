@@ -16,8 +16,10 @@ FilterDefinition make_definition()
     FilterDefinition d{};
     set_text(d.category, "Tinctora");
     set_text(d.title, "Cellumbra");
-    set_text(d.author_line, "Cellumbra hexagonal cells\r\nby its developers");
-    set_text(d.notice_line, "Cellumbra filter plug-in\r\nCopyright 2026 the Cellumbra developers");
+    // The About box puts the notice under the title: its first line does not repeat it.
+    // One name for the rights holder, as in the version resource and the licence.
+    set_text(d.author_line, "Hexagonal cells\r\nby the Cellumbra authors");
+    set_text(d.notice_line, "Hexagonal cell filter plug-in\r\nCopyright 2026 the Cellumbra authors");
 
     // Main at 0; Start, Prepass, Interpass are the one-byte returns behind it.
     d.block_entries[0] = 0;

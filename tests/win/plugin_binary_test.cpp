@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -116,6 +117,18 @@ struct PeImage {
     {
         return nt64 ? nt64->OptionalHeader.DataDirectory[index] : nt->OptionalHeader.DataDirectory[index];
     }
+    WORD subsystem() const { return nt64 ? nt64->OptionalHeader.Subsystem : nt->OptionalHeader.Subsystem; }
+    // Names longer than eight bytes ("/4") stand in the string table behind the symbols.
+    std::string section_name(int index) const
+    {
+        const char* raw = reinterpret_cast<const char*>(sections[index].Name);
+        std::string name(raw, strnlen(raw, IMAGE_SIZEOF_SHORT_NAME));
+        if (name.size() < 2 || name[0] != '/') return name;
+        const size_t at = nt->FileHeader.PointerToSymbolTable + nt->FileHeader.NumberOfSymbols * 18 +
+                          std::strtoul(name.c_str() + 1, nullptr, 10);
+        if (at >= file.size()) return name;
+        return std::string(reinterpret_cast<const char*>(file.data() + at), strnlen(reinterpret_cast<const char*>(file.data() + at), file.size() - at));
+    }
 };
 
 std::string lower(std::string s)
@@ -144,6 +157,26 @@ TEST(PluginFile, IsADllOfItsBuildsArchitectureThatImportsOnlyWindowsOwnLibraries
     for (const auto& name : imported)
         EXPECT_NE(std::find(windows_own.begin(), windows_own.end(), name), windows_own.end())
             << name << " is not part of Windows";
+}
+
+// What ships: a GUI library (it has windows of its own) without symbols or
+// debug information, which stay beside the build and are found through the
+// debug link, and without a path of the machine that built it.
+TEST(PluginFile, IsTheStrippedGuiLibraryThatShips)
+{
+    PeImage pe(plugin_file);
+    ASSERT_NE(pe.nt, nullptr);
+    EXPECT_EQ(pe.subsystem(), IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(pe.nt->FileHeader.NumberOfSymbols, 0u);
+    std::vector<std::string> names;
+    for (int i = 0; i < pe.nt->FileHeader.NumberOfSections; ++i) names.push_back(pe.section_name(i));
+    for (const auto& name : names) EXPECT_NE(name.rfind(".debug", 0), 0u) << name;
+    EXPECT_NE(std::find(names.begin(), names.end(), ".gnu_debuglink"), names.end());
+    EXPECT_EQ(pe.nt->FileHeader.TimeDateStamp, 0u) << "a link time makes every build differ";
+
+    const std::string text(pe.file.begin(), pe.file.end());
+    for (const char* folder : {CELLUMBRA_SOURCE_DIR, CELLUMBRA_BINARY_DIR})
+        EXPECT_EQ(text.find(folder), std::string::npos) << folder;
 }
 
 TEST(PluginFile, ExportsOnlyTheUndecoratedEntryPoint)
@@ -188,6 +221,9 @@ TEST(PluginFile, CarriesItsVersionAndNames)
     EXPECT_EQ(text("ProductName"), "Cellumbra");
     EXPECT_EQ(text("FileDescription").rfind("Cellumbra ", 0), 0u) << text("FileDescription");
     EXPECT_NE(text("FileDescription").find(sizeof(void*) == 8 ? "64-bit" : "32-bit"), std::string::npos);
+    // The rights holder by the one name the About box and the licence use.
+    EXPECT_EQ(text("CompanyName"), "the Cellumbra authors");
+    EXPECT_NE(text("LegalCopyright").find("the Cellumbra authors"), std::string::npos) << text("LegalCopyright");
 }
 
 using EntryPoint = void(__cdecl*)(int16 selector, void* record, intptr_t* data, int16* result);
@@ -269,10 +305,9 @@ TEST_F(LoadedPlugin, AboutShowsTitleAndNoticeAndLeavesTheResult)
     closer.join();
     EXPECT_EQ(result, 4321);
     EXPECT_FALSE(owned) << "the about selector's box has no owner";
-    // The title, the notice line, then the workshop's line.
-    EXPECT_EQ(seen_text.rfind("Cellumbra\r\nCellumbra filter plug-in\r\nCopyright 2026 the Cellumbra developers", 0) == 0 ||
-                  seen_text.rfind("Cellumbra\nCellumbra filter plug-in\r\nCopyright 2026 the Cellumbra developers", 0) == 0,
-              true)
+    // The title, the notice line (not repeating the title), then the workshop's line.
+    const std::string notice = "Hexagonal cell filter plug-in\r\nCopyright 2026 the Cellumbra authors";
+    EXPECT_TRUE(seen_text.rfind("Cellumbra\r\n" + notice, 0) == 0 || seen_text.rfind("Cellumbra\n" + notice, 0) == 0)
         << seen_text;
     EXPECT_NE(seen_text.find("Glyphsmithery"), std::string::npos) << seen_text;
 }
