@@ -10,7 +10,7 @@ packages=(
   cmake make ninja-build g++ clang libclang-rt-14-dev python3
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix
-  wine wine32:i386 wine64 xvfb xauth zip
+  wine wine32:i386 wine64 xvfb xauth zip unzip faketime
   googletest libstb-dev
 )
 

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The package as a release is made: from two copies of the checkout in two
+# folders, the second built on a day a year later. Builds only the plug-in of
+# each tree (no tests), so it costs a minute or two.
+set -uo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+check() { # name, then the command
+  local name=$1; shift
+  if "$@"; then echo "ok: $name"; else echo "FAILED: $name"; failed=$((failed + 1)); fi
+}
+package_in() { # folder, then what runs each command (nothing, or faketime)
+  local dir=$1; shift
+  mkdir -p "$dir" && (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$dir") &&
+    (cd "$dir" && "$@" tools/build.sh win32 Cellumbra && "$@" tools/build.sh win64 Cellumbra &&
+      "$@" tools/package.sh) >"$work/log" 2>&1 || { cat "$work/log"; return 1; }
+  cp "$dir"/dist/*.zip "$work/$(basename "$dir").zip"
+}
+# File times stay true; only the clock the tools read moves.
+later=(env NO_FAKE_STAT=1 DONT_FAKE_MONOTONIC=1 faketime -f +400d)
+package_in "$work/one" && package_in "$work/somewhere/else/two" "${later[@]}"
+
+check "the same sources give the same zip in another folder on another day" cmp "$work/one.zip" "$work/two.zip"
+
+holds_what_ships() {
+  mkdir "$work/unzipped" && (cd "$work/unzipped" && unzip -q "$work/two.zip") &&
+    [ "$(cd "$work/unzipped" && zipinfo -1 "$work/two.zip" | tr '\n' ' ')" = \
+      "x86/Cellumbra.8bf x64/Cellumbra.8bf SHA256SUMS INSTALL.txt LICENSE " ] &&
+    (cd "$work/unzipped" && sha256sum --quiet -c SHA256SUMS) &&
+    ! grep -rlF -e "$work" -e "$src" -e "$HOME/" "$work/unzipped" &&
+    ! grep -rl 'debug_info' "$work/unzipped"
+}
+check "the zip holds the stripped DLLs, their SHA256SUMS and no path of this machine" holds_what_ships
+
+echo "reproducible-package: $((2 - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
