@@ -11,13 +11,19 @@ for t in "$@"; do targets+=(--target "$t"); done
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # Two builds at once in one checkout would configure and write the same trees
-# together; the second waits for the first instead.
+# together; the second waits for the first instead. When the first has
+# nothing to build it is done within seconds, and the wait goes unsaid; a
+# longer wait is said, naming the build it waits for. The holder's pid is
+# kept in the lock file.
 mkdir -p build
-exec 9>build/.build.lock
-if ! flock -n 9; then
-  echo "build: another build is running in this checkout; waiting for it to finish" >&2
+lock=build/.build.lock
+exec 9<>"$lock"
+if ! flock -n 9 && ! flock -w 10 9; then
+  holder=$(cat "$lock" 2>/dev/null || true)
+  echo "build: waiting for the build running in this checkout${holder:+ (pid $holder)} to finish" >&2
   flock 9
 fi
+echo $$ >"$lock"
 
 source tools/configure.sh
 

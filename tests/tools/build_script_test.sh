@@ -32,5 +32,30 @@ two_at_once() {
 }
 check "two builds at once in one checkout both succeed" two_at_once
 
-echo "build-script: $((2 - failed)) passed, $failed failed"
+# Now nothing needs building: two at once say nothing.
+quiet_pair() {
+  (cd "$work/twice" && tools/build.sh native help >/dev/null 2>"$work/err-a") & local a=$!
+  (cd "$work/twice" && tools/build.sh native help >/dev/null 2>"$work/err-b") & local b=$!
+  wait $a && wait $b && [ ! -s "$work/err-a" ] && [ ! -s "$work/err-b" ]
+}
+check "two builds at once with nothing to build say nothing" quiet_pair
+
+# A build that takes its time (its CMake slowed down) makes the other wait,
+# which then says for what.
+mkdir -p "$work/slow"
+printf '#!/bin/sh
+sleep 12
+exec %s "$@"
+' "$(command -v cmake)" >"$work/slow/cmake"
+chmod +x "$work/slow/cmake"
+named_wait() {
+  (cd "$work/twice" && PATH="$work/slow:$PATH" exec tools/build.sh native help >/dev/null 2>&1) & local a=$!
+  local i=0 # until it holds the lock
+  until [ "$(cat "$work/twice/build/.build.lock" 2>/dev/null)" = "$a" ] || [ $((i += 1)) -gt 100 ]; do sleep 0.1; done
+  (cd "$work/twice" && tools/build.sh native help >/dev/null 2>"$work/err") || return 1
+  wait $a && grep -qx "build: waiting for the build running in this checkout (pid $a) to finish" "$work/err"
+}
+check "a build that must wait names the build it waits for" named_wait
+
+echo "build-script: $((4 - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
