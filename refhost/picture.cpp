@@ -206,7 +206,8 @@ void read_png_facts(const Bytes& b, FileFacts& facts)
             // A name of 1 to 79 bytes, its zero, the method (0, zlib), the stream.
             const unsigned char* end = &b[at] + n;
             const unsigned char* zero = std::find(&b[at], end, 0);
-            if (zero == end || end - zero < 2 || zero[1] != 0 || !inflate_bounded(zero + 2, size_t(end - zero - 2), facts.icc))
+            if (zero == end || end - zero < 2 || zero[1] != 0 ||
+                !inflate_bounded(zero + 2, size_t(end - zero - 2), facts.icc))
                 facts.icc_damaged = true;
         } else if (is("eXIf")) {
             if (facts.exif.empty())
@@ -264,9 +265,9 @@ std::string profile_space(const Bytes& icc)
     return space.substr(0, space.find_last_not_of(' ') + 1);
 }
 
-std::string megabytes(uint64_t bytes)
+std::string megabytes(uint64_t bytes, bool round_up = true)
 {
-    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+    return std::to_string((bytes + (round_up ? (1u << 20) - 1 : 0)) >> 20) + " MB";
 }
 
 std::string joined(const std::vector<std::string>& words)
@@ -334,7 +335,8 @@ bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Pict
     const uint64_t need = uint64_t(width) * uint64_t(height) * uint64_t(planes);
     if (need > max_bytes) {
         why = "not enough memory for a " + std::to_string(width) + " x " + std::to_string(height) +
-              " picture (its pixels take " + megabytes(need) + "; " + megabytes(max_bytes) + " can be spared)";
+              " picture (its pixels take " + megabytes(need) + "; " + megabytes(max_bytes, false) +
+              " can be spared)";
         return false;
     }
     FileFacts facts;
