@@ -15,6 +15,13 @@
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
+// Only the formats the host takes: no other decoder guesses at a file
+// whose header failed its own.
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_BMP
+// A second guard behind the host's own limits, which come first.
+#define STBI_MAX_DIMENSIONS 65535
 #include <stb_image.h>
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
@@ -84,6 +91,42 @@ uint32_t bmp_bits(const Bytes& b)
     if (header == 12)
         return b.size() >= 26 ? get_le(b, 24, 2) : 0;
     return b.size() >= 30 ? get_le(b, 28, 2) : 0;
+}
+
+// The decoder trusts the counts of a JPEG's Huffman tables: more than 256
+// codes in one table would write past its arrays. Every table it could meet
+// is checked: in segments, found by their lengths as the decoder finds
+// them, and at every marker within coded data, where it may resume.
+bool jpeg_tables_sound(const Bytes& b)
+{
+    const auto byte = [&](size_t at) -> size_t { return at < b.size() ? b[at] : 0; }; // zeros past the end, as read
+    size_t i = 2;
+    while (i + 1 < b.size()) {
+        const unsigned char marker = b[i + 1];
+        if (b[i] != 0xFF || marker == 0xFF) { // coded data, junk or fill bytes
+            ++i;
+            continue;
+        }
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9)) { // no length
+            i += 2;
+            continue;
+        }
+        const size_t length = byte(i + 2) << 8 | byte(i + 3);
+        if (marker == 0xC4) {
+            long left = long(length) - 2;
+            for (size_t at = i + 4; left > 0 && at < b.size();) {
+                size_t codes = 0;
+                for (size_t k = 1; k <= 16; ++k)
+                    codes += byte(at + k);
+                if (codes > 256)
+                    return false;
+                left -= long(17 + codes);
+                at += 17 + codes;
+            }
+        }
+        i += length >= 2 ? 2 + length : 2;
+    }
+    return true;
 }
 
 // What a JPEG holds at most: an EXIF block in one APP1 segment after its
@@ -284,6 +327,8 @@ std::string picture_file_problem(const Bytes& b)
 {
     if (!is_png(b) && !is_jpeg(b) && !is_bmp(b))
         return "not a PNG, JPEG or BMP picture";
+    if (is_jpeg(b))
+        return jpeg_tables_sound(b) ? std::string() : damaged;
     if (!is_bmp(b))
         return std::string();
     if (b.size() < 26)
@@ -320,12 +365,23 @@ bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Pict
     if (why.empty() && bytes.size() > size_t(INT_MAX))
         why = "too large a file for this host (" + megabytes(bytes.size()) + ")";
     int width = 0, height = 0, file_planes = 0;
-    if (why.empty() && !stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes))
-        why = damaged;
+    if (why.empty() && !stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes)) {
+        const char* reason = stbi_failure_reason();
+        why = reason && std::strcmp(reason, "too large") == 0
+                  ? "too large: more than 65535 pixels a side (the filter interface takes at most 32767)"
+                  : damaged;
+    }
+    if (why.empty() && (width == 0 || height == 0))
+        why = "the picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
     // The host interface counts rows and columns in 16 bits.
     if (why.empty() && (width > 32767 || height > 32767))
         why = "too large: " + std::to_string(width) + " x " + std::to_string(height) +
               " (the filter interface takes at most 32767 pixels a side)";
+    // Every 8 x 8 block of a JPEG takes a bit at least, even in a scan of
+    // one colour; a file far shorter would keep the decoder busy on
+    // nothing, for minutes at the largest sizes.
+    if (why.empty() && is_jpeg(bytes) && uint64_t(bytes.size()) * 8 * 64 < uint64_t(width) * uint64_t(height))
+        why = damaged;
     if (!why.empty())
         return false;
     const bool has_alpha = file_planes == 2 || file_planes == 4;

@@ -139,11 +139,24 @@ TEST(FilterhostUser, RefusesPicturesItCannotReadInPlainWords)
                                       0, 0, 0x9c, 0x40, 0, 0, 0, 10, 8, 2, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_TRUE(put_bytes(dir + "\\wide.png", png));
     write_text_file(dir + "\\text.png", "just some words");
+    // Found by fuzzing: a BMP of no columns went to the plug-in. And a
+    // JPEG of 2 KB that says 8000 x 8000: decoded, filtered and written.
+    std::vector<unsigned char> bmp = file_bytes(dir + "\\whole.bmp");
+    std::fill(bmp.begin() + 18, bmp.begin() + 22, 0);
+    ASSERT_TRUE(put_bytes(dir + "\\empty.bmp", bmp));
+    std::vector<unsigned char> jpeg = file_bytes(dir + "\\whole.jpg");
+    const unsigned char sof[] = {0xFF, 0xC0};
+    const auto frame = std::search(jpeg.begin(), jpeg.end(), sof, sof + 2);
+    ASSERT_NE(jpeg.end(), frame);
+    std::copy_n("\x1f\x40\x1f\x40", 4, frame + 5);
+    ASSERT_TRUE(put_bytes(dir + "\\bomb.jpg", jpeg));
     const struct {
         std::string file, says;
     } cases[] = {
         {dir + "\\wide.png", "too large: 40000 x 10"},
         {dir + "\\text.png", "not a PNG, JPEG or BMP picture"},
+        {dir + "\\empty.bmp", "the picture has no pixels (0 x 30)"},
+        {dir + "\\bomb.jpg", "the file is damaged or cut short"},
         {dir + "\\absent.png", "absent.png': no such file"},
         {dir, "it is a folder"},
     };
