@@ -52,8 +52,9 @@ std::vector<std::string> output_notes(const Picture& picture, const std::string&
 
 // Why a file that was read is no picture this host takes, in a person's
 // words; empty when it looks like a whole PNG, JPEG or BMP. Only the
-// headers are looked at: a BMP shorter than its headers promise is refused
-// here, since the decoder would fill the missing rows with black.
+// headers and a JPEG's Huffman tables are looked at: a BMP shorter than its
+// headers promise is refused here, since the decoder would fill the missing
+// rows with black, and a table the decoder would overrun.
 std::string picture_file_problem(const std::vector<unsigned char>& bytes);
 
 // True when save_picture knows the extension of `path`.
