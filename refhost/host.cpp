@@ -1,7 +1,6 @@
 #include "refhost/host.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -89,15 +88,6 @@ const char* mode_name(int32 planes)
     return planes == 1 ? "grey" : planes == 4 ? "RGBA" : "RGB";
 }
 
-bool has_extension(const std::string& path, const char* a, const char* b)
-{
-    const size_t dot = path.find_last_of('.');
-    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
-    for (char& c : ext)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return ext == a || ext == b;
-}
-
 } // namespace
 
 int32 offered_max_space(const HostOptions& options)
@@ -140,8 +130,8 @@ int Host::prepare_picture()
             say(error);
             return exit_picture;
         }
-        if (source_.planes == 4 && has_extension(options_.output, "jpg", "jpeg"))
-            notes.push_back("JPEG keeps no transparency: '" + options_.output + "' is written without it");
+        for (const std::string& note : output_notes(source_, options_.output))
+            notes.push_back(note);
     }
     for (const std::string& note : notes)
         say(note);

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
-
-#include "refhost/system.h"
 
 // The decoders are third-party code; their warnings are not ours to fix.
 #pragma GCC diagnostic push
@@ -16,14 +15,21 @@
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
-#define STBI_NO_HDR
-#define STBI_NO_LINEAR
+// Only the formats the host takes: no other decoder guesses at a file
+// whose header failed its own.
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_BMP
+// A second guard behind the host's own limits, which come first.
+#define STBI_MAX_DIMENSIONS 65535
 #include <stb_image.h>
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 #pragma GCC diagnostic pop
 
 namespace {
+
+using Bytes = std::vector<unsigned char>;
 
 std::string extension_of(const std::string& path)
 {
@@ -37,7 +43,9 @@ std::string extension_of(const std::string& path)
     return ext;
 }
 
-uint32_t get_le(const std::vector<unsigned char>& b, size_t at, int bytes)
+bool is_jpeg_name(const std::string& ext) { return ext == "jpg" || ext == "jpeg"; }
+
+uint32_t get_le(const Bytes& b, size_t at, int bytes)
 {
     uint32_t v = 0;
     for (int i = bytes - 1; i >= 0; --i)
@@ -45,15 +53,29 @@ uint32_t get_le(const std::vector<unsigned char>& b, size_t at, int bytes)
     return v;
 }
 
-bool is_png(const std::vector<unsigned char>& b)
+uint32_t get_be(const Bytes& b, size_t at, int bytes)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = v << 8 | b[at + size_t(i)];
+    return v;
+}
+
+void put_be(Bytes& out, uint32_t v, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+bool is_png(const Bytes& b)
 {
     return b.size() >= 8 && std::memcmp(b.data(), "\x89PNG\r\n\x1a\n", 8) == 0;
 }
-bool is_jpeg(const std::vector<unsigned char>& b)
+bool is_jpeg(const Bytes& b)
 {
     return b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF;
 }
-bool is_bmp(const std::vector<unsigned char>& b)
+bool is_bmp(const Bytes& b)
 {
     return b.size() >= 2 && b[0] == 'B' && b[1] == 'M';
 }
@@ -61,7 +83,7 @@ bool is_bmp(const std::vector<unsigned char>& b)
 const char* const damaged = "the file is damaged or cut short";
 
 // Bits per pixel of a BMP, 0 when its headers are cut.
-uint32_t bmp_bits(const std::vector<unsigned char>& b)
+uint32_t bmp_bits(const Bytes& b)
 {
     if (b.size() < 18)
         return 0;
@@ -71,49 +93,242 @@ uint32_t bmp_bits(const std::vector<unsigned char>& b)
     return b.size() >= 30 ? get_le(b, 28, 2) : 0;
 }
 
-// The value of the orientation tag of a JPEG's EXIF block; 1 (upright) when
-// there is none.
-int jpeg_orientation(const std::vector<unsigned char>& b)
+// The decoder trusts the counts of a JPEG's Huffman tables: more than 256
+// codes in one table would write past its arrays. Every table it could meet
+// is checked: in segments, found by their lengths as the decoder finds
+// them, and at every marker within coded data, where it may resume.
+bool jpeg_tables_sound(const Bytes& b)
 {
+    const auto byte = [&](size_t at) -> size_t { return at < b.size() ? b[at] : 0; }; // zeros past the end, as read
+    size_t i = 2;
+    while (i + 1 < b.size()) {
+        const unsigned char marker = b[i + 1];
+        if (b[i] != 0xFF || marker == 0xFF) { // coded data, junk or fill bytes
+            ++i;
+            continue;
+        }
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9)) { // no length
+            i += 2;
+            continue;
+        }
+        const size_t length = byte(i + 2) << 8 | byte(i + 3);
+        if (marker == 0xC4) {
+            long left = long(length) - 2;
+            for (size_t at = i + 4; left > 0 && at < b.size();) {
+                size_t codes = 0;
+                for (size_t k = 1; k <= 16; ++k)
+                    codes += byte(at + k);
+                if (codes > 256)
+                    return false;
+                left -= long(17 + codes);
+                at += 17 + codes;
+            }
+        }
+        i += length >= 2 ? 2 + length : 2;
+    }
+    return true;
+}
+
+// What a JPEG holds at most: an EXIF block in one APP1 segment after its
+// "Exif\0\0", a profile in 255 APP2 segments after their 14-byte heading.
+constexpr size_t jpeg_exif_max = 65535 - 2 - 6;
+constexpr size_t icc_part_max = 65535 - 2 - 14;
+constexpr size_t icc_max = 255 * icc_part_max;
+const unsigned char icc_heading[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+
+// What a file says besides its pixels.
+struct FileFacts {
+    Bytes icc;
+    Bytes exif;
+    bool icc_damaged = false;
+    bool cmyk = false;
+    std::vector<std::string> dropped; // what cannot be carried over, in words
+};
+
+void drop(FileFacts& facts, const char* what)
+{
+    if (std::find(facts.dropped.begin(), facts.dropped.end(), what) == facts.dropped.end())
+        facts.dropped.push_back(what);
+}
+
+void read_jpeg_facts(const Bytes& b, FileFacts& facts)
+{
+    // A profile comes in numbered parts, each naming the count.
+    std::vector<Bytes> parts;
+    std::vector<bool> seen;
     size_t i = 2;
     while (i + 4 <= b.size() && b[i] == 0xFF) {
         const unsigned char marker = b[i + 1];
+        if (marker == 0xFF) { // fill byte
+            ++i;
+            continue;
+        }
         if (marker == 0xDA || marker == 0xD9)
             break;
-        const size_t length = size_t(b[i + 2]) << 8 | b[i + 3];
-        if (marker == 0xE1 && length >= 16 && i + 2 + length <= b.size() &&
-            std::memcmp(&b[i + 4], "Exif\0\0", 6) == 0) {
-            const size_t tiff = i + 10, end = i + 2 + length;
-            const bool le = b[tiff] == 'I';
-            // Offsets come from the file: reckoned in 64 bits, so that none wraps.
-            auto get = [&](uint64_t at, int bytes) -> uint32_t {
-                if (at + uint64_t(bytes) > end)
-                    return 0;
-                uint32_t v = 0;
-                for (int k = 0; k < bytes; ++k)
-                    v = le ? v | uint32_t(b[at + size_t(k)]) << (8 * k) : v << 8 | b[at + size_t(k)];
-                return v;
-            };
-            const uint64_t ifd = tiff + uint64_t(get(tiff + 4, 4));
-            const uint32_t count = get(ifd, 2);
-            for (uint32_t k = 0; k < count && ifd + 2 + 12 * (uint64_t(k) + 1) <= end; ++k) {
-                const uint64_t entry = ifd + 2 + 12 * uint64_t(k);
-                if (get(entry, 2) == 0x0112)
-                    return int(get(entry + 8, 2));
+        const size_t length = get_be(b, i + 2, 2);
+        if (length < 2 || i + 2 + length > b.size())
+            break;
+        const size_t at = i + 4, n = length - 2;
+        const auto starts = [&](const void* tag, size_t size) {
+            return n >= size && std::memcmp(&b[at], tag, size) == 0;
+        };
+        if (marker == 0xE1 && starts("Exif\0\0", 6)) {
+            if (facts.exif.empty())
+                facts.exif.assign(b.begin() + long(at + 6), b.begin() + long(at + n));
+        } else if (marker == 0xE1) {
+            drop(facts, "XMP data");
+        } else if (marker == 0xE2 && starts(icc_heading, 12) && n >= 14) {
+            const size_t number = b[at + 12], count = b[at + 13];
+            if (parts.empty() && count > 0) {
+                parts.resize(count);
+                seen.resize(count);
             }
-            return 1;
+            if (number == 0 || number > parts.size() || count != parts.size() || seen[number - 1])
+                facts.icc_damaged = true;
+            else {
+                parts[number - 1].assign(b.begin() + long(at + 14), b.begin() + long(at + n));
+                seen[number - 1] = true;
+            }
+        } else if (marker == 0xED) {
+            drop(facts, "IPTC data");
+        } else if (marker >= 0xE2 && marker <= 0xEF && marker != 0xEE) { // 0xEE: the colour transform, applied
+            drop(facts, "other application data");
+        } else if (marker == 0xFE) {
+            drop(facts, "comment");
+        } else if (marker == 0xE0 && starts("JFIF\0", 5) && n >= 8 && b[at + 7] != 0) {
+            drop(facts, "resolution");
+        } else if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            if (n >= 6 && b[at + 5] == 4)
+                facts.cmyk = true;
         }
         i += 2 + length;
+    }
+    if (std::find(seen.begin(), seen.end(), false) != seen.end())
+        facts.icc_damaged = true;
+    if (!facts.icc_damaged)
+        for (const Bytes& part : parts)
+            facts.icc.insert(facts.icc.end(), part.begin(), part.end());
+}
+
+// A zlib stream inflated into at most icc_max bytes, in steps so that a
+// small profile takes little memory.
+bool inflate_bounded(const unsigned char* data, size_t size, Bytes& out)
+{
+    if (size > size_t(INT_MAX))
+        return false;
+    for (size_t room = size_t(1) << 16;; room = std::min(room * 16, icc_max)) {
+        out.resize(room);
+        const int got = stbi_zlib_decode_buffer(reinterpret_cast<char*>(out.data()), int(room),
+                                                reinterpret_cast<const char*>(data), int(size));
+        if (got >= 0) {
+            out.resize(size_t(got));
+            return true;
+        }
+        const char* reason = stbi_failure_reason();
+        if (room == icc_max || reason == nullptr || std::strcmp(reason, "output buffer limit") != 0) {
+            out.clear();
+            return false;
+        }
+    }
+}
+
+void read_png_facts(const Bytes& b, FileFacts& facts)
+{
+    bool gamma = false, srgb = false, icc = false;
+    size_t i = 8;
+    while (i + 12 <= b.size()) {
+        const uint64_t length = get_be(b, i, 4);
+        if (i + 12 + length > b.size())
+            break;
+        const size_t at = i + 8, n = size_t(length);
+        const auto is = [&](const char* type) { return std::memcmp(&b[i + 4], type, 4) == 0; };
+        if (is("IEND"))
+            break;
+        if (is("iCCP") && !icc) {
+            icc = true;
+            // A name of 1 to 79 bytes, its zero, the method (0, zlib), the stream.
+            const unsigned char* end = &b[at] + n;
+            const unsigned char* zero = std::find(&b[at], end, 0);
+            if (zero == end || end - zero < 2 || zero[1] != 0 ||
+                !inflate_bounded(zero + 2, size_t(end - zero - 2), facts.icc))
+                facts.icc_damaged = true;
+        } else if (is("eXIf")) {
+            if (facts.exif.empty())
+                facts.exif.assign(b.begin() + long(at), b.begin() + long(at + n));
+        } else if (is("tEXt") || is("zTXt") || is("iTXt")) {
+            drop(facts, "text");
+        } else if (is("pHYs")) {
+            drop(facts, "resolution");
+        } else if (is("gAMA") || is("cHRM")) {
+            gamma = true;
+        } else if (is("sRGB")) {
+            srgb = true;
+        }
+        i += 12 + n;
+    }
+    // Beside a profile or the sRGB mark, viewers ignore them.
+    if (gamma && !srgb && !icc)
+        drop(facts, "gamma");
+}
+
+// The orientation tag of an EXIF block (from its TIFF header on); 1
+// (upright) when there is none.
+int exif_orientation(const Bytes& t)
+{
+    if (t.size() < 8 || (t[0] != 'I' && t[0] != 'M'))
+        return 1;
+    const bool le = t[0] == 'I';
+    // Offsets come from the file: reckoned in 64 bits, so that none wraps.
+    const auto get = [&](uint64_t at, int bytes) -> uint32_t {
+        if (at + uint64_t(bytes) > t.size())
+            return 0;
+        return le ? get_le(t, size_t(at), bytes) : get_be(t, size_t(at), bytes);
+    };
+    const uint64_t ifd = get(4, 4);
+    const uint32_t count = get(ifd, 2);
+    for (uint32_t k = 0; k < count && ifd + 2 + 12 * (uint64_t(k) + 1) <= t.size(); ++k) {
+        const uint64_t entry = ifd + 2 + 12 * uint64_t(k);
+        if (get(entry, 2) == 0x0112)
+            return int(get(entry + 8, 2));
     }
     return 1;
 }
 
+// The colour space an ICC profile is for, in words ("RGB", "grey", "CMYK").
+std::string profile_space(const Bytes& icc)
+{
+    const std::string space(icc.begin() + 16, icc.begin() + 20);
+    if (space == "RGB ")
+        return "RGB";
+    if (space == "GRAY")
+        return "grey";
+    for (char c : space)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != ' ')
+            return "an unknown colour space";
+    return space.substr(0, space.find_last_not_of(' ') + 1);
+}
+
+std::string megabytes(uint64_t bytes, bool round_up = true)
+{
+    return std::to_string((bytes + (round_up ? (1u << 20) - 1 : 0)) >> 20) + " MB";
+}
+
+std::string joined(const std::vector<std::string>& words)
+{
+    std::string s;
+    for (size_t i = 0; i < words.size(); ++i)
+        s += (i == 0 ? "" : i + 1 == words.size() ? " and " : ", ") + words[i];
+    return s;
+}
+
 } // namespace
 
-std::string picture_file_problem(const std::vector<unsigned char>& b)
+std::string picture_file_problem(const Bytes& b)
 {
     if (!is_png(b) && !is_jpeg(b) && !is_bmp(b))
         return "not a PNG, JPEG or BMP picture";
+    if (is_jpeg(b))
+        return jpeg_tables_sound(b) ? std::string() : damaged;
     if (!is_bmp(b))
         return std::string();
     if (b.size() < 26)
@@ -143,39 +358,55 @@ std::string picture_file_problem(const std::vector<unsigned char>& b)
     return b.size() < needed ? damaged : std::string();
 }
 
-bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error,
-                  std::vector<std::string>* notes)
+bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Picture& picture, std::string& why,
+                    std::vector<std::string>* notes)
 {
-    std::vector<unsigned char> bytes;
-    std::string why;
-    if (!read_whole_file(path, bytes, why)) {
-        error = "cannot read '" + path + "': " + why;
-        return false;
-    }
     why = picture_file_problem(bytes);
+    if (why.empty() && bytes.size() > size_t(INT_MAX))
+        why = "too large a file for this host (" + megabytes(bytes.size()) + ")";
     int width = 0, height = 0, file_planes = 0;
-    if (why.empty() && !stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes))
-        why = damaged;
+    if (why.empty() && !stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes)) {
+        const char* reason = stbi_failure_reason();
+        why = reason && std::strcmp(reason, "too large") == 0
+                  ? "too large: more than 65535 pixels a side (the filter interface takes at most 32767)"
+                  : damaged;
+    }
+    if (why.empty() && (width == 0 || height == 0))
+        why = "the picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
     // The host interface counts rows and columns in 16 bits.
     if (why.empty() && (width > 32767 || height > 32767))
         why = "too large: " + std::to_string(width) + " x " + std::to_string(height) +
               " (the filter interface takes at most 32767 pixels a side)";
-    if (!why.empty()) {
-        error = "cannot read '" + path + "': " + why;
+    // Every 8 x 8 block of a JPEG takes a bit at least, even in a scan of
+    // one colour; a file far shorter would keep the decoder busy on
+    // nothing, for minutes at the largest sizes.
+    if (why.empty() && is_jpeg(bytes) && uint64_t(bytes.size()) * 8 * 64 < uint64_t(width) * uint64_t(height))
+        why = damaged;
+    if (!why.empty())
         return false;
-    }
     const bool has_alpha = file_planes == 2 || file_planes == 4;
     if (planes == 0)
         planes = has_alpha ? 4 : 3;
+    // Found from the header, before the decoder allocates anything.
+    const uint64_t need = uint64_t(width) * uint64_t(height) * uint64_t(planes);
+    if (need > max_bytes) {
+        why = "not enough memory for a " + std::to_string(width) + " x " + std::to_string(height) +
+              " picture (its pixels take " + megabytes(need) + "; " + megabytes(max_bytes, false) +
+              " can be spared)";
+        return false;
+    }
+    FileFacts facts;
+    if (is_png(bytes))
+        read_png_facts(bytes, facts);
+    else if (is_jpeg(bytes))
+        read_jpeg_facts(bytes, facts);
     unsigned char* data = stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes,
                                                 planes);
     if (data == nullptr) {
         const char* reason = stbi_failure_reason();
-        error = "cannot read '" + path + "': " +
-                (reason && std::strcmp(reason, "outofmem") == 0
-                     ? "not enough memory for a " + std::to_string(width) + " x " + std::to_string(height) +
-                           " picture"
-                     : std::string(damaged));
+        why = reason && std::strcmp(reason, "outofmem") == 0
+                  ? "not enough memory for a " + std::to_string(width) + " x " + std::to_string(height) + " picture"
+                  : std::string(damaged);
         return false;
     }
     picture.width = width;
@@ -184,63 +415,175 @@ bool load_picture(const std::string& path, int32_t planes, Picture& picture, std
     picture.pixels.assign(data, data + size_t(width) * size_t(height) * size_t(planes));
     stbi_image_free(data);
 
+    // A profile stays only where it describes the planes written.
+    picture.icc_profile.clear();
+    std::string profile_note;
+    if (!facts.icc_damaged && facts.icc.size() >= 128) {
+        const std::string space = profile_space(facts.icc), wanted = planes <= 2 ? "grey" : "RGB";
+        if (space == wanted)
+            picture.icc_profile = std::move(facts.icc);
+        else
+            profile_note = "the picture's colour profile is for " + space + " and does not fit the " + wanted +
+                           " output; it is dropped";
+    } else if (facts.icc_damaged || !facts.icc.empty()) {
+        profile_note = "the picture's colour profile is damaged; it is dropped";
+    }
+    picture.exif = std::move(facts.exif);
+
     if (notes != nullptr) {
         if (stbi_is_16_bit_from_memory(bytes.data(), int(bytes.size())))
             notes->push_back("the picture has 16 bits per channel; it is filtered and written with 8");
         const bool palette = (is_png(bytes) && bytes.size() > 25 && bytes[25] == 3) ||
                              (is_bmp(bytes) && bmp_bits(bytes) <= 8);
-        if (palette && planes > 1)
+        if (facts.cmyk && planes > 2)
+            notes->push_back("the picture is CMYK; it is filtered and written as RGB");
+        else if (palette && planes > 1)
             notes->push_back("the picture has a colour palette; it is filtered and written as RGB");
         else if (file_planes <= 2 && planes > 2)
             notes->push_back("the picture is grey; it is filtered and written as RGB");
         if (has_alpha && planes != 4)
             notes->push_back("the picture's transparency is dropped (filtered without alpha)");
-        const int orientation = is_jpeg(bytes) ? jpeg_orientation(bytes) : 1;
-        if (orientation >= 2 && orientation <= 8)
-            notes->push_back("the JPEG's orientation tag (" + std::to_string(orientation) +
-                             ") is not applied: the picture is filtered and written as stored, so a viewer "
-                             "may show it turned");
+        if (!profile_note.empty())
+            notes->push_back(profile_note);
+        if (!facts.dropped.empty())
+            notes->push_back("the picture's " + joined(facts.dropped) + (facts.dropped.size() == 1 ? " is" : " are") +
+                             " not carried over (only the colour profile and EXIF are)");
     }
     return true;
+}
+
+std::vector<std::string> output_notes(const Picture& picture, const std::string& path)
+{
+    std::vector<std::string> notes;
+    const std::string ext = extension_of(path);
+    const bool jpeg = is_jpeg_name(ext), bmp = ext == "bmp";
+    if (picture.planes == 4 && jpeg)
+        notes.push_back("JPEG keeps no transparency: '" + path + "' is written without it");
+    const bool icc_kept = !picture.icc_profile.empty() && !bmp && !(jpeg && picture.icc_profile.size() > icc_max);
+    const bool exif_kept = !picture.exif.empty() && !bmp && !(jpeg && picture.exif.size() > jpeg_exif_max);
+    std::vector<std::string> lost;
+    if (!picture.icc_profile.empty() && !icc_kept)
+        lost.push_back("colour profile");
+    if (!picture.exif.empty() && !exif_kept)
+        lost.push_back("EXIF block (" + std::to_string(picture.exif.size()) + " bytes)");
+    if (!lost.empty())
+        notes.push_back(std::string(bmp ? "BMP holds no colour profile or EXIF" : "too large for a JPEG") + ": '" +
+                        path + "' is written without the picture's " + joined(lost));
+    const int orientation = exif_orientation(picture.exif);
+    if (orientation >= 2 && orientation <= 8)
+        notes.push_back("the orientation tag (" + std::to_string(orientation) + ") " +
+                        (exif_kept ? "is kept, not applied: the pixels are filtered as stored, and viewers turn "
+                                     "the result as they turn the original"
+                                   : "is not applied and cannot be kept: viewers show the result turned against "
+                                     "the original"));
+    return notes;
 }
 
 bool picture_format_known(const std::string& path)
 {
     std::string ext = extension_of(path);
-    return ext == "png" || ext == "bmp" || ext == "jpg" || ext == "jpeg";
+    return ext == "png" || ext == "bmp" || is_jpeg_name(ext);
 }
 
 namespace {
 
 void append_bytes(void* context, void* data, int size)
 {
-    auto* out = static_cast<std::vector<unsigned char>*>(context);
+    auto* out = static_cast<Bytes*>(context);
     const unsigned char* p = static_cast<const unsigned char*>(data);
     out->insert(out->end(), p, p + size);
 }
 
+void put_png_chunk(Bytes& out, const char* type, const unsigned char* data, size_t size)
+{
+    put_be(out, uint32_t(size), 4);
+    const size_t from = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data, data + size);
+    put_be(out, stbiw__crc32(out.data() + from, int(size + 4)), 4);
+}
+
+// The profile and EXIF chunks, which go before the pixel data.
+bool png_metadata(const Picture& picture, Bytes& out)
+{
+    if (!picture.icc_profile.empty()) {
+        int packed_size = 0;
+        unsigned char* packed = stbi_zlib_compress(const_cast<unsigned char*>(picture.icc_profile.data()),
+                                                   int(picture.icc_profile.size()), &packed_size, 8);
+        if (packed == nullptr)
+            return false;
+        // Name, its zero, the method (zlib).
+        Bytes data = {'I', 'C', 'C', ' ', 'p', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
+        data.insert(data.end(), packed, packed + packed_size);
+        STBIW_FREE(packed);
+        put_png_chunk(out, "iCCP", data.data(), data.size());
+    }
+    if (!picture.exif.empty())
+        put_png_chunk(out, "eXIf", picture.exif.data(), picture.exif.size());
+    return true;
+}
+
+void put_jpeg_segment(Bytes& out, unsigned char marker, const unsigned char* heading, size_t heading_size,
+                      const unsigned char* data, size_t size)
+{
+    out.push_back(0xFF);
+    out.push_back(marker);
+    put_be(out, uint32_t(2 + heading_size + size), 2);
+    out.insert(out.end(), heading, heading + heading_size);
+    out.insert(out.end(), data, data + size);
+}
+
+void jpeg_metadata(const Picture& picture, Bytes& out)
+{
+    const Bytes& exif = picture.exif;
+    if (!exif.empty() && exif.size() <= jpeg_exif_max)
+        put_jpeg_segment(out, 0xE1, reinterpret_cast<const unsigned char*>("Exif\0\0"), 6, exif.data(), exif.size());
+    const Bytes& icc = picture.icc_profile;
+    if (icc.empty() || icc.size() > icc_max)
+        return;
+    const size_t count = (icc.size() + icc_part_max - 1) / icc_part_max;
+    for (size_t k = 0; k < count; ++k) {
+        unsigned char heading[14];
+        std::memcpy(heading, icc_heading, 12);
+        heading[12] = static_cast<unsigned char>(k + 1);
+        heading[13] = static_cast<unsigned char>(count);
+        const size_t from = k * icc_part_max;
+        put_jpeg_segment(out, 0xE2, heading, 14, icc.data() + from, std::min(icc_part_max, icc.size() - from));
+    }
+}
+
 } // namespace
 
-bool save_picture(const std::string& path, const Picture& picture, std::string& error)
+bool encode_picture(const std::string& path, const Picture& picture, Bytes& bytes, std::string& error)
 {
     std::string ext = extension_of(path);
     int ok = 0;
     const int w = picture.width, h = picture.height, n = picture.planes;
     const void* data = picture.pixels.data();
-    std::vector<unsigned char> bytes;
-    if (ext == "png")
-        ok = stbi_write_png_to_func(append_bytes, &bytes, w, h, n, data, int(picture.row_bytes()));
-    else if (ext == "bmp")
+    bytes.clear();
+    Bytes metadata;
+    size_t at = 0; // where the metadata goes
+    if (ext == "png") {
+        ok = stbi_write_png_to_func(append_bytes, &bytes, w, h, n, data, int(picture.row_bytes())) &&
+             png_metadata(picture, metadata);
+        at = 8 + 12 + 13; // after the signature and the header chunk
+    } else if (ext == "bmp") {
         ok = stbi_write_bmp_to_func(append_bytes, &bytes, w, h, n, data);
-    else if (ext == "jpg" || ext == "jpeg")
+    } else if (is_jpeg_name(ext)) {
         ok = stbi_write_jpg_to_func(append_bytes, &bytes, w, h, n, data, 95);
-    else {
+        jpeg_metadata(picture, metadata);
+        // After the start marker and the JFIF segment, which comes first.
+        at = 2;
+        if (ok && bytes.size() >= 6 && bytes[2] == 0xFF && bytes[3] == 0xE0)
+            at = 4 + get_be(bytes, 4, 2);
+    } else {
         error = "unknown picture format '." + ext + "' for '" + path + "' (use .png, .bmp or .jpg)";
         return false;
     }
-    if (!ok) {
+    if (!ok || at > bytes.size()) {
         error = "cannot write '" + path + "': the picture could not be encoded";
         return false;
     }
-    return replace_file(path, bytes, error);
+    bytes.insert(bytes.begin() + long(at), metadata.begin(), metadata.end());
+    return true;
 }

@@ -1,5 +1,5 @@
 // Pictures as the host keeps them: 8 bits per plane, planes interleaved, rows
-// packed without padding.
+// packed without padding, with the file's colour profile and EXIF block.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,12 @@ struct Picture {
     int32_t height = 0;
     int32_t planes = 0;
     std::vector<unsigned char> pixels; // width * height * planes bytes
+    // Carried from the file read to the file written, unchanged, where the
+    // output's format holds them: an ICC profile whose colour space fits the
+    // planes, and the EXIF block from its TIFF header on (orientation tag
+    // included: the pixels are never turned).
+    std::vector<unsigned char> icc_profile;
+    std::vector<unsigned char> exif;
 
     unsigned char* at(int32_t x, int32_t y)
     {
@@ -23,23 +29,41 @@ struct Picture {
     size_t row_bytes() const { return size_t(width) * size_t(planes); }
 };
 
-// Reads PNG, JPEG or BMP converted to `planes` planes: 1 grey, 3 RGB, 4 RGBA
-// (opaque alpha where the file has none); 0 takes RGBA when the file has
-// transparency and RGB otherwise. `notes`, when given, receives a sentence
-// for every change a person may not expect (16 to 8 bits, grey or palette to
-// RGB, transparency dropped, an orientation tag not applied).
-bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error,
-                  std::vector<std::string>* notes = nullptr);
+// Decodes a PNG, JPEG or BMP held in memory, converted to `planes` planes:
+// 1 grey, 3 RGB, 4 RGBA (opaque alpha where the file has none); 0 takes RGBA
+// when the file has transparency and RGB otherwise. A picture whose pixels
+// would take more than `max_bytes` is refused before decoding. On failure
+// `why` says why in a person's words. `notes`, when given, receives a
+// sentence for every change a person may not expect (16 to 8 bits, grey,
+// palette or CMYK to RGB, transparency dropped, a profile or metadata that
+// cannot be carried over). Portable: the fuzzer calls it as the host does.
+bool decode_picture(const std::vector<unsigned char>& bytes, int32_t planes, uint64_t max_bytes, Picture& picture,
+                    std::string& why, std::vector<std::string>* notes = nullptr);
+
+// Encodes by the extension of `path` (.png, .bmp, .jpg or .jpeg), with the
+// picture's profile and EXIF where the format holds them.
+bool encode_picture(const std::string& path, const Picture& picture, std::vector<unsigned char>& bytes,
+                    std::string& error);
+
+// A sentence for everything of `picture` that a file written as `path`
+// cannot hold (transparency in a JPEG, a profile or EXIF in a BMP), and for
+// an orientation tag, which is kept but never applied.
+std::vector<std::string> output_notes(const Picture& picture, const std::string& path);
 
 // Why a file that was read is no picture this host takes, in a person's
 // words; empty when it looks like a whole PNG, JPEG or BMP. Only the
-// headers are looked at: a BMP shorter than its headers promise is refused
-// here, since the decoder would fill the missing rows with black.
+// headers and a JPEG's Huffman tables are looked at: a BMP shorter than its
+// headers promise is refused here, since the decoder would fill the missing
+// rows with black, and a table the decoder would overrun.
 std::string picture_file_problem(const std::vector<unsigned char>& bytes);
-
-// Writes by the file's extension: .png, .bmp, .jpg or .jpeg, through a new
-// file that replaces `path` only once it is whole (refhost/system.h).
-bool save_picture(const std::string& path, const Picture& picture, std::string& error);
 
 // True when save_picture knows the extension of `path`.
 bool picture_format_known(const std::string& path);
+
+// The file edges of the above (refhost/picture_file.cpp). load_picture
+// refuses pictures that the memory left to this process cannot hold.
+bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error,
+                  std::vector<std::string>* notes = nullptr);
+// Writes through a new file that replaces `path` only once it is whole
+// (refhost/system.h).
+bool save_picture(const std::string& path, const Picture& picture, std::string& error);

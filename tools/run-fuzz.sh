@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# A bounded fuzz run of both libFuzzer targets: configures build/fuzz with
+# A bounded fuzz run of the libFuzzer targets: configures build/fuzz with
 # clang, builds them and runs each for 30 seconds (or the seconds given as the
 # first argument):
 #   builtins_fuzz  every built-in slot on arbitrary bands
 #   engine_fuzz    the start selector and the preview under arbitrary host behaviour
+#   pictures_fuzz  the reference host's picture readers and writers on arbitrary files
 # New inputs collect in build/fuzz/corpus/<target>, seeded from
 # fuzz/corpus/<target>. Each target's commentary goes to build/fuzz/<target>.log;
 # a finding is written to build/fuzz/findings/, its report is printed, and the
@@ -12,7 +13,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 build=build/fuzz
-targets=(builtins_fuzz engine_fuzz)
+targets=(builtins_fuzz engine_fuzz pictures_fuzz)
 
 source tools/configure.sh
 configure "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

@@ -139,11 +139,24 @@ TEST(FilterhostUser, RefusesPicturesItCannotReadInPlainWords)
                                       0, 0, 0x9c, 0x40, 0, 0, 0, 10, 8, 2, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_TRUE(put_bytes(dir + "\\wide.png", png));
     write_text_file(dir + "\\text.png", "just some words");
+    // Found by fuzzing: a BMP of no columns went to the plug-in. And a
+    // JPEG of 2 KB that says 8000 x 8000: decoded, filtered and written.
+    std::vector<unsigned char> bmp = file_bytes(dir + "\\whole.bmp");
+    std::fill(bmp.begin() + 18, bmp.begin() + 22, 0);
+    ASSERT_TRUE(put_bytes(dir + "\\empty.bmp", bmp));
+    std::vector<unsigned char> jpeg = file_bytes(dir + "\\whole.jpg");
+    const unsigned char sof[] = {0xFF, 0xC0};
+    const auto frame = std::search(jpeg.begin(), jpeg.end(), sof, sof + 2);
+    ASSERT_NE(jpeg.end(), frame);
+    std::copy_n("\x1f\x40\x1f\x40", 4, frame + 5);
+    ASSERT_TRUE(put_bytes(dir + "\\bomb.jpg", jpeg));
     const struct {
         std::string file, says;
     } cases[] = {
         {dir + "\\wide.png", "too large: 40000 x 10"},
         {dir + "\\text.png", "not a PNG, JPEG or BMP picture"},
+        {dir + "\\empty.bmp", "the picture has no pixels (0 x 30)"},
+        {dir + "\\bomb.jpg", "the file is damaged or cut short"},
         {dir + "\\absent.png", "absent.png': no such file"},
         {dir, "it is a folder"},
     };
@@ -317,7 +330,7 @@ TEST(FilterhostUser, KeepsTransparencyAndSaysWhatItChanges)
         {"grey.png", "out.png", {"the picture is grey; it is filtered and written as RGB"}},
         {"deep.png", "out.png", {"16 bits per channel; it is filtered and written with 8", "grey"}},
         {"palette.bmp", "out.png", {"the picture has a colour palette; it is filtered and written as RGB"}},
-        {"turned.jpg", "out.png", {"the JPEG's orientation tag (6) is not applied"}},
+        {"turned.jpg", "out.png", {"the orientation tag (6) is kept, not applied"}},
         {"plain.jpg", "out.png", {}},
         {"wild.jpg", "out.png", {}},
     };
@@ -330,6 +343,52 @@ TEST(FilterhostUser, KeepsTransparencyAndSaysWhatItChanges)
         ASSERT_TRUE(read_picture(dir + "\\" + c.output, got));
         EXPECT_EQ(3, got.planes) << c.input;
     }
+}
+
+TEST(FilterhostUser, CarriesTheColourProfileAndExifOver)
+{
+    const std::string dir = scratch_dir("metadata");
+    const std::string plugin = in_build_dir("Cellumbra.8bf");
+    // Over 64 KB: three APP2 segments in a JPEG (the input's of 40000 bytes).
+    const FileMetadata m = {made_up_profile(150000, "RGB "), exif_with_orientation(6)};
+    std::string error;
+    ASSERT_TRUE(save_picture(dir + "\\plain.png", make_coordinate_picture(40, 30, 3), error)) << error;
+    ASSERT_TRUE(save_picture(dir + "\\plain.jpg", make_coordinate_picture(40, 30, 3), error)) << error;
+    ASSERT_TRUE(put_bytes(dir + "\\in.png", with_metadata(file_bytes(dir + "\\plain.png"), m)));
+    ASSERT_TRUE(put_bytes(dir + "\\in.jpg", with_metadata(file_bytes(dir + "\\plain.jpg"), m, 40000)));
+    for (const char* in : {"in.png", "in.jpg"})
+        for (const char* out : {"out.png", "out.jpg"}) {
+            RunResult r = run_filterhost({"--quiet", plugin, dir + "\\" + in, dir + "\\" + out});
+            ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+            EXPECT_EQ("filterhost: the orientation tag (6) is kept, not applied: the pixels are filtered as stored, "
+                      "and viewers turn the result as they turn the original\r\n",
+                      r.err);
+            const FileMetadata got = metadata_of(file_bytes(dir + "\\" + out));
+            EXPECT_TRUE(got.icc == m.icc) << in << " to " << out << ": " << got.icc.size() << " profile bytes";
+            EXPECT_TRUE(got.exif == m.exif) << in << " to " << out;
+        }
+
+    // What cannot be carried over is said, a line each.
+    ASSERT_TRUE(put_bytes(dir + "\\cmyk.jpg", with_metadata(cmyk_jpeg(), {made_up_profile(300, "CMYK"), {}})));
+    const struct {
+        std::string input, output;
+        std::vector<std::string> said;
+    } cases[] = {
+        {"in.jpg", "out.bmp", {"BMP holds no colour profile or EXIF: '" + dir + "\\out.bmp' is written without "
+                               "the picture's colour profile and EXIF block (48 bytes)",
+                               "the orientation tag (6) is not applied and cannot be kept"}},
+        {"cmyk.jpg", "out.jpg", {"the picture is CMYK; it is filtered and written as RGB",
+                                 "the picture's colour profile is for CMYK and does not fit the RGB output; it is "
+                                 "dropped"}},
+    };
+    for (const auto& c : cases) {
+        RunResult r = run_filterhost({"--quiet", plugin, dir + "\\" + c.input, dir + "\\" + c.output});
+        ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+        for (const std::string& words : c.said)
+            EXPECT_TRUE(contains(r.err, words)) << r.err;
+        EXPECT_EQ(int(c.said.size()), count_lines(r.err, "filterhost: ")) << r.err;
+    }
+    EXPECT_TRUE(metadata_of(file_bytes(dir + "\\out.jpg")).icc.empty());
 }
 
 TEST(FilterhostUser, ShowsProgressTheWayTheTerminalOrLogTakesIt)

@@ -28,6 +28,40 @@
 
 using namespace wintest;
 
+// ------------------------------------------------------------ picture files
+
+TEST(PictureFiles, SaysWhatTheOutputCannotHoldAndDropsDamagedProfiles)
+{
+    Picture p = make_coordinate_picture(12, 8, 3);
+    std::vector<unsigned char> png, jpeg;
+    std::string error;
+    ASSERT_TRUE(encode_picture("a.png", p, png, error) && encode_picture("a.jpg", p, jpeg, error)) << error;
+    // A PNG's EXIF block may outgrow the one segment a JPEG gives it.
+    const FileMetadata big = {made_up_profile(200, "RGB "), std::vector<unsigned char>(70000, 'x')};
+    Picture read;
+    std::vector<std::string> notes;
+    ASSERT_TRUE(decode_picture(with_metadata(png, big), 0, 1 << 20, read, error, &notes)) << error;
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(std::vector<std::string>{"too large for a JPEG: 'b.jpg' is written without the picture's EXIF block "
+                                       "(70000 bytes)"},
+              output_notes(read, "b.jpg"));
+    std::vector<unsigned char> out;
+    ASSERT_TRUE(encode_picture("b.jpg", read, out, error)) << error;
+    EXPECT_TRUE(metadata_of(out).exif.empty());
+    EXPECT_TRUE(metadata_of(out).icc == big.icc);
+
+    // A profile in parts numbered 1, 3, 3; and pixels beyond the budget.
+    std::vector<unsigned char> parts = with_metadata(jpeg, {made_up_profile(300, "RGB "), {}}, 100);
+    const unsigned char second[] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 2, 3};
+    std::search(parts.begin(), parts.end(), second, second + 14)[12] = 3;
+    notes.clear();
+    ASSERT_TRUE(decode_picture(parts, 0, 1 << 20, read, error, &notes)) << error;
+    EXPECT_EQ(std::vector<std::string>{"the picture's colour profile is damaged; it is dropped"}, notes);
+    EXPECT_TRUE(read.icc_profile.empty());
+    EXPECT_FALSE(decode_picture(jpeg, 4, 12 * 8 * 4 - 1, read, error));
+    EXPECT_EQ("not enough memory for a 12 x 8 picture (its pixels take 1 MB; 0 MB can be spared)", error);
+}
+
 // ------------------------------------------------------------ area service
 
 TEST(AreaService, DeliversExactlyTheRequestedAreasAtFactorOne)

@@ -31,6 +31,25 @@ TestPicture cells_of(const TestPicture& in, int size);
 // Reads any picture with the planes the file has (or `planes` if non-zero).
 bool read_picture(const std::string& path, TestPicture& picture, int planes = 0);
 
+// Metadata as a file carries it: an ICC profile and an EXIF block (from its
+// TIFF header on).
+struct FileMetadata {
+    std::vector<unsigned char> icc, exif;
+};
+// A made-up profile of `size` bytes for the colour space `space` ("RGB ",
+// "CMYK"): a valid header's size and space, the rest a pattern.
+std::vector<unsigned char> made_up_profile(size_t size, const char* space);
+// An EXIF block whose one tag says orientation `value`, and some camera text.
+std::vector<unsigned char> exif_with_orientation(unsigned char value);
+// A PNG or JPEG file (as written by stb) with the metadata written into it:
+// PNG iCCP and eXIf chunks; a JPEG APP1 segment and APP2 segments of at
+// most `part` profile bytes each.
+std::vector<unsigned char> with_metadata(std::vector<unsigned char> file, const FileMetadata& m, size_t part = 65519);
+// The metadata found in a PNG or JPEG file, read independently of the host.
+FileMetadata metadata_of(const std::vector<unsigned char>& file);
+// An 8 x 8 CMYK JPEG (Adobe transform 0), every sample 128.
+std::vector<unsigned char> cmyk_jpeg();
+
 // Every byte the same, or where the first difference lies.
 ::testing::AssertionResult same_picture(const TestPicture& got, const TestPicture& want);
 
