@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 
 #include <windows.h>
 #include <shellapi.h>
@@ -111,6 +112,18 @@ void catch_interrupts()
 bool interrupted()
 {
     return interrupts.load() > 0;
+}
+
+void pause_for_test(const char* phase)
+{
+    static bool paused = false;
+    const char* at = std::getenv("FILTERHOST_TEST_PAUSE_AT");
+    if (paused || at == nullptr || std::strcmp(at, phase) != 0)
+        return;
+    paused = true;
+    say(std::string("test pause while ") + phase);
+    for (int waited = 0; waited < 60000 && !interrupted(); waited += 10)
+        Sleep(10);
 }
 
 bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes, std::string& error)
@@ -226,6 +239,7 @@ bool replace_file(const std::string& path, const std::vector<unsigned char>& byt
             failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
         done += wrote;
     }
+    pause_for_test("writing");
     if (failure == 0 && !FlushFileBuffers(file))
         failure = GetLastError();
     if (!CloseHandle(file) && failure == 0)
