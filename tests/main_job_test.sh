@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # tools/run-main-job.sh as a user meets it: its usage, mistakes on its command
 # line, relative paths typed in another folder, the first run in a new Wine
-# prefix, progress in a log, and Ctrl-C at each moment of a run on a picture
-# that is also its output. Arguments: the build folder (for scratch space and
-# the host) and its architecture, 32 or 64.
+# prefix, progress in a log, names under an ASCII locale, and Ctrl-C at each
+# moment of a run on a picture that is also its output. Arguments: the build
+# folder (for scratch space and the host) and its architecture, 32 or 64.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 arch=${2:-32}
@@ -60,6 +60,17 @@ never_says relative "first run"
 check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /dev/null
 says terminal $'\r[....'
 says terminal "] 100%"
+
+# Names in any script under a locale whose character set is ASCII (C or
+# POSIX: containers, cron, CI); a name that is not UTF-8 cannot pass.
+cp photo.png "Fotoğraf ölçü.png"
+check "LANG=C" 0 env -u LC_ALL -u LC_CTYPE LANG=C "$job" --arch "$arch" "Fotoğraf ölçü.png" 5 "çıktı.jpg"
+says "LANG=C" "Filtered picture written to çıktı.jpg"
+check "LC_ALL=C" 0 env LC_ALL=C "$job" --arch "$arch" "çıktı.jpg" 5 "çıktı.jpg"
+cp photo.png $'bad\xff.png'
+check "not UTF-8" 2 env LC_ALL=C "$job" --arch "$arch" $'bad\xff.png' 5 out/bad.png
+says "not UTF-8" "is not valid UTF-8, and Wine cannot pass it on under this locale (ANSI_X3.4-1968); rename the file"
+rm -f "Fotoğraf ölçü.png" çıktı.jpg $'bad\xff.png'
 
 # Ctrl-C as a terminal sends it, to the job's whole process group, while the
 # host reads, filters and writes a picture that is also its output: with the

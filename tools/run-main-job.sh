@@ -12,7 +12,9 @@ JPEG or BMP; default assets/sample.png) with cell size SIZE (a whole number
 from 1 to 100; default 12) and writes OUTPUT (.png, .bmp or .jpg; default
 build/main-job/NAME-cells.png). Relative paths are taken from the folder you
 are in. OUTPUT may be PICTURE: it is replaced only once the new picture is
-whole, and Ctrl-C at any moment leaves it as it was.
+whole, and Ctrl-C at any moment leaves it as it was. Names in any script work
+under any locale (under C or POSIX, Wine runs under C.UTF-8); a name that is
+not valid UTF-8 cannot reach Wine and is refused: rename the file.
 
   --arch 32    the 32-bit plug-in and host (default)
   --arch 64    the 64-bit plug-in and host, build/win64, in a 64-bit Wine

@@ -94,6 +94,27 @@ if [ "$prepare_only" -eq 1 ]; then
   exit 0
 fi
 
+# Wine turns the arguments into Windows text, and Windows names back into
+# file names, through the character set of the locale. Under C or POSIX
+# (containers, cron, CI) that set is ASCII, and a name such as 'Fotoğraf.jpg'
+# would arrive mangled. Names are UTF-8 nearly everywhere: Wine then runs
+# under C.UTF-8, which every glibc system has. A name that is not UTF-8 can
+# pass only under the legacy locale it was made in.
+charset=$(locale charmap 2>/dev/null)
+if [ "$charset" = UTF-8 ] || [ "$charset" = ANSI_X3.4-1968 ]; then
+  needs_utf8=0
+  for arg in "$@"; do
+    ! printf %s "$arg" | iconv -f ASCII -t ASCII >/dev/null 2>&1 || continue
+    if ! printf %s "$arg" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1; then
+      echo "wine-run: the name '$arg' is not valid UTF-8, and Wine cannot pass it on under this locale" \
+        "($charset); rename the file" >&2
+      exit 2
+    fi
+    needs_utf8=1
+  done
+  [ "$needs_utf8" -eq 0 ] || [ "$charset" = UTF-8 ] || export LC_ALL=C.UTF-8
+fi
+
 # The program answers a Ctrl-C itself, with its own exit code and words; Wine
 # hands the signal on once the program runs. Until then (Wine starting, the
 # program loading) the signal would end it without a word, so it starts with
