@@ -64,6 +64,9 @@ std::string system_error_text(unsigned long code)
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
         return "not enough memory";
+    case ERROR_INVALID_NAME:
+        // Names that are fine on Linux meet this under Wine.
+        return "Windows allows none of : * ? \" < > | in a file name; the file needs another name";
     default:
         break;
     }
@@ -207,7 +210,9 @@ bool check_writable(const std::string& path, std::string& error)
     HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot write in the folder '" + folder + "': " + system_error_text(GetLastError());
+        const DWORD code = GetLastError();
+        error = code == ERROR_INVALID_NAME ? "cannot write '" + path + "': " + system_error_text(code)
+                                           : "cannot write in the folder '" + folder + "': " + system_error_text(code);
         return false;
     }
     CloseHandle(file);
