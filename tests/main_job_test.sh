@@ -85,7 +85,7 @@ interrupt_at() {
   local group=$!
   set +m
   for _ in $(seq 900); do
-    grep -q "test pause while $phase" interrupt.log && break
+    grep -q "test pause while $phase" interrupt.log 2>/dev/null && break
     kill -0 "$group" 2>/dev/null || break
     sleep 0.1
   done

@@ -137,7 +137,7 @@ if [ -z "${DISPLAY:-}" ]; then
   # mid-run, so the program would die of an X error instead of answering the
   # Ctrl-C itself. The display therefore gets a session of its own, and only
   # the program and this script see the terminal's signals.
-  private=$(mktemp -d "${TMPDIR:-/tmp}/wine-run.XXXXXX") || exit 2
+  private=$(mktemp -d -t wine-run.XXXXXX) || exit 2
   xvfb=
   finish() {
     [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null
