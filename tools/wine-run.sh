@@ -149,7 +149,9 @@ if [ -z "${DISPLAY:-}" ]; then
   cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
   # The server takes every cookie of its file, whatever display it names.
   xauth -q -f "$private/auth" add :0 . "$cookie" 2>/dev/null
-  setsid Xvfb -displayfd 3 -nolisten tcp -auth "$private/auth" -screen 0 1280x1024x24 \
+  # Should this script be killed outright, the display still ends once the
+  # last of Wine's processes has left it (-terminate).
+  setsid Xvfb -displayfd 3 -nolisten tcp -terminate -auth "$private/auth" -screen 0 1280x1024x24 \
     3>"$private/display" </dev/null >/dev/null 2>"$private/xvfb.log" &
   xvfb=$!
   # It writes its display number once it takes connections.
