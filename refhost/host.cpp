@@ -116,10 +116,14 @@ int Host::prepare_picture()
 {
     std::string error;
     std::vector<std::string> notes;
+    pause_for_test("reading");
     if (!load_picture(options_.input, options_.planes, source_, error, &notes)) {
         say(error);
         return exit_picture;
     }
+    // Reading a large picture takes a while: a Ctrl-C meanwhile ends the run here.
+    if (interrupted())
+        return interrupted_exit();
     if (!options_.output.empty()) {
         if (!picture_format_known(options_.output)) {
             say("cannot write '" + options_.output + "': use .png, .bmp or .jpg");
@@ -374,6 +378,7 @@ Boolean Host::abort_proc()
     ++abort_calls_;
     // Keep the host window alive while the plug-in works, as an editor would.
     pump_window_messages();
+    pause_for_test("filtering");
     return interrupted() ||
            (options_.cancel_after_abort_calls > 0 && abort_calls_ >= options_.cancel_after_abort_calls);
 }

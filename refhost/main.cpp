@@ -21,6 +21,8 @@ int main()
     // Trace lines and error messages interleave correctly when both streams
     // go to one file.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
+    // First of all: until then Wine ends the program at a Ctrl-C with exit 0.
+    catch_interrupts();
 
     HostOptions options;
     std::string error;
@@ -33,7 +35,6 @@ int main()
         return exit_ok;
     }
     install_crash_report();
-    catch_interrupts();
 
     // A window on a display nobody sees waits for a click nobody gives.
     const bool seen = screen_is_seen() || options.private_display;

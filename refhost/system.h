@@ -52,6 +52,12 @@ void catch_interrupts();
 bool interrupted();
 constexpr int exit_interrupted = 130;
 
+// Test-only: when FILTERHOST_TEST_PAUSE_AT names `phase` ("reading",
+// "filtering" or "writing"), the first time the run gets there it says
+// "test pause while <phase>" and waits for a Ctrl-C (at most a minute), so
+// that a test can interrupt exactly there instead of guessing with sleeps.
+void pause_for_test(const char* phase);
+
 // While it lives, every message box the plug-in shows on this thread is
 // answered with its default button at once, and its caption and text are
 // given to `report` as UTF-8.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 
 #include <windows.h>
 #include <shellapi.h>
@@ -63,6 +64,9 @@ std::string system_error_text(unsigned long code)
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
         return "not enough memory";
+    case ERROR_INVALID_NAME:
+        // Names that are fine on Linux meet this under Wine.
+        return "Windows allows none of : * ? \" < > | in a file name; the file needs another name";
     default:
         break;
     }
@@ -111,6 +115,18 @@ void catch_interrupts()
 bool interrupted()
 {
     return interrupts.load() > 0;
+}
+
+void pause_for_test(const char* phase)
+{
+    static bool paused = false;
+    const char* at = std::getenv("FILTERHOST_TEST_PAUSE_AT");
+    if (paused || at == nullptr || std::strcmp(at, phase) != 0)
+        return;
+    paused = true;
+    say(std::string("test pause while ") + phase);
+    for (int waited = 0; waited < 60000 && !interrupted(); waited += 10)
+        Sleep(10);
 }
 
 bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes, std::string& error)
@@ -194,7 +210,9 @@ bool check_writable(const std::string& path, std::string& error)
     HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot write in the folder '" + folder + "': " + system_error_text(GetLastError());
+        const DWORD code = GetLastError();
+        error = code == ERROR_INVALID_NAME ? "cannot write '" + path + "': " + system_error_text(code)
+                                           : "cannot write in the folder '" + folder + "': " + system_error_text(code);
         return false;
     }
     CloseHandle(file);
@@ -226,6 +244,7 @@ bool replace_file(const std::string& path, const std::vector<unsigned char>& byt
             failure = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
         done += wrote;
     }
+    pause_for_test("writing");
     if (failure == 0 && !FlushFileBuffers(file))
         failure = GetLastError();
     if (!CloseHandle(file) && failure == 0)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # tools/run-main-job.sh as a user meets it: its usage, mistakes on its command
 # line, relative paths typed in another folder, the first run in a new Wine
-# prefix, progress in a log, and Ctrl-C while the host filters a picture that
-# is also its output. Arguments: the build folder (for scratch space and the
-# host) and its architecture, 32 or 64.
+# prefix, progress in a log, names under an ASCII locale, and Ctrl-C at each
+# moment of a run on a picture that is also its output. Arguments: the build
+# folder (for scratch space and the host) and its architecture, 32 or 64.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 arch=${2:-32}
@@ -61,43 +61,55 @@ check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /de
 says terminal $'\r[....'
 says terminal "] 100%"
 
-# Ctrl-C while the host filters its own input: exit 130, the picture as it was.
-before=$(md5sum <photo.png)
-export WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX WINEARCH=win$arch HOSTPROBE_MAIN=slow HOSTPROBE_SCRIPT=
-"$root/tools/wine-run.sh" "$1/filterhost.exe" --filter-rect 0,0,64,300 "$1/tests/HostProbe.8bf" photo.png photo.png \
-  >interrupt.log 2>&1 &
-job_pid=$!
-# The Windows program itself: 64-bit Wine starts it through a launcher and
-# it need not stay a child of ours, so look for it by its prefix and by a
-# command line that begins with the program (as a Windows or a Unix path).
-host_process() {
-  local p
-  for p in /proc/[0-9]*; do
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -qE '^([A-Z]:|/)[^ ]*filterhost\.exe --filter-rect' && basename "$p"
+# Names in any script under a locale whose character set is ASCII (C or
+# POSIX: containers, cron, CI); a name that is not UTF-8 cannot pass.
+cp photo.png "Fotoğraf ölçü.png"
+check "LANG=C" 0 env -u LC_ALL -u LC_CTYPE LANG=C "$job" --arch "$arch" "Fotoğraf ölçü.png" 5 "çıktı.jpg"
+says "LANG=C" "Filtered picture written to çıktı.jpg"
+check "LC_ALL=C" 0 env LC_ALL=C "$job" --arch "$arch" "çıktı.jpg" 5 "çıktı.jpg"
+cp photo.png $'bad\xff.png'
+check "not UTF-8" 2 env LC_ALL=C "$job" --arch "$arch" $'bad\xff.png' 5 out/bad.png
+says "not UTF-8" "is not valid UTF-8, and Wine cannot pass it on under this locale (ANSI_X3.4-1968); rename the file"
+rm -f "Fotoğraf ölçü.png" çıktı.jpg $'bad\xff.png'
+
+# Ctrl-C as a terminal sends it, to the job's whole process group, while the
+# host reads, filters and writes a picture that is also its output: with the
+# job's own display and with one of the caller's. A test-only pause of the
+# host says when it is there.
+interrupt_at() {
+  local phase=$1 display=$2 before files code
+  before=$(md5sum <photo.png)
+  files=$(ls)
+  set -m
+  DISPLAY=$display FILTERHOST_TEST_PAUSE_AT=$phase "$job" --arch "$arch" photo.png 7 photo.png >interrupt.log 2>&1 &
+  local group=$!
+  set +m
+  for _ in $(seq 900); do
+    grep -q "test pause while $phase" interrupt.log 2>/dev/null && break
+    kill -0 "$group" 2>/dev/null || break
+    sleep 0.1
   done
-}
-host_pid=
-for _ in $(seq 150); do
-  if grep -q "filtering '" interrupt.log 2>/dev/null; then
-    host_pid=$(host_process | head -n 1)
-    [ -n "$host_pid" ] && break
-  fi
-  sleep 0.2
-done
-if [ -n "$host_pid" ]; then
-  sleep 1
-  kill -INT "$host_pid"
-  wait "$job_pid"
+  kill -INT -- -"$group" 2>/dev/null
+  wait "$group"
   code=$?
-  [ "$code" -eq 130 ] || { echo "FAIL interrupt: exit $code"; cat interrupt.log; failed=1; }
-  grep -q "interrupted; nothing was written" interrupt.log || { echo "FAIL interrupt:"; cat interrupt.log; failed=1; }
-  [ "$(md5sum <photo.png)" = "$before" ] || { echo "FAIL interrupt: the picture changed"; failed=1; }
-  [ "$(ls)" = "$(printf 'interrupt.log\nout\nphoto.png')" ] || { echo "FAIL interrupt: left behind:"; ls; failed=1; }
-else
-  echo "FAIL interrupt: the host did not start"; cat interrupt.log; failed=1
-  wait "$job_pid"
-fi
+  said=$(cat interrupt.log)
+  local name="Ctrl-C while $phase${display:+ on a display}"
+  [ "$code" -eq 130 ] || { echo "FAIL $name: exit $code"; echo "$said"; failed=1; }
+  [ "$(grep -c interrupted <<<"$said")" -eq 1 ] || { echo "FAIL $name: not one 'interrupted' line:"; echo "$said"; failed=1; }
+  says "$name" "filterhost: test pause while $phase"
+  never_says "$name" "XIO"
+  never_says "$name" "X connection"
+  [ "$(md5sum <photo.png)" = "$before" ] || { echo "FAIL $name: the picture changed"; failed=1; }
+  rm interrupt.log
+  [ "$(ls)" = "$files" ] || { echo "FAIL $name: left behind:"; ls; failed=1; }
+}
+for phase in reading filtering writing; do interrupt_at "$phase" ""; done
+display_log=$scratch/display
+setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$display_log" >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill "$xvfb"' EXIT
+for _ in $(seq 100); do grep -q '^[0-9]' "$display_log" && break; sleep 0.1; done
+for phase in reading filtering writing; do interrupt_at "$phase" ":$(head -n 1 "$display_log")"; done
 
 [ "$failed" -eq 0 ] && echo "main job: all cases passed"
 exit "$failed"

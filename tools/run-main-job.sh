@@ -12,7 +12,9 @@ JPEG or BMP; default assets/sample.png) with cell size SIZE (a whole number
 from 1 to 100; default 12) and writes OUTPUT (.png, .bmp or .jpg; default
 build/main-job/NAME-cells.png). Relative paths are taken from the folder you
 are in. OUTPUT may be PICTURE: it is replaced only once the new picture is
-whole.
+whole, and Ctrl-C at any moment leaves it as it was. Names in any script work
+under any locale (under C or POSIX, Wine runs under C.UTF-8); a name that is
+not valid UTF-8 cannot reach Wine and is refused: rename the file.
 
   --arch 32    the 32-bit plug-in and host (default)
   --arch 64    the 64-bit plug-in and host, build/win64, in a 64-bit Wine
@@ -70,13 +72,32 @@ else
   [ "$PWD" = "$root" ] && shown_out=build/main-job/${name%.*}-cells.png
 fi
 
+# A terminal sends Ctrl-C to every process of the job. Once the host runs it
+# answers itself (exit 130 and one line), and so does tools/wine-run.sh until
+# it starts the host; before that (installing, building, preparing Wine) and
+# while Wine starts, this script says it.
+interrupted=0
+trap 'interrupted=1' INT
+stop_if_interrupted() {
+  [ "$interrupted" -eq 1 ] || return 0
+  echo "run-main-job: interrupted; nothing was written" >&2
+  exit 130
+}
+# step COMMAND...: runs a step before the host; stops on its failure or a Ctrl-C.
+step() {
+  local code=0
+  "$@" || code=$?
+  stop_if_interrupted
+  [ "$code" -eq 0 ] || exit "$code"
+}
+
 cd "$root"
-./tools/bootstrap.sh
+step ./tools/bootstrap.sh
 tree=build/win$arch
 export WINEARCH=win$arch
 prefix=$root/build/wineprefix/main-job
 [ "$arch" = 32 ] || prefix=$prefix-64
-./tools/build.sh "win$arch" Cellumbra filterhost >/dev/null
+step ./tools/build.sh "win$arch" Cellumbra filterhost >/dev/null
 # Only the job's own folder is made; a folder the user named must exist.
 [ -n "${args[2]:-}" ] || mkdir -p build/main-job
 
@@ -84,12 +105,21 @@ prefix=$root/build/wineprefix/main-job
 export WINEPREFIX=${CELLUMBRA_MAIN_JOB_PREFIX:-$prefix}
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
   echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (about 12 s)" >&2
+  step ./tools/wine-run.sh --prepare
 fi
 # Under Wine a terminal is no console to the host: say which it is.
 progress=lines
 [ ! -t 2 ] || progress=bar
+# The output as it was: a new picture replaces it as a new file.
+state_of() { stat -c '%i %y %s' -- "$1" 2>/dev/null || true; }
+before=$(state_of "$out")
 status=0
 ./tools/wine-run.sh "$tree/filterhost.exe" --progress "$progress" --settings "$size" "$tree/Cellumbra.8bf" \
   "$picture" "$out" || status=$?
+# Wine ends a program that a Ctrl-C meets while it starts with exit 0 and
+# without a word.
+if [ "$status" -eq 0 ] && [ "$(state_of "$out")" = "$before" ]; then
+  stop_if_interrupted
+fi
 [ "$status" -ne 0 ] || echo "Filtered picture written to $shown_out"
 exit "$status"

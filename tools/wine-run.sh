@@ -4,12 +4,18 @@
 # WINEARCH (win32 or win64); without it the program's own architecture names
 # the prefix's. Without a display a private Xvfb server is started, so dialogs
 # are real windows, and CELLUMBRA_PRIVATE_DISPLAY=1 tells the programs that
-# nobody sees them.
+# nobody sees them. `tools/wine-run.sh --prepare` only makes the prefix.
 set -u
 if [ -z "${WINEPREFIX:-}" ]; then
   echo "wine-run: WINEPREFIX must be set (a folder inside the build tree)" >&2
   exit 2
 fi
+prepare_only=0
+[ "${1:-}" != --prepare ] || { prepare_only=1; shift; }
+# A Ctrl-C before the program runs ends what runs then and is noted here,
+# so that the program is not started after it.
+interrupted=0
+trap 'interrupted=1' INT
 
 # The PE machine field of a Windows program: 8664 for x86-64, 14c for x86.
 pe_machine() {
@@ -64,11 +70,16 @@ if [ ! -d "$WINEPREFIX/drive_c" ]; then
     fi
   ) 8>"$template.lock"
   if [ -e "$template/.complete" ]; then
-    rm -rf "$WINEPREFIX"
-    cp -al "$template" "$WINEPREFIX" && rm -f "$WINEPREFIX/.complete"
-    find "$WINEPREFIX" -type f ! -path '*/windows/system32/*' ! -path '*/windows/syswow64/*' \
-      ! -path '*/windows/winsxs/*' -print0 |
-      while IFS= read -r -d '' f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f"; done
+    # Made beside and moved into place whole: a copy cut short (Ctrl-C) would
+    # otherwise pass for a prefix and write into the template's files.
+    new=$WINEPREFIX.new-$$
+    rm -rf "$WINEPREFIX" "$new"
+    cp -al "$template" "$new" && rm -f "$new/.complete" &&
+      find "$new" -type f ! -path '*/windows/system32/*' ! -path '*/windows/syswow64/*' \
+        ! -path '*/windows/winsxs/*' -print0 |
+      while IFS= read -r -d '' f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f"; done &&
+      mv "$new" "$WINEPREFIX"
+    rm -rf "$new"
   fi
 fi
 mkdir -p "$WINEPREFIX"
@@ -78,12 +89,90 @@ if [ ! -e "$WINEPREFIX/.unmanaged" ]; then
   xvfb-run -a wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 \
     && touch "$WINEPREFIX/.unmanaged"
 fi
+if [ "$prepare_only" -eq 1 ]; then
+  [ "$interrupted" -eq 0 ] || exit 130
+  exit 0
+fi
+
+# Wine turns the arguments into Windows text, and Windows names back into
+# file names, through the character set of the locale. Under C or POSIX
+# (containers, cron, CI) that set is ASCII, and a name such as 'Fotoğraf.jpg'
+# would arrive mangled. Names are UTF-8 nearly everywhere: Wine then runs
+# under C.UTF-8, which every glibc system has. A name that is not UTF-8 can
+# pass only under the legacy locale it was made in.
+charset=$(locale charmap 2>/dev/null)
+if [ "$charset" = UTF-8 ] || [ "$charset" = ANSI_X3.4-1968 ]; then
+  needs_utf8=0
+  for arg in "$@"; do
+    ! printf %s "$arg" | iconv -f ASCII -t ASCII >/dev/null 2>&1 || continue
+    if ! printf %s "$arg" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1; then
+      echo "wine-run: the name '$arg' is not valid UTF-8, and Wine cannot pass it on under this locale" \
+        "($charset); rename the file" >&2
+      exit 2
+    fi
+    needs_utf8=1
+  done
+  [ "$needs_utf8" -eq 0 ] || [ "$charset" = UTF-8 ] || export LC_ALL=C.UTF-8
+fi
+
+# The program answers a Ctrl-C itself, with its own exit code and words; Wine
+# hands the signal on once the program runs. Until then (Wine starting, the
+# program loading) the signal would end it without a word, so it starts with
+# the signal ignored: Wine sets its own handler regardless. This script, and
+# the filter below, then also outlive a Ctrl-C, so that the program's last
+# words reach the terminal and its display stays until it has ended.
+start_ignoring_interrupts() {
+  trap '' INT
+  if [ "$interrupted" -eq 1 ]; then
+    echo "wine-run: interrupted; nothing was run" >&2
+    exit 130
+  fi
+}
 if [ -z "${DISPLAY:-}" ]; then
   # Nobody sees this display: filterhost then answers message boxes itself
   # and refuses --dialog unless told that the caller drives the windows.
   export CELLUMBRA_PRIVATE_DISPLAY=1
-  # The private server goes away with the program; Wine's farewell to it is noise.
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@" \
-    2> >(grep -v --line-buffered '^X connection to .* broken' >&2)
+  # A terminal sends Ctrl-C to its whole foreground process group. A display
+  # in that group would end with it and take the program's windows away in
+  # mid-run, so the program would die of an X error instead of answering the
+  # Ctrl-C itself. The display therefore gets a session of its own, and only
+  # the program and this script see the terminal's signals.
+  private=$(mktemp -d -t wine-run.XXXXXX) || exit 2
+  xvfb=
+  finish() {
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null
+    rm -rf "$private"
+  }
+  trap finish EXIT
+  trap 'exit 129' HUP
+  trap 'exit 143' TERM
+  cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+  # The server takes every cookie of its file, whatever display it names.
+  xauth -q -f "$private/auth" add :0 . "$cookie" 2>/dev/null
+  # Should this script be killed outright, the display still ends once the
+  # last of Wine's processes has left it (-terminate).
+  setsid Xvfb -displayfd 3 -nolisten tcp -terminate -auth "$private/auth" -screen 0 1280x1024x24 \
+    3>"$private/display" </dev/null >/dev/null 2>"$private/xvfb.log" &
+  xvfb=$!
+  # It writes its display number once it takes connections.
+  for _ in $(seq 200); do
+    grep -q '^[0-9]' "$private/display" 2>/dev/null && break
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.05
+  done
+  number=$(head -n 1 "$private/display" 2>/dev/null)
+  if ! [[ $number =~ ^[0-9]+$ ]]; then
+    echo "wine-run: the private display (Xvfb) did not start:" >&2
+    cat "$private/xvfb.log" >&2
+    exit 2
+  fi
+  xauth -q -f "$private/auth" add ":$number" . "$cookie" 2>/dev/null
+  export DISPLAY=:$number XAUTHORITY=$private/auth
+  start_ignoring_interrupts
+  # Wine's farewell to a display that goes away after the program is noise.
+  wine "$@" 2> >(exec grep -v --line-buffered -e '^X connection to .* broken' \
+    -e '^XIO:  fatal IO error' -e '^      after [0-9]* requests' >&2)
+  exit $?
 fi
+start_ignoring_interrupts
 exec wine "$@"

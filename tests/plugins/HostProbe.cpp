@@ -12,9 +12,8 @@
 // Unset rectangles are empty, planes 0..planes-1, rates 65536, paddings -2.
 // HOSTPROBE_OUT     file that receives, per request, "request N result R"
 //                   and per area "NAME T L B R ROWBYTES" and its bytes in hex.
-// HOSTPROBE_MAIN    "invert" to write 255 - input; "slow" to invert and
-//                   take 20 ms per row, long enough to interrupt; otherwise
-//                   the Main block leaves the output as delivered.
+// HOSTPROBE_MAIN    "invert" to write 255 - input; otherwise the Main block
+//                   leaves the output as delivered.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -161,13 +160,12 @@ void replay_script()
     rec->advanceState();
 }
 
-bool inverting = false, slow = false;
+bool inverting = false;
 
 void probe_start(KernelVariables&, const BuiltinTable&)
 {
     const std::string mode = environment("HOSTPROBE_MAIN");
-    slow = mode == "slow";
-    inverting = mode == "invert" || slow;
+    inverting = mode == "invert";
     replay_script();
 }
 
@@ -176,8 +174,6 @@ void probe_main(KernelVariables& vars, const BuiltinTable&)
     const unsigned char* in = run_state.pixel_context.in_ptr;
     const unsigned char* out = run_state.pixel_context.out_ptr;
     const int planes = run_state.pixel_context.pixel_stride;
-    if (slow && run_state.pixel_context.column == 0)
-        Sleep(20);
     for (int p = 0; p < planes && p < 4; ++p)
         vars.v[slot::out_red + p] = inverting ? 255 - in[p] : out[p];
 }

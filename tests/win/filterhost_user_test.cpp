@@ -217,6 +217,16 @@ TEST(FilterhostUser, TakesNamesOutsideTheCodePage)
     r = run_filterhost({"--quiet", in_build_dir("Cellumbra.8bf"), dir + "\\нет-写真.png"});
     EXPECT_EQ(exit_picture, r.exit_code);
     EXPECT_TRUE(contains(r.err, "нет-写真.png': no such file")) << r.err;
+    // Names that Linux takes and Windows does not: said, and what to do.
+    const std::vector<std::string> refused[] = {{dir + "\\what?.png"}, {cyrillic, dir + "\\a<b.png"}};
+    for (const std::vector<std::string>& names : refused) {
+        std::vector<std::string> args = {"--quiet", in_build_dir("Cellumbra.8bf")};
+        args.insert(args.end(), names.begin(), names.end());
+        r = run_filterhost(args);
+        EXPECT_EQ(exit_picture, r.exit_code);
+        EXPECT_TRUE(contains(r.err, "'" + names.back() + "': Windows allows none of : * ? \" < > | in a file name; "
+                                    "the file needs another name")) << r.err;
+    }
 }
 
 namespace {
