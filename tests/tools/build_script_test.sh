@@ -2,17 +2,7 @@
 # The build command in a checkout that was moved, and two of it at once.
 # Configures only (the "help" target builds nothing), so it costs seconds.
 set -uo pipefail
-src=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failed=0
-check() { # name, then the command
-  local name=$1; shift
-  if "$@"; then echo "ok: $name"; else echo "FAILED: $name"; failed=$((failed + 1)); fi
-}
-copy_checkout() {
-  mkdir -p "$1" && (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$1")
-}
+source "$(dirname "$0")/support.sh"
 
 copy_checkout "$work/first"
 (cd "$work/first" && tools/build.sh win32 help >/dev/null 2>&1)

@@ -3,17 +3,10 @@
 # folders, the second built on a day a year later. Builds only the plug-in of
 # each tree (no tests), so it costs a minute or two.
 set -uo pipefail
-src=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failed=0
-check() { # name, then the command
-  local name=$1; shift
-  if "$@"; then echo "ok: $name"; else echo "FAILED: $name"; failed=$((failed + 1)); fi
-}
+source "$(dirname "$0")/support.sh"
 package_in() { # folder, then what runs each command (nothing, or faketime)
   local dir=$1; shift
-  mkdir -p "$dir" && (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$dir") &&
+  copy_checkout "$dir" &&
     (cd "$dir" && "$@" tools/build.sh win32 Cellumbra && "$@" tools/build.sh win64 Cellumbra &&
       "$@" tools/package.sh) >"$work/log" 2>&1 || { cat "$work/log"; return 1; }
   cp "$dir"/dist/*.zip "$work/$(basename "$dir").zip"
