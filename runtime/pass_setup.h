@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "runtime/kernel.h"
 #include "runtime/run_state.h"
@@ -54,13 +53,14 @@ template <int Layout>
 inline void read_channels(int32_t* v, const unsigned char* p)
 {
     // A pixel with fewer than three planes is never read past its end: a
-    // missing plane reads as plane 0.
-    const int32_t channels[4] = {p[0], Layout >= 2 ? p[1] : p[0], Layout >= 3 ? p[2] : p[0],
-                                 Layout >= 4 ? p[3] : 255};
-    // Two whole-group stores: a block that reads its channels with wider
-    // loads than one slot still gets them forwarded from the store.
-    std::memcpy(v + slot::out_red, channels, sizeof channels);
-    std::memcpy(v + slot::in_red, channels, sizeof channels);
+    // missing plane reads as plane 0. Slot by slot, so that a walk's own copy
+    // of the variables stays in registers (a block copy would pin it to memory).
+    const int32_t red = p[0], green = Layout >= 2 ? p[1] : p[0], blue = Layout >= 3 ? p[2] : p[0],
+                  alpha = Layout >= 4 ? p[3] : 255;
+    v[slot::out_red] = v[slot::in_red] = red;
+    v[slot::out_green] = v[slot::in_green] = green;
+    v[slot::out_blue] = v[slot::in_blue] = blue;
+    v[slot::out_alpha] = v[slot::in_alpha] = alpha;
 }
 
 template <int Layout>
