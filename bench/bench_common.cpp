@@ -174,6 +174,22 @@ Options parse_options(int argc, char** argv)
     return o;
 }
 
+namespace {
+
+// The times of one way of running the block over one case.
+struct PathRuns {
+    std::vector<double> passes;
+    bool ran = true, identical = true;
+    size_t first_difference = SIZE_MAX;
+};
+
+double ns(double seconds, double pixels)
+{
+    return seconds * 1e9 / pixels;
+}
+
+} // namespace
+
 int run_benchmark(PluginDriver& driver, const Options& options)
 {
     const Picture in = make_picture(options.width, options.height, 3);
@@ -184,29 +200,30 @@ int run_benchmark(PluginDriver& driver, const Options& options)
     int failures = 0;
 
     std::printf("Cellumbra benchmark, %s build\n", driver.build_name());
-    std::printf("picture %d x %d RGB, median and minimum of %d runs per pixel. \"whole\": wall-clock time of\n"
-                "the start selector; \"passes\": from the run's first request for image data (after the\n"
-                "dialog, the settings and the band plan) to the selector's return, which leaves out the\n"
-                "fixed cost that under Wine is large and varies from run to run. The specialised loop is\n"
-                "run after each start; the ratios compare the passes with it.\n",
+    std::printf("picture %d x %d RGB, %d runs per case and way. Times are ns per pixel from the run's first\n"
+                "request for image data (after the dialog, the settings and the band plan) to the start\n"
+                "selector's return, which leaves out the fixed cost that under Wine is large and varies.\n"
+                "\"bound\": the product, its block compiled into the pixel loop; \"table\": the same block\n"
+                "through its entry and the table of built-ins. Each repetition runs bound, table and the\n"
+                "specialised loop back to back; ratios are of medians (and of minimums) against that loop.\n",
                 options.width, options.height, options.repetitions);
     std::printf("allocations: %s\n", driver.allocation_note());
 
     // What a run costs apart from its pixels: dialog at once, settings, plan.
     std::vector<double> fixed_times;
     driver.set_size(5);
+    driver.use_table(false);
     for (int rep = 0; rep < options.repetitions; ++rep) {
         host.prepare(tiny, tiny_out, 1 << 20);
         fixed_times.push_back(driver.start(host.record).seconds);
     }
-    const double fixed_seconds = median(fixed_times);
     std::printf("fixed cost of a start selector (1 x 1 picture): median %.1f us, minimum %.1f us\n\n",
-                fixed_seconds * 1e6, *std::min_element(fixed_times.begin(), fixed_times.end()) * 1e6);
+                median(fixed_times) * 1e6, *std::min_element(fixed_times.begin(), fixed_times.end()) * 1e6);
 
-    std::printf("%5s %5s %5s %8s %17s %17s %13s %7s %5s %9s\n", "size", "bands", "rows", "whole", "passes ns/pixel",
-                "specialised ns/p", "ratio", "allocs", "boxes", "identical");
-    std::printf("%5s %5s %5s %8s %8s %8s %8s %8s %6s %6s %7s %5s %9s\n", "", "", "/band", "median", "median", "min",
-                "median", "min", "median", "min", "per run", "", "");
+    std::printf("%5s %5s %5s %13s %20s %20s %7s %5s %9s\n", "size", "bands", "rows", "specialised",
+                "bound", "table", "allocs", "boxes", "identical");
+    std::printf("%5s %5s %5s %6s %6s %6s %6s %6s %6s %6s %6s %7s %5s %9s\n", "", "", "/band", "median", "min",
+                "median", "ratio", "min r.", "median", "ratio", "min r.", "per run", "", "");
     const double pixels = double(in.width) * in.height;
     std::string shown_detail; // the allocation breakdown, printed when it changes
     for (int32_t rows : {in.height, options.many_band_rows}) {
@@ -215,57 +232,71 @@ int run_benchmark(PluginDriver& driver, const Options& options)
         const int32_t bands = (in.height + band_rows - 1) / band_rows;
         for (int32_t size : options.sizes) {
             driver.set_size(size);
-            std::vector<double> plugin_times, pass_times, loop_times;
+            std::memcpy(reference.pixels.data(), in.pixels.data(), in.pixels.size());
+            specialised_cells(in, reference, size, band_rows);
+            PathRuns paths[2]; // bound, table
+            std::vector<double> loop_times;
             int64_t min_allocs = INT64_MAX, max_allocs = 0, boxes = 0;
             std::string detail;
-            bool ran = true;
             for (int rep = 0; rep < options.repetitions; ++rep) {
-                std::memcpy(out.pixels.data(), in.pixels.data(), in.pixels.size());
-                host.prepare(in, out, max_space);
-                const RunResult r = driver.start(host.record);
-                if (r.result != 0) ran = false;
-                plugin_times.push_back(r.seconds);
-                pass_times.push_back(host.requests > 0 ? r.end - host.first_request : r.seconds);
-                min_allocs = std::min(min_allocs, r.allocations);
-                max_allocs = std::max(max_allocs, r.allocations);
-                boxes = r.message_boxes;
-                detail = r.allocation_detail;
-
-                std::memcpy(reference.pixels.data(), in.pixels.data(), in.pixels.size());
+                for (int table = 0; table < 2; ++table) {
+                    PathRuns& path = paths[table];
+                    driver.use_table(table != 0);
+                    std::memcpy(out.pixels.data(), in.pixels.data(), in.pixels.size());
+                    host.prepare(in, out, max_space);
+                    const RunResult r = driver.start(host.record);
+                    if (r.result != 0) path.ran = false;
+                    path.passes.push_back(host.requests > 0 ? r.end - host.first_request : r.seconds);
+                    min_allocs = std::min(min_allocs, r.allocations);
+                    max_allocs = std::max(max_allocs, r.allocations);
+                    boxes = r.message_boxes;
+                    detail = r.allocation_detail;
+                    if (out.pixels != reference.pixels && path.identical) {
+                        path.identical = false;
+                        path.first_difference = size_t(std::mismatch(out.pixels.begin(), out.pixels.end(),
+                                                                     reference.pixels.begin()).first -
+                                                       out.pixels.begin());
+                    }
+                }
+                Picture& scratch = reference; // the loop's result is the reference already
                 const double t0 = seconds_now();
-                specialised_cells(in, reference, size, band_rows);
+                specialised_cells(in, scratch, size, band_rows);
                 loop_times.push_back(seconds_now() - t0);
             }
-            const bool identical = ran && out.pixels == reference.pixels;
-            if (!identical) ++failures;
-            const double plugin_ns = median(plugin_times) * 1e9 / pixels;
-            const double pass_ns = median(pass_times) * 1e9 / pixels;
-            const double pass_min_ns = *std::min_element(pass_times.begin(), pass_times.end()) * 1e9 / pixels;
-            const double loop_ns = median(loop_times) * 1e9 / pixels;
-            const double loop_min_ns = *std::min_element(loop_times.begin(), loop_times.end()) * 1e9 / pixels;
+            const double loop_ns = ns(median(loop_times), pixels);
+            const double loop_min_ns = ns(*std::min_element(loop_times.begin(), loop_times.end()), pixels);
+            double path_ns[2], ratio[2], min_ratio[2];
+            bool all_identical = true, all_ran = true;
+            for (int p = 0; p < 2; ++p) {
+                path_ns[p] = ns(median(paths[p].passes), pixels);
+                ratio[p] = path_ns[p] / loop_ns;
+                min_ratio[p] = ns(*std::min_element(paths[p].passes.begin(), paths[p].passes.end()), pixels) /
+                               loop_min_ns;
+                all_identical = all_identical && paths[p].ran && paths[p].identical;
+                all_ran = all_ran && paths[p].ran;
+            }
+            if (!all_identical) ++failures;
             char allocs[32];
             if (min_allocs == max_allocs)
                 std::snprintf(allocs, sizeof allocs, "%lld", (long long)max_allocs);
             else
                 std::snprintf(allocs, sizeof allocs, "%lld-%lld", (long long)min_allocs, (long long)max_allocs);
-            std::printf("%5d %5d %5d %8.2f %8.2f %8.2f %8.2f %8.2f %6.2f %6.2f %7s %5lld %9s\n", size, bands,
-                        band_rows, plugin_ns, pass_ns, pass_min_ns, loop_ns, loop_min_ns, pass_ns / loop_ns,
-                        pass_min_ns / loop_min_ns, allocs, (long long)boxes,
-                        !ran ? "RUN FAILED" : identical ? "yes" : "NO");
+            std::printf("%5d %5d %5d %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %7s %5lld %9s\n", size, bands,
+                        band_rows, loop_ns, loop_min_ns, path_ns[0], ratio[0], min_ratio[0], path_ns[1], ratio[1],
+                        min_ratio[1], allocs, (long long)boxes,
+                        !all_ran ? "RUN FAILED" : all_identical ? "yes" : "NO");
             if (!detail.empty() && detail != shown_detail) std::printf("%17s%s\n", "", detail.c_str());
             shown_detail = detail;
-            if (ran && !identical) {
-                size_t i = 0;
-                while (out.pixels[i] == reference.pixels[i]) ++i;
+            for (int p = 0; p < 2; ++p) {
+                const size_t i = paths[p].first_difference;
+                if (i == SIZE_MAX) continue;
                 const size_t pixel = i / size_t(in.planes);
-                std::printf("%17sfirst difference at (%d, %d) plane %d: plug-in %d, loop %d\n", "",
-                            int(pixel % size_t(in.width)), int(pixel / size_t(in.width)), int(i % size_t(in.planes)),
-                            out.pixels[i], reference.pixels[i]);
+                std::printf("%17s%s: first difference at (%d, %d) plane %d\n", "", p ? "table" : "bound",
+                            int(pixel % size_t(in.width)), int(pixel / size_t(in.width)), int(i % size_t(in.planes)));
             }
             std::fflush(stdout);
         }
     }
-    std::printf("the fixed cost of a start is %.2f ns per pixel of this picture\n", fixed_seconds * 1e9 / pixels);
     if (failures)
         std::printf("\n%d case(s) did not match the specialised loop byte for byte\n", failures);
     return failures ? 1 : 0;

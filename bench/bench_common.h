@@ -67,6 +67,9 @@ struct PluginDriver {
     virtual const char* allocation_note() const = 0;
     // Makes the next start run with this cell size.
     virtual void set_size(int32_t size) = 0;
+    // Makes the next start run the block through its table entry instead of
+    // the walk bound at build time.
+    virtual void use_table(bool table) = 0;
     // One start selector on the host's prepared record, timed alone.
     virtual RunResult start(FilterRecord& record) = 0;
 };

@@ -153,6 +153,11 @@ struct NativeDriver : bench::PluginDriver {
         return "calls of platform::alloc_zeroed, operator new, malloc/calloc/realloc during the start selector";
     }
     void set_size(int32_t size) override { size_under_test = size; }
+    void use_table(bool table) override
+    {
+        bind_filter_blocks();
+        if (table) bound_blocks[0] = BoundBlock{};
+    }
 
     bench::RunResult start(FilterRecord& record) override
     {

@@ -1,5 +1,7 @@
 // The benchmark in the Windows build: Cellumbra.8bf loaded with LoadLibrary
-// and driven through its exported ENTRYPOINT, as a host drives it.
+// and driven through its exported ENTRYPOINT, as a host drives it. Beside it
+// CellumbraTable.8bf, the same plug-in with its block reached through the
+// table alone (bench/table_blocks.cpp), is driven the same way.
 //
 // The cell size reaches the plug-in the way a repeated filter gets it: the
 // bench writes "SliderSettings" into the plug-in's registry key, and the start
@@ -152,17 +154,22 @@ bool write_size_setting(int32_t size)
 }
 
 struct WindowsDriver : bench::PluginDriver {
-    HMODULE module = nullptr;
-    EntryPoint entry = nullptr;
+    EntryPoint bound = nullptr, table = nullptr;
+    EntryPoint entry = nullptr; // the one the next start goes to
     intptr_t data = 0;
     std::string hooks;
 
-    bool load(const char* path)
+    bool load(const char* bound_path, const char* table_path)
     {
-        module = LoadLibraryA(path);
-        if (!module) return false;
-        entry = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "ENTRYPOINT")));
-        if (!entry) return false;
+        return (bound = load_one(bound_path)) && (table = load_one(table_path)) && (entry = bound);
+    }
+
+    EntryPoint load_one(const char* path)
+    {
+        HMODULE module = LoadLibraryA(path);
+        if (!module) return nullptr;
+        auto found = reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "ENTRYPOINT")));
+        if (!found) return nullptr;
         std::string hooked;
         auto hook = [&](const char* name, auto replacement, auto* original) {
             if (!patch_import(module, name, replacement, original)) return;
@@ -185,8 +192,8 @@ struct WindowsDriver : bench::PluginDriver {
                 hooked + "; nothing else that allocates)";
         int16 result = 0;
         FilterRecord record{};
-        entry(filterSelectorPrepare, &record, &data, &result);
-        return true;
+        found(filterSelectorPrepare, &record, &data, &result);
+        return found;
     }
 
     const char* build_name() const override
@@ -200,6 +207,7 @@ struct WindowsDriver : bench::PluginDriver {
     {
         if (!write_size_setting(size)) std::fprintf(stderr, "could not write SliderSettings\n");
     }
+    void use_table(bool use) override { entry = use ? table : bound; }
 
     bench::RunResult start(FilterRecord& record) override
     {
@@ -233,16 +241,17 @@ struct WindowsDriver : bench::PluginDriver {
 
 int main(int argc, char** argv)
 {
-    // The plug-in lies next to the bench in the build folder.
+    // The plug-ins lie next to the bench in the build folder.
     char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path - 20);
+    GetModuleFileNameA(nullptr, path, sizeof path - 30);
     if (char* slash = std::strrchr(path, '\\')) slash[1] = '\0';
-    std::strcat(path, "Cellumbra.8bf");
+    const std::string folder = path;
+    const std::string bound = folder + "Cellumbra.8bf", table = folder + "CellumbraTable.8bf";
 
     const bench::Options options = bench::parse_options(argc, argv);
     WindowsDriver driver;
-    if (!driver.load(path)) {
-        std::fprintf(stderr, "cannot load %s or find its ENTRYPOINT\n", path);
+    if (!driver.load(bound.c_str(), table.c_str())) {
+        std::fprintf(stderr, "cannot load %s and %s or find their ENTRYPOINT\n", bound.c_str(), table.c_str());
         return 2;
     }
     return bench::run_benchmark(driver, options);

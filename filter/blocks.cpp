@@ -1,7 +1,5 @@
-// The product's kernel: only the Main block exists.
-#include "runtime/kernel.h"
-
-void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);
+// The product's kernel: only the Main block exists, bound at build time.
+#include "filter/cellumbra_kernel.h"
 
 void bind_filter_blocks()
 {
@@ -9,4 +7,5 @@ void bind_filter_blocks()
     kernel_blocks[1] = nullptr;        // Prepass
     kernel_blocks[2] = nullptr;        // Start
     kernel_blocks[3] = nullptr;        // Interpass
+    bound_blocks[0] = BoundBlock{cellumbra_main, cellumbra_main_walk};
 }

@@ -4,7 +4,8 @@
 // the corner of the pixel's quarter and the middle can be nearest, so one
 // comparison of squared distances decides; ties go to the middle, and a pixel
 // on the line tx = 3·s or ty = 2·s counts to the right or lower quarter.
-#include "runtime/kernel.h"
+#include "filter/cellumbra_kernel.h"
+#include "runtime/pixel_loop.h"
 
 namespace {
 
@@ -66,11 +67,10 @@ struct SizeTerms {
     Reciprocal across, down; // for 6s and 4s
 };
 
-SizeTerms size_terms;
-
-__attribute__((noinline, cold)) void make_size_terms(int32_t s)
+// Inline, though rare: a call would take the address of the walk's terms.
+inline SizeTerms size_terms_for(int32_t s)
 {
-    SizeTerms& t = size_terms;
+    SizeTerms t{};
     t.s = s;
     t.s2 = mul(2, s);
     t.s3 = mul(3, s);
@@ -82,6 +82,7 @@ __attribute__((noinline, cold)) void make_size_terms(int32_t s)
         t.across = reciprocal_of(t.s6);
         t.down = reciprocal_of(t.s4);
     }
+    return t;
 }
 
 // The kernel's own variables.
@@ -93,11 +94,14 @@ enum : int {
     centre_ky_var,              // 0, 2 or 4
 };
 
+struct Centre {
+    int32_t kx, ky, cx, cy;
+};
+
 // The centre as the rule states it, in wrapping arithmetic, for every size and
 // position the short path does not take.
-__attribute__((noinline, cold)) void place_centre(int32_t* v, const SizeTerms& t)
+__attribute__((noinline, cold)) Centre place_centre(int32_t x, int32_t y, SizeTerms t)
 {
-    const int32_t x = v[slot::x], y = v[slot::y];
     const int32_t tx = remainder_or_zero(x, t.s6);
     const int32_t ty = remainder_or_zero(y, t.s4);
     const bool upper = ty < t.s2;
@@ -111,21 +115,28 @@ __attribute__((noinline, cold)) void place_centre(int32_t* v, const SizeTerms& t
         kx = left ? 0 : 6;
         ky = upper ? 0 : 4;
     }
-    v[centre_kx_var] = kx;
-    v[centre_ky_var] = ky;
-    v[column_var] = add(sub(x, tx), mul(kx, t.s));
-    v[row_var] = add(sub(y, ty), mul(ky, t.s));
+    return Centre{kx, ky, add(sub(x, tx), mul(kx, t.s)), add(sub(y, ty), mul(ky, t.s))};
 }
 
-} // namespace
+// The Main block, written once for both ways of reaching the built-ins: the
+// table (Builtins = const BuiltinTable) and the inline ones of a bound walk.
+// Its own state is the cache of the size terms: one for the table entry, and
+// one per band that the bound walk visits.
+struct CellumbraMain {
+    SizeTerms terms{};
 
-void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
+    template <class Builtins>
+    void operator()(KernelVariables& vars, Builtins& builtins);
+};
+
+template <class Builtins>
+void CellumbraMain::operator()(KernelVariables& vars, Builtins& builtins)
 {
     int32_t* v = vars.v;
     const int32_t s = builtins.slider(0);
     v[size_var] = s;
-    if (s != size_terms.s) make_size_terms(s);
-    const SizeTerms& t = size_terms;
+    if (s != terms.s) terms = size_terms_for(s);
+    const SizeTerms& t = terms;
 
     const auto x = static_cast<uint32_t>(v[slot::x]);
     const auto y = static_cast<uint32_t>(v[slot::y]);
@@ -157,7 +168,11 @@ void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
             v[row_var] = middle_y;
         }
     } else {
-        place_centre(v, t);
+        const Centre c = place_centre(v[slot::x], v[slot::y], t);
+        v[centre_kx_var] = c.kx;
+        v[centre_ky_var] = c.ky;
+        v[column_var] = c.cx;
+        v[row_var] = c.cy;
     }
 
     // The centre may lie beyond the picture or the band: src clamps it to the
@@ -167,4 +182,19 @@ void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
     v[slot::out_red] = builtins.src(v[column_var], v[row_var], 0);
     v[slot::out_green] = builtins.src(v[column_var], v[row_var], 1);
     v[slot::out_blue] = builtins.src(v[column_var], v[row_var], 2);
+}
+
+CellumbraMain table_main;
+
+} // namespace
+
+// Flattened, as the walk is: GCC would otherwise call the block from here.
+__attribute__((flatten)) void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins)
+{
+    table_main(vars, builtins);
+}
+
+int16_t cellumbra_main_walk(const BandWalk& walk)
+{
+    return bound_walk<CellumbraMain>(walk);
 }

@@ -19,6 +19,12 @@
 // outside the picture, a pixel map over a buffer the host does not hold, an
 // unexpected result code, progress beyond its total, and a run that an
 // honest host served without a cancel ending in anything but success.
+//
+// Every input runs twice: with the product's binding, whose Main block runs
+// compiled into the pixel walk wherever that walk takes the band, and with
+// the block through its table entry alone. What the host saw (every area's
+// bytes when it takes them back, every callback's arguments, every result)
+// must be the same.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
@@ -31,6 +37,7 @@
 #include <vector>
 
 #include "runtime/definition.h"
+#include "filter/cellumbra_kernel.h"
 #include "fuzz/fuzz_values.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
@@ -44,7 +51,6 @@
 #include "ui/model.h"
 #include "ui/preview_render.h"
 
-void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);
 
 namespace {
 
@@ -65,7 +71,7 @@ constexpr int32_t abort_test_budget = 40000;
 struct Stats {
     long inputs, starts, successes, honest_successes, cancels, bad_parameters, bad_mode, host_codes;
     long deliveries, in_place, deviating_deliveries, failures, kept_previous, hand_overs;
-    long paints, filtered_paints, stopped_paints, displays, walks_with_test_blocks;
+    long paints, filtered_paints, stopped_paints, displays, walks_with_test_blocks, bound_walks;
 };
 Stats stats;
 
@@ -78,11 +84,23 @@ void print_stats()
                  "advanceState: %ld deliveries (%ld in place, %ld deviating), %ld failures, %ld previous kept; "
                  "%ld hand-overs in a walk\n"
                  "preview: %ld paints, %ld filtered, %ld stopped by the clock; %ld displayPixels calls; "
-                 "%ld test-block calls\n",
+                 "%ld test-block calls; %ld bands walked with the bound block\n",
                  s.inputs, s.starts, s.successes, s.honest_successes, s.cancels, s.bad_parameters, s.bad_mode,
                  s.host_codes, s.deliveries, s.in_place, s.deviating_deliveries, s.failures, s.kept_previous,
-                 s.hand_overs, s.paints, s.filtered_paints, s.stopped_paints, s.displays, s.walks_with_test_blocks);
+                 s.hand_overs, s.paints, s.filtered_paints, s.stopped_paints, s.displays, s.walks_with_test_blocks,
+                 s.bound_walks);
 }
+
+// What the host saw of one run of an input, folded into one number (FNV-1a).
+struct Digest {
+    uint64_t hash = 14695981039346656037ull;
+    void add(const void* data, size_t size)
+    {
+        for (size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ull;
+    }
+    void add(int64_t v) { add(&v, sizeof v); }
+};
+Digest digest;
 
 // One chance in n; never once the input is spent, so that a short input
 // describes an ordinary host.
@@ -293,9 +311,18 @@ struct Host {
         return code;
     }
 
+    // The bytes of the areas the host is about to take back.
+    void take_back(const Delivery& d)
+    {
+        for (const Area* a : {&d.in, &d.out})
+            if (a->bytes) digest.add(a->bytes.get(), a->size);
+    }
+
     OSErr advance_state()
     {
         check_request();
+        take_back(current);
+        for (const Delivery& d : graveyard) take_back(d);
         graveyard.clear();
         FilterRecord& fr = record;
         const Rect16 asked_in = fr.inRect, asked_out = fr.outRect, asked_mask = fr.maskRect;
@@ -446,6 +473,7 @@ Boolean PS_CDECL host_abort()
     Boolean answer = call == schedule.cancel_at ? schedule.cancel_value : 0;
     if (host.pixels_delivered > pixel_budget) answer = 1; // keeps a runaway walk short
     if (answer) host.cancelled = true;
+    digest.add(call);
     return answer;
 }
 
@@ -453,6 +481,7 @@ void PS_CDECL host_progress(int32 done, int32 total)
 {
     if (done > total || done < host.last_done) finding("progress beyond its total or going back");
     host.last_done = done;
+    digest.add(done);
     if (++schedule.progress_calls == schedule.progress_hand_over_at) host.hand_over_in_walk();
 }
 
@@ -476,9 +505,7 @@ OSErr PS_CDECL host_display(const PSPixelMap* map, const VRect* rect, int32 row,
         unsigned sum = 0;
         for (int64_t r = 0; r < rows; ++r)
             for (int64_t k = 0; k < cols * map->colBytes; ++k) sum += base[r * map->rowBytes + k];
-        // Kept, so the reads are made.
-        static volatile unsigned sink;
-        sink = sink + sum;
+        digest.add(sum);
     }
     const int32_t call = schedule.display_calls++;
     return call < 8 && (schedule.display_failures >> call & 1) ? OSErr(-1) : noErr;
@@ -866,6 +893,7 @@ void run_start(FuzzedDataProvider& in)
     int16 result = 12345;
     const bool result_cell = !rarely(in, 8);
     dispatch_selector(filterSelectorStart, &h.record, &data, result_cell ? &result : nullptr);
+    digest.add(result);
     ++stats.starts;
     if (!result_cell) return;
     stats.successes += result == noErr;
@@ -897,11 +925,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+namespace {
+
+// The product's block bound as the product binds it, counted.
+int16_t counting_walk(const BandWalk& walk)
+{
+    ++stats.bound_walks;
+    return cellumbra_main_walk(walk);
+}
+
+// One run of the input: the digest of what the host saw.
+uint64_t run_input(const uint8_t* data, size_t size, bool through_table)
 {
     FuzzedDataProvider in(data, size);
-    ++stats.inputs;
+    digest = Digest{};
     reset_module();
+    bound_blocks[0] = through_table ? BoundBlock{} : BoundBlock{cellumbra_main, counting_walk};
     host = Host{};
     host.in = &in;
     host.seed = in.ConsumeIntegral<uint32_t>();
@@ -940,5 +979,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fake_platform.on_dialog = nullptr;
     run_state.filter_record = nullptr;
     reset_state_builtins();
+    host.take_back(host.current);
+    for (const Delivery& d : host.graveyard) host.take_back(d);
+    return digest.hash;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    ++stats.inputs;
+    const uint64_t bound = run_input(data, size, false);
+    const Stats counted = stats; // figures of the first run only
+    const uint64_t table = run_input(data, size, true);
+    stats = counted;
+    if (bound != table) finding("the bound block and its table entry gave the host different results");
     return 0;
 }

@@ -11,13 +11,8 @@
 // (rows - 1) * inRowBytes + columns * pixel_stride bytes from inData, the
 // smallest buffer a host can hand over for that rectangle.
 //
-// During a pixel walk the band is also held in a sampling view, armed by the
-// walk once it has validated the band the same way, so that `src`, which a
-// kernel calls several times per pixel, admits a read with one comparison.
-// The view is as trustworthy as the walk's own buffer addresses: the record
-// can change only when the host is called, and every call out to the host
-// disarms the view, to be armed again from the record at the next sampling.
-// Outside a walk the view is disarmed and every read checks the record.
+// A walk with a bound block reads `src` inline from a copy of that
+// description (sampling_view, runtime/pixel_loop.h), taken again at every row.
 //
 // The current pixel is addressed from column and row, never from in_ptr: in
 // the real run and the preview both name the same byte, and in Start and
@@ -35,7 +30,7 @@
 #include "runtime/builtin_math.h"
 #include "runtime/builtins.h"
 #include "runtime/kernel.h"
-#include "runtime/pass_setup.h"
+#include "runtime/pixel_loop.h"
 #include "runtime/run_state.h"
 
 using namespace builtin_math;
@@ -113,40 +108,6 @@ inline const InputBand& current_input()
         run_state.pixel_context.pixel_stride == band.stride)
         return band;
     return describe_input(record);
-}
-
-// The band of a walk, ready to be read. `planes` is the pixel stride while
-// the view is armed at zoom 1 and 0 otherwise, so one comparison admits a
-// read; `zoomed_planes` likewise at a zoom above 1 (the preview).
-struct SamplingView {
-    int32_t planes;
-    uint32_t left, top;              // as unsigned, for the offsets below
-    uint32_t last_column, last_row;  // offsets of the band's last column and row from left and top
-    uintptr_t stride, row_bytes;
-    const unsigned char* base;
-    int32_t zoomed_planes, zoom;
-    bool walking;
-};
-
-SamplingView sampling_view = {};
-
-// The offset of v from low clamped to 0..last. In the band, the usual case,
-// this is one subtraction and one unsigned comparison. Beyond it the bounds
-// are read again (the empty asm tells the compiler so), which keeps them out
-// of registers on the usual path.
-inline uint32_t band_offset(int32_t v, const uint32_t& low, const uint32_t& last)
-{
-    const uint32_t offset = uint32_t(v) - low;
-    if (__builtin_expect(offset <= last, 1)) return offset;
-    __asm__("" ::: "memory");
-    return v < int32_t(low) ? 0 : last;
-}
-
-inline int32_t read_view(const SamplingView& view, int32_t x, int32_t y, int32_t z)
-{
-    const uint32_t column = band_offset(x, view.left, view.last_column);
-    const uint32_t row = band_offset(y, view.top, view.last_row);
-    return view.base[row * view.row_bytes + column * view.stride + uint32_t(z)];
 }
 
 // Plane z (0 <= z < band.planes) of the band pixel nearest to (x, y).
@@ -248,70 +209,28 @@ int32_t convolve(int32_t plane, const int32_t (&w)[9], int32_t d)
     return wrap_div(wrap(sum), d);
 }
 
-// Arms the view from the record as it stands, or leaves it disarmed when the
-// band cannot be read.
-void arm_sampling_view()
+} // namespace
+
+const SamplingView& sampling_view()
 {
-    SamplingView& view = sampling_view;
-    view.planes = view.zoomed_planes = 0;
+    static SamplingView view;
+    view = SamplingView{};
     const InputBand& band = current_input();
-    if (!band.base) return;
+    if (!band.base || run_state.zoom_factor > 1) return view;
+    view.base = band.base;
     view.left = uint32_t(band.left);
     view.top = uint32_t(band.top);
     view.last_column = uint32_t(band.last_column - band.left);
     view.last_row = uint32_t(band.last_row - band.top);
     view.stride = uintptr_t(band.stride);
     view.row_bytes = uintptr_t(band.row_bytes);
-    view.base = band.base;
-    view.zoom = run_state.zoom_factor;
-    if (view.zoom > 1)
-        view.zoomed_planes = band.planes;
-    else
-        view.planes = band.planes;
+    return view;
 }
 
-} // namespace
-
-void begin_band_sampling()
-{
-    sampling_view.walking = true;
-    arm_sampling_view();
-}
-
-void end_band_sampling()
-{
-    sampling_view.walking = false;
-    sampling_view.planes = sampling_view.zoomed_planes = 0;
-}
-
-void forget_band_sampling()
-{
-    sampling_view.planes = sampling_view.zoomed_planes = 0;
-}
-
-// Everything but a walk's plain read at zoom 1: planes the band lacks, the
-// mask, other selectors, preview scaling, a view disarmed by a host call and
-// every read outside a walk.
-__attribute__((noinline)) int32_t src_general(int32_t x, int32_t y, int32_t z)
-{
-    SamplingView& view = sampling_view;
-    if (view.walking && (view.planes | view.zoomed_planes) == 0) {
-        arm_sampling_view();
-        if (uint32_t(z) < uint32_t(view.planes)) return read_view(view, x, y, z);
-    }
-    if (uint32_t(z) < uint32_t(view.zoomed_planes)) return read_view(view, x / view.zoom, y / view.zoom, z);
-    if (uint32_t(z) <= 3) return absolute_plane(x, y, z);
-    return z == 4 ? mask_value(x, y) : 0;
-}
-
-// The kernel calls src several times per pixel. Within a walk at zoom 1 its
-// common case, a plane the band holds, is one comparison, two clamps and a
-// load, without a stack frame; all else goes to src_general.
 int32_t src(int32_t x, int32_t y, int32_t z)
 {
-    const SamplingView& view = sampling_view;
-    if (uint32_t(z) < uint32_t(view.planes)) return read_view(view, x, y, z);
-    return src_general(x, y, z);
+    if (uint32_t(z) <= 3) return absolute_plane(x, y, z);
+    return z == 4 ? mask_value(x, y) : 0;
 }
 
 // The position is formed in 64 bits and saturated, so a radius near the int32

@@ -2,7 +2,6 @@
 // host about image areas: requests, rectangles, drawing, the abort test.
 #include <cmath>
 
-#include "runtime/pass_setup.h"
 #include "runtime/host_calls.h"
 #include "runtime/run_state.h"
 
@@ -16,7 +15,6 @@ int32_t call_advance_state()
     if (run_state.host_kind == HostKind::photopnt) rate += factor;
     fr->inputRate = static_cast<Fixed>(rate);
     fr->maskRate = static_cast<Fixed>(rate);
-    forget_band_sampling();
     return fr->advanceState();
 }
 
@@ -53,7 +51,6 @@ int32_t display_output(void* device_context, int32_t row, int32_t column)
         mask.colBytes = columns;
         map.masks = &mask;
     }
-    forget_band_sampling();
     return fr->displayPixels(&map, &map.bounds, row, column, device_context);
 }
 
@@ -61,7 +58,6 @@ int32_t test_host_abort()
 {
     FilterRecord* fr = run_state.filter_record;
     if (!fr || !fr->abortProc) return 0;
-    forget_band_sampling();
     return static_cast<unsigned char>(fr->abortProc());
 }
 

@@ -10,6 +10,7 @@
 
 KernelVariables kernel_vars;
 KernelBlock kernel_blocks[4];
+BoundBlock bound_blocks[4];
 
 namespace {
 
@@ -46,15 +47,26 @@ int32_t wrapping_square(int32_t v)
 
 } // namespace
 
-KernelBlock block_of(KernelPass pass)
+namespace {
+
+// The definition's order of the block entries: Main, Prepass, Start, Interpass.
+int entry_of(KernelPass pass)
 {
     switch (pass) {
-    case Main: return kernel_blocks[0];
-    case Prepass: return kernel_blocks[1];
-    case Start: return kernel_blocks[2];
-    case Interpass: return kernel_blocks[3];
+    case Main: return 0;
+    case Prepass: return 1;
+    case Start: return 2;
+    case Interpass: return 3;
     }
-    return nullptr;
+    return -1;
+}
+
+} // namespace
+
+KernelBlock block_of(KernelPass pass)
+{
+    const int entry = entry_of(pass);
+    return entry < 0 ? nullptr : kernel_blocks[entry];
 }
 
 PassSetup make_pass_setup(KernelPass pass)
@@ -75,6 +87,8 @@ PassSetup make_pass_setup(KernelPass pass)
         s.optional |= bit(k);
     }
     s.plain = s.block && s.stores && s.optional == 0 && s.scale == 1;
+    const BoundBlock& bound = bound_blocks[entry_of(pass)];
+    if (s.plain && s.layout >= 3 && bound.walk && bound.block == s.block) s.bound = bound.walk;
     return s;
 }
 

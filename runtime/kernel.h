@@ -106,6 +106,19 @@ using KernelBlock = void (*)(KernelVariables& vars, const BuiltinTable& builtins
 extern KernelBlock kernel_blocks[4];
 KernelBlock block_of(KernelPass pass);
 
+// A block may also be bound at build time: compiled into the pixel walk
+// together with the built-ins it calls (runtime/pixel_loop.h). Its walk takes
+// the bands of a plain Main pass over three or four planes; its table entry
+// takes every other case and stays the reference both must agree with.
+struct BandWalk;
+using BoundWalk = int16_t (*)(const BandWalk& walk);
+struct BoundBlock {
+    KernelBlock block; // the walk is used only while the pass's entry is this block
+    BoundWalk walk;
+};
+// In the order of kernel_blocks; all null when no block is bound.
+extern BoundBlock bound_blocks[4];
+
 // Binds kernel_blocks to the routines of the filter this module carries; the
 // product and each test build of the plug-in provide their own.
 void bind_filter_blocks();

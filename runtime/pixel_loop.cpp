@@ -1,21 +1,16 @@
-// filter_band: the walk over the pixels of the area the host has delivered,
-// for the real run and for the preview.
+// filter_band: the checks of the area the host has delivered, then the walk
+// over its pixels, for the real run and for the preview. The walk (mask test,
+// block call, store; after each row the abort test and progress) is a template
+// in runtime/pixel_loop.h, so that a block bound at build time can be compiled
+// into it in the filter's own file; here it runs with the table.
 #include <cstdint>
 
 #include "base/rect.h"
-#include "runtime/pass_setup.h"
 #include "runtime/host_calls.h"
+#include "runtime/pixel_loop.h"
 #include "runtime/run_state.h"
 
 namespace {
-
-// Where the current outRect starts in each delivered buffer.
-struct BandBuffers {
-    unsigned char* in;
-    unsigned char* out;
-    const unsigned char* mask; // null: every pixel is processed
-    intptr_t in_row_bytes, out_row_bytes, mask_row_bytes;
-};
 
 // A buffer of `rows` rows of `row_bytes` bytes, each holding at least
 // `width_bytes`, that the process could address at all.
@@ -66,68 +61,16 @@ bool locate_band(const FilterRecord& fr, int32_t stride, BandBuffers& b)
     return true;
 }
 
-void count_pixels(int32_t n)
-{
-    run_state.pixels_done = static_cast<int32_t>(static_cast<uint32_t>(run_state.pixels_done) + static_cast<uint32_t>(n));
-}
-
-template <int Layout, bool HasMask, bool Plain>
-int16 walk_band(const PassSetup& pass_setup, const FilterRecord& fr, const BandBuffers& b, bool with_progress)
-{
-    // A copy whose address never leaves this function stays in registers
-    // across the block calls.
-    const PassSetup setup = pass_setup;
-    // Only run_kernel_pass changes the current pass, and no block calls it.
-    run_state.current_pass = setup.pass;
-    const Rect16 o = fr.outRect;
-    // Layouts 1 to 3 are exactly that many bytes per pixel.
-    const intptr_t stride = Layout < 4 ? Layout : run_state.pixel_context.pixel_stride;
-    const int32_t width = width_of(o);
-    PixelContext& pc = run_state.pixel_context;
-    for (int32_t r = o.top; r < o.bottom; ++r) {
-        const intptr_t row_index = r - o.top;
-        unsigned char* in = b.in + row_index * b.in_row_bytes;
-        unsigned char* out = b.out + row_index * b.out_row_bytes;
-        unsigned char* mask = HasMask ? const_cast<unsigned char*>(b.mask) + row_index * b.mask_row_bytes : nullptr;
-        const int32_t y = Plain ? r : pass_detail::scaled(r, setup.scale);
-        for (int32_t k = o.left; k < o.right; ++k, in += stride, out += stride) {
-            unsigned char* here = nullptr;
-            if (HasMask) {
-                here = mask++;
-                if (*here == 0) continue; // outside the selection: the host's bytes stay
-            }
-            pc.mask_ptr = here;
-            pc.out_ptr = out;
-            pc.in_ptr = in;
-            pc.row = r;
-            pc.column = k;
-            if (Plain)
-                run_pixel_pass<Layout, true>(setup, k, y, in, out, here);
-            else if (setup.block)
-                run_pixel_pass<Layout, false>(setup, pass_detail::scaled(k, setup.scale), y, in, out, here);
-            if (run_state.mode == RunMode::rendering_stopped) {
-                count_pixels(k - o.left + 1);
-                return noErr;
-            }
-        }
-        count_pixels(width);
-        if (with_progress) {
-            forget_band_sampling();
-            if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) return userCanceledErr;
-            if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
-        }
-    }
-    return noErr;
-}
-
+// The table's walk for every layout, mask and plainness.
 template <int Layout>
-int16 walk_band(const PassSetup& setup, const FilterRecord& fr, const BandBuffers& b, bool with_progress)
+int16 walk_by_table(const BandWalk& walk)
 {
-    if (setup.plain)
-        return b.mask ? walk_band<Layout, true, true>(setup, fr, b, with_progress)
-                      : walk_band<Layout, false, true>(setup, fr, b, with_progress);
-    return b.mask ? walk_band<Layout, true, false>(setup, fr, b, with_progress)
-                  : walk_band<Layout, false, false>(setup, fr, b, with_progress);
+    const TableBlock block{walk.setup.block};
+    if (walk.setup.plain)
+        return walk.buffers.mask ? walk_band<TableBlock, TableBuiltins, Layout, true, true>(walk, block)
+                                 : walk_band<TableBlock, TableBuiltins, Layout, false, true>(walk, block);
+    return walk.buffers.mask ? walk_band<TableBlock, TableBuiltins, Layout, true, false>(walk, block)
+                             : walk_band<TableBlock, TableBuiltins, Layout, false, false>(walk, block);
 }
 
 } // namespace
@@ -140,16 +83,12 @@ int16 filter_band(bool with_progress, KernelPass pass)
     BandBuffers buffers;
     if (!locate_band(*fr, run_state.pixel_context.pixel_stride, buffers)) return filterBadParameters;
     const PassSetup setup = make_pass_setup(pass);
-    // The band is checked: the sampling built-ins may trust it until the walk
-    // ends or calls the host.
-    struct BandSampling {
-        BandSampling() { begin_band_sampling(); }
-        ~BandSampling() { end_band_sampling(); }
-    } sampling;
+    const BandWalk walk{setup, *fr, buffers, with_progress};
+    if (setup.bound) return setup.bound(walk);
     switch (setup.layout) {
-    case 4: return walk_band<4>(setup, *fr, buffers, with_progress);
-    case 3: return walk_band<3>(setup, *fr, buffers, with_progress);
-    case 2: return walk_band<2>(setup, *fr, buffers, with_progress);
-    default: return walk_band<1>(setup, *fr, buffers, with_progress);
+    case 4: return walk_by_table<4>(walk);
+    case 3: return walk_by_table<3>(walk);
+    case 2: return walk_by_table<2>(walk);
+    default: return walk_by_table<1>(walk);
     }
 }

@@ -3,6 +3,8 @@
 #   - natively, without sanitizers, in Release (build/bench-native);
 #   - the real 32-bit and 64-bit Cellumbra.8bf through ENTRYPOINT under Wine
 #     (build/bench-win32, build/bench-win64), each with a preview rendering.
+# Every build times the product (its block bound into the pixel loop) and the
+# same block through the table of built-ins, beside the specialised loop.
 # Arguments go to every program: --reps N (default 5), --size WxH (default 4000x3000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,7 +25,7 @@ run_windows() {
   local arch=$1 toolchain=$2 tree=build/bench-$1
   shift 2
   configure "$tree" -DCMAKE_TOOLCHAIN_FILE="$toolchain"
-  cmake --build "$tree" -j 2 --target cellumbra_bench preview_test Cellumbra >/dev/null
+  cmake --build "$tree" -j 2 --target cellumbra_bench preview_test Cellumbra CellumbraTable >/dev/null
   echo
   export WINEPREFIX="$root/$tree/wineprefix/bench" WINEARCH=$arch
   echo "load average before the $arch run: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,7 +1,8 @@
 // The cell pattern: first the Main block alone against a recording table of
-// built-ins, then whole pictures run through the shell. Every expected centre
-// comes from a brute-force search over the lattice, not from the kernel's
-// quarter rule.
+// built-ins, then whole pictures run through the shell, with the block
+// through its table entry and bound into the pixel walk. Every expected
+// centre comes from a brute-force search over the lattice, not from the
+// kernel's quarter rule.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <iterator>
 #include <vector>
 
+#include "filter/cellumbra_kernel.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
 #include "runtime/host_calls.h"
@@ -19,8 +21,6 @@
 #include "support/cell_reference.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
-
-void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);
 
 namespace {
 
@@ -233,7 +233,8 @@ std::vector<unsigned char> expected_picture(const FakeHost& host, int32_t s, int
     return want;
 }
 
-struct CellPicture : ::testing::Test {
+// The parameter: the block bound into the walk as the product binds it.
+struct CellPicture : ::testing::TestWithParam<bool> {
     ScopedModuleState state;
     int32_t saved_size = control_values[0];
 
@@ -243,6 +244,7 @@ struct CellPicture : ::testing::Test {
         parameters_requested = 0; // the dialog accepts at once with control_values
         kernel_blocks[0] = cellumbra_main;
         kernel_blocks[1] = kernel_blocks[2] = kernel_blocks[3] = nullptr;
+        bound_blocks[0] = GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk} : BoundBlock{};
     }
     void TearDown() override { control_values[0] = saved_size; }
 
@@ -272,7 +274,7 @@ struct CellPicture : ::testing::Test {
     }
 };
 
-TEST_F(CellPicture, EveryPixelTakesItsNearestCentreOnOddAndTinyPictures)
+TEST_P(CellPicture, EveryPixelTakesItsNearestCentreOnOddAndTinyPictures)
 {
     const int32_t shapes[][2] = {{1, 1}, {2, 1}, {1, 9}, {7, 5}, {37, 23}, {100, 100}};
     for (const auto& shape : shapes)
@@ -283,7 +285,7 @@ TEST_F(CellPicture, EveryPixelTakesItsNearestCentreOnOddAndTinyPictures)
         }
 }
 
-TEST_F(CellPicture, FourPlanePicturesKeepTheirAlpha)
+TEST_P(CellPicture, FourPlanePicturesKeepTheirAlpha)
 {
     for (int32_t s : {1, 3, 8}) {
         FakeHost host(61, 29, 4);
@@ -292,7 +294,7 @@ TEST_F(CellPicture, FourPlanePicturesKeepTheirAlpha)
     }
 }
 
-TEST_F(CellPicture, OnlySelectedPixelsInsideFilterRectChange)
+TEST_P(CellPicture, OnlySelectedPixelsInsideFilterRectChange)
 {
     FakeHost host(90, 70, 3);
     host.select(Rect16{9, 13, 61, 80}, 255);
@@ -306,7 +308,7 @@ TEST_F(CellPicture, OnlySelectedPixelsInsideFilterRectChange)
     check_run(host, 4);
 }
 
-TEST_F(CellPicture, CellsNearBandEdgesSampleTheirBandsNearestRow)
+TEST_P(CellPicture, CellsNearBandEdgesSampleTheirBandsNearestRow)
 {
     for (int32_t rows : {1, 7, 25}) {
         FakeHost host(53, 101, 3);
@@ -319,7 +321,7 @@ TEST_F(CellPicture, CellsNearBandEdgesSampleTheirBandsNearestRow)
     check_run(host, 3, 11);
 }
 
-TEST_F(CellPicture, SizeZeroLeavesThePictureAsItWas)
+TEST_P(CellPicture, SizeZeroLeavesThePictureAsItWas)
 {
     FakeHost host(33, 21, 4);
     paint_positions(host);
@@ -328,7 +330,7 @@ TEST_F(CellPicture, SizeZeroLeavesThePictureAsItWas)
     EXPECT_EQ(host.picture, host.source);
 }
 
-TEST_F(CellPicture, AnyStoredSizeRunsToTheEnd)
+TEST_P(CellPicture, AnyStoredSizeRunsToTheEnd)
 {
     // Sizes no dialog lets through still give a complete run: every centre is
     // clamped into the band, nothing is read or written outside a buffer.
@@ -339,5 +341,8 @@ TEST_F(CellPicture, AnyStoredSizeRunsToTheEnd)
         EXPECT_EQ(host.run(), noErr) << s;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, CellPicture, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Bound" : "Table"; });
 
 } // namespace

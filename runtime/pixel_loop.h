@@ -1,0 +1,243 @@
+// The walk over the pixels of a delivered band, for the real run and for the
+// preview: one loop, whose block and whose access to the built-ins are
+// compile-time parameters. filter_band (runtime/pixel_loop.cpp) checks the
+// band and walks it with the pass's block entry and the table of built-ins.
+// A block bound at build time instantiates the same loop with its own code and
+// inline built-ins (bound_walk below), so that the compiler sees the loop, the
+// block and the built-ins it calls together.
+#pragma once
+
+#include <cstdint>
+
+#include "base/host_api.h"
+#include "runtime/builtins.h"
+#include "runtime/kernel.h"
+#include "runtime/pass_setup.h"
+#include "runtime/run_state.h"
+
+// Where the current outRect starts in each delivered buffer.
+struct BandBuffers {
+    unsigned char* in;
+    unsigned char* out;
+    const unsigned char* mask; // null: every pixel is processed
+    intptr_t in_row_bytes, out_row_bytes, mask_row_bytes;
+};
+
+// One band as filter_band has checked it: every address the walk forms from
+// these lies inside a delivered buffer.
+struct BandWalk {
+    const PassSetup& setup;
+    const FilterRecord& record;
+    BandBuffers buffers;
+    bool with_progress;
+};
+
+// The input band as `src` reads it (runtime/builtins_sampling.cpp), for a walk
+// to read inline. `base` is null unless the band is readable at zoom 1.
+struct SamplingView {
+    const unsigned char* base;
+    uint32_t left, top;             // as unsigned, for the offsets below
+    uint32_t last_column, last_row; // offsets of the band's last column and row
+    uintptr_t stride, row_bytes;
+};
+// Made from the record as it stands; valid until the next call. A reference,
+// so that a walk's copy is filled without its address leaving the walk.
+const SamplingView& sampling_view();
+
+// The built-ins of a bound block. `src` and `slider`, which a block calls for
+// every pixel, are inline here, `src` over the band as it was at the start of
+// the row; the others are the table's entries, which these members hide. The
+// host can hand over other buffers only when it is called: between rows, and
+// from inside the abort test, after which the band is looked at again.
+//
+// The block's variables are the walk's own copy, which nothing outside the
+// walk can reach, so that the compiler keeps what it can in registers and
+// drops stores that nothing reads; the built-ins that use the variables
+// answer from the copy. A bound block reaches its pixel through its variables
+// and built-ins, not through the pixel context's addresses.
+template <int Layout>
+struct BandBuiltins : BuiltinTable {
+    static constexpr bool sets_pixel_pointers = false; // a bound block reads its pixel through its variables
+    KernelVariables& vars;
+    SamplingView view{};
+
+    explicit BandBuiltins(KernelVariables& band_vars) : BuiltinTable(builtin_table), vars(band_vars) {}
+    BandBuiltins(const BandBuiltins&) = delete;
+    void row_begins() { view = sampling_view(); }
+
+    int32_t input_value(int32_t z) const
+    {
+        if (z >= 0 && z <= 2) return vars.v[slot::in_red + z];
+        return z == 3 && Layout > 3 ? vars.v[slot::in_alpha] : 0;
+    }
+    int32_t set_output(int32_t z, int32_t value)
+    {
+        if (z < 0 || z > 3) return 0;
+        if (z < 3 || Layout > 3) vars.v[slot::out_red + z] = value;
+        return value;
+    }
+    int32_t set_hls(int32_t h, int32_t l, int32_t s)
+    {
+        const int32_t result = ::set_hls(h, l, s); // into kernel_vars, overwritten when the walk ends
+        for (int k = slot::out_red; k <= slot::out_blue; ++k) vars.v[k] = kernel_vars.v[k];
+        return result;
+    }
+
+    int32_t slider(int32_t i) const { return i >= 0 && i <= 7 ? control_values[i] : 0; }
+
+    // A pixel of layout 3 has exactly three planes, one of layout 4 at least
+    // four. A block asks for constant planes, so that after inlining the test
+    // is the same for every call and the position is formed once.
+    int32_t src(int32_t x, int32_t y, int32_t z) const
+    {
+        if (__builtin_expect(uint32_t(z) >= uint32_t(Layout) || !view.base, 0)) return ::src(x, y, z);
+        const uintptr_t stride = Layout < 4 ? Layout : view.stride;
+        return view.base[offset(y, view.top, view.last_row) * view.row_bytes +
+                         offset(x, view.left, view.last_column) * stride + uint32_t(z)];
+    }
+
+    int32_t test_abort()
+    {
+        const int32_t stop = ::test_abort();
+        row_begins();
+        return stop;
+    }
+
+private:
+    // The offset of v from low, clamped to 0..last. Without branches: GCC
+    // forms it once for the calls of a pixel only then.
+    static uint32_t offset(int32_t v, uint32_t low, uint32_t last)
+    {
+        const uint32_t o = uint32_t(v) - low;
+        const uint32_t edge = v < int32_t(low) ? 0 : last;
+        return o <= last ? o : edge;
+    }
+};
+
+// A block through its entry, with the table; it reads the band through the
+// record at every sample.
+struct TableBuiltins {
+    static constexpr bool sets_pixel_pointers = true; // a block may read them from the pixel context
+    KernelVariables& vars;
+    explicit TableBuiltins(KernelVariables&) : vars(kernel_vars) {}
+    TableBuiltins(const TableBuiltins&) = delete;
+    void row_begins() {}
+};
+struct TableBlock {
+    KernelBlock entry;
+    void operator()(KernelVariables& vars, TableBuiltins&) const { entry(vars, builtin_table); }
+};
+
+namespace pass_detail {
+
+inline void count_pixels(int32_t n)
+{
+    run_state.pixels_done = static_cast<int32_t>(static_cast<uint32_t>(run_state.pixels_done) + static_cast<uint32_t>(n));
+}
+
+// The variables a Prepass or Main call starts from, as run_kernel_pass's
+// prepare_variables fills them; x and y come already scaled.
+template <int Layout, bool Plain>
+inline void prepare_pixel(const PassSetup& setup, KernelVariables& vars, int32_t x, int32_t y,
+                          const unsigned char* in, const unsigned char* mask)
+{
+    read_channels<Layout>(vars.v, in);
+    vars.v[slot::x] = x;
+    vars.v[slot::y] = y;
+    if (!Plain && setup.optional) fill_optional_slots(setup.optional, vars, mask);
+}
+
+// A bound walk's variables back where blocks outside it find them. A bound
+// walk runs the Main pass, after which only the next band's pixels read the
+// variables, and those find the channels, x and y filled anew: so these keep
+// what they held before the walk, and the last pixel's values need not be
+// kept, which spares a store for each per pixel.
+inline int16 give_back(KernelVariables& vars, int16 result)
+{
+    if (&vars == &kernel_vars) return result;
+    // Element by element: GCC keeps the copy's slots in registers only so.
+    int32_t* v = vars.v;
+    const int32_t* k = kernel_vars.v;
+    v[0] = k[0], v[1] = k[1], v[2] = k[2], v[3] = k[3], v[4] = k[4], v[5] = k[5], v[6] = k[6], v[7] = k[7];
+    v[slot::x] = k[slot::x], v[slot::y] = k[slot::y];
+    kernel_vars = vars;
+    return result;
+}
+
+} // namespace pass_detail
+
+// Layouts 1 to 3 are exactly that many bytes per pixel. Plain as in PassSetup.
+// GCC 12 at -O2 keeps a block of the size of the cell block out of line when
+// several walks call it, and then every built-in call stays a call as well:
+// flatten has the compiler inline everything it can see into the loop.
+template <class Block, class Builtins, int Layout, bool HasMask, bool Plain>
+__attribute__((flatten)) int16 walk_band(const BandWalk& walk, Block block)
+{
+    using namespace pass_detail;
+    // Copies whose addresses never leave this function stay in registers
+    // across the block calls.
+    const PassSetup setup = walk.setup;
+    const BandBuffers b = walk.buffers;
+    const FilterRecord& fr = walk.record;
+    KernelVariables band_vars = kernel_vars; // the copy a bound walk works on
+    Builtins builtins(band_vars);
+    KernelVariables& vars = builtins.vars;
+
+    // Only run_kernel_pass changes the current pass, and no block calls it.
+    run_state.current_pass = setup.pass;
+    const Rect16 o = fr.outRect;
+    const intptr_t stride = Layout < 4 ? Layout : run_state.pixel_context.pixel_stride;
+    PixelContext& pc = run_state.pixel_context;
+    int32_t* v = vars.v;
+    for (int32_t r = o.top; r < o.bottom; ++r) {
+        const intptr_t row_index = r - o.top;
+        unsigned char* in = b.in + row_index * b.in_row_bytes;
+        unsigned char* out = b.out + row_index * b.out_row_bytes;
+        unsigned char* mask = HasMask ? const_cast<unsigned char*>(b.mask) + row_index * b.mask_row_bytes : nullptr;
+        const int32_t y = Plain ? r : scaled(r, setup.scale);
+        builtins.row_begins();
+        for (int32_t k = o.left; k < o.right; ++k, in += stride, out += stride) {
+            unsigned char* here = nullptr;
+            if (HasMask) {
+                here = mask++;
+                if (*here == 0) continue; // outside the selection: the host's bytes stay
+            }
+            if (Builtins::sets_pixel_pointers) {
+                pc.mask_ptr = here;
+                pc.out_ptr = out;
+                pc.in_ptr = in;
+            }
+            pc.row = r;
+            pc.column = k;
+            if (Plain || setup.block) {
+                prepare_pixel<Layout, Plain>(setup, vars, Plain ? k : scaled(k, setup.scale), y, in, here);
+                block(vars, builtins);
+                if (Plain || setup.stores) store_channels<Layout>(v, out);
+            }
+            if (run_state.mode == RunMode::rendering_stopped) {
+                count_pixels(k - o.left + 1);
+                return give_back(vars, noErr);
+            }
+        }
+        count_pixels(o.right - o.left);
+        if (walk.with_progress) {
+            if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) return give_back(vars, userCanceledErr);
+            if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
+        }
+    }
+    return give_back(vars, noErr);
+}
+
+// The walk of a block bound at build time, for the cases make_pass_setup hands
+// it: a plain pass over three or four planes. Block is default-constructed
+// for every band and called as block(vars, builtins).
+template <class Block>
+int16 bound_walk(const BandWalk& walk)
+{
+    const bool mask = walk.buffers.mask != nullptr;
+    if (walk.setup.layout == 3)
+        return mask ? walk_band<Block, BandBuiltins<3>, 3, true, true>(walk, Block{})
+                    : walk_band<Block, BandBuiltins<3>, 3, false, true>(walk, Block{});
+    return mask ? walk_band<Block, BandBuiltins<4>, 4, true, true>(walk, Block{})
+                : walk_band<Block, BandBuiltins<4>, 4, false, true>(walk, Block{});
+}
