@@ -338,7 +338,8 @@ struct ParallelBand final : BandJob {
         return !cancelled;
     }
 
-    void work(int32_t worker) override
+    // Flattened as the single walk is, for the same reason.
+    __attribute__((flatten)) void work(int32_t worker) override
     {
         using namespace pass_detail;
         const PassSetup& setup = walk.setup;

@@ -112,7 +112,10 @@ struct RunWorkers {
 
 int16 run_passes(FilterRecord& fr, bool has_prepass)
 {
-    const RunWorkers workers(planned_worker_count(), band_plan.height);
+    // Threads only for a Main block whose binding declares it pixel-local.
+    const BoundBlock& main = bound_blocks[0];
+    const bool split = main.pixel_local && main.walk && main.block == block_of(Main);
+    const RunWorkers workers(split ? planned_worker_count() : 1, band_plan.height);
     band_plan.top = 0;
     int16 result = request_band(fr, 0);
     if (result != noErr) return result;
