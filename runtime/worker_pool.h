@@ -23,7 +23,7 @@ int32_t worker_count_from(const char* setting, int32_t processors);
 int32_t planned_worker_count(); // from the environment and this machine
 
 // Bands of fewer pixels are walked on the host's thread alone: starting the
-// workers on them costs more than they save (measured, see the README).
+// threads for them can cost more than they save (measured, see the README).
 extern int32_t parallel_min_pixels;
 
 // What one worker leaves behind after a band: its copy of the variables and

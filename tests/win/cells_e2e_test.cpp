@@ -152,20 +152,21 @@ Threads threads_of(const RunResult& r)
 }
 
 // The real run spread over 1, 2, 3 and 7 threads: the same cells on an odd
-// size, in bands, with a selection and transparency, buffers above the 32-bit
-// signed range; every host call on the host's thread (filterhost fails a run
-// otherwise); the workers there while it ran, gone when it returned.
+// size, in a band above the plug-in's smallest split band and one below it,
+// with a selection and transparency, buffers above the 32-bit signed range;
+// every host call on the host's thread (filterhost fails a run otherwise);
+// the threads there while it ran, gone when it returned.
 TEST_F(CellsEndToEnd, EveryThreadCountGivesTheSameCellsFromTheHostsThread)
 {
-    const TestPicture in = make_coordinate_picture(301, 397, 4);
-    const int rows = 120;
+    const TestPicture in = make_coordinate_picture(1041, 1031, 4);
+    const int rows = 1024;
     const std::string max_space = std::to_string(rows * 10 * (in.width + 4));
-    const Area selected{3, 5, 298, 396};
+    const Area selected{3, 5, 1038, 1031};
     const TestPicture want = expected_cells(in, 7, rows, selected);
     for (int threads : {1, 2, 3, 7}) {
         const ScopedEnv env("CELLUMBRA_THREADS", std::to_string(threads));
         const TestPicture got = run_at_size(
-            in, 7, {"--trace", "--high-buffers", "--max-space", max_space, "--select-rect", "3,5,298,396"});
+            in, 7, {"--trace", "--high-buffers", "--max-space", max_space, "--select-rect", "3,5,1038,1031"});
         EXPECT_TRUE(same_picture(got, want)) << threads << " threads";
         const Threads t = threads_of(last);
         EXPECT_EQ(t.during - t.before, threads - 1) << last.out;
@@ -175,7 +176,7 @@ TEST_F(CellsEndToEnd, EveryThreadCountGivesTheSameCellsFromTheHostsThread)
 
 TEST_F(CellsEndToEnd, ACancelWithWorkersEndsTheRunWithNothingLeftRunning)
 {
-    const TestPicture in = make_coordinate_picture(301, 397, 3);
+    const TestPicture in = make_coordinate_picture(1041, 1031, 3);
     const ScopedEnv env("CELLUMBRA_THREADS", "3");
     const int32_t values[16] = {4};
     store_value("SliderSettings", values, sizeof values);
@@ -191,7 +192,7 @@ TEST_F(CellsEndToEnd, ACancelWithWorkersEndsTheRunWithNothingLeftRunning)
 // allowed.
 TEST_F(CellsEndToEnd, ABlockNotDeclaredPixelLocalRunsInPixelOrderOnTheHostsThread)
 {
-    const TestPicture in = make_coordinate_picture(301, 397, 3);
+    const TestPicture in = make_coordinate_picture(1041, 1031, 3);
     const ScopedEnv env("CELLUMBRA_THREADS", "7");
     const TestPicture got = run(in, {"--trace"}, "CellumbraOrder.8bf");
     ASSERT_EQ(got.width, in.width);
