@@ -382,13 +382,13 @@ int run_thread_tables(PluginDriver& driver, const Options& options, const Pictur
     const bool can_force = driver.set_parallel_threshold(-1);
     std::printf("\nsmall pictures at size %d, one band: median us from the first request to the return (%d runs);\n"
                 "2 threads as the plug-in decides%s\n",
-                size, options.repetitions * 20, can_force ? ", and forced to split every band" : "");
+                size, options.repetitions * 5, can_force ? ", and forced to split every band" : "");
     std::printf("%9s %9s %9s %8s%s\n", "picture", "1 thread", "2", "speed-up", can_force ? "  2 forced  speed-up" : "");
     for (int32_t side : {48, 96, 128, 160, 181, 182, 256, 362, 512}) {
         const Picture small = make_picture(side, side, 3);
         Picture small_out = small;
         std::vector<double> t[3];
-        for (int rep = 0; rep < options.repetitions * 20; ++rep)
+        for (int rep = 0; rep < options.repetitions * 5; ++rep)
             for (int way = 0; way < (can_force ? 3 : 2); ++way) {
                 set_thread_setting(way == 0 ? 1 : 2);
                 if (can_force) driver.set_parallel_threshold(way == 2 ? 0 : -1);
