@@ -51,7 +51,7 @@ WorkerPool::~WorkerPool()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        quitting_ = true;
+        quitting_.store(true, std::memory_order_relaxed);
     }
     wake_.notify_all();
     for (int32_t i = 1; i <= started_; ++i) threads_[i].join();
@@ -111,13 +111,14 @@ void WorkerPool::run(BandJob& job)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = &job;
-        running_ = started_;
-        ++generation_;
+        running_.store(started_, std::memory_order_relaxed);
+        generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     }
     wake_.notify_all();
     job.work(0);
-    std::unique_lock<std::mutex> lock(mutex_);
-    idle_.wait(lock, [this] { return running_ == 0; });
+    // The others end within a row of the host's thread: waiting on the
+    // condition variable would cost more (under Wine, a trip to its server).
+    while (running_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
     job_ = nullptr;
 }
 
@@ -125,16 +126,24 @@ void WorkerPool::thread_main(int32_t worker)
 {
     uint32_t seen = 0;
     for (;;) {
+        // The next band follows as soon as the host has handed the last one
+        // back and delivered it: a short look before sleeping catches it
+        // without the wake-up's cost.
+        for (int spin = 0; spin < 2000 && generation_.load(std::memory_order_acquire) == seen &&
+                           !quitting_.load(std::memory_order_relaxed);
+             ++spin)
+            std::this_thread::yield();
         BandJob* job;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return quitting_ || generation_ != seen; });
-            if (quitting_) return;
-            seen = generation_;
+            wake_.wait(lock, [&] {
+                return quitting_.load(std::memory_order_relaxed) || generation_.load(std::memory_order_relaxed) != seen;
+            });
+            if (quitting_.load(std::memory_order_relaxed)) return;
+            seen = generation_.load(std::memory_order_relaxed);
             job = job_;
         }
         job->work(worker);
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (--running_ == 0) idle_.notify_one();
+        running_.fetch_sub(1, std::memory_order_release);
     }
 }

@@ -89,9 +89,9 @@ private:
     std::atomic<bool> stopped_{false};
 
     std::mutex mutex_;
-    std::condition_variable wake_, idle_;
+    std::condition_variable wake_;
     BandJob* job_ = nullptr;
-    uint32_t generation_ = 0;
-    int32_t running_ = 0;
-    bool quitting_ = false;
+    std::atomic<uint32_t> generation_{0};
+    std::atomic<int32_t> running_{0}; // threads other than the host's still in the band
+    std::atomic<bool> quitting_{false};
 };
