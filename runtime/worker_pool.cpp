@@ -128,8 +128,10 @@ void WorkerPool::thread_main(int32_t worker)
     for (;;) {
         // The next band follows as soon as the host has handed the last one
         // back and delivered it: a short look before sleeping catches it
-        // without the wake-up's cost.
-        for (int spin = 0; spin < 2000 && generation_.load(std::memory_order_acquire) == seen &&
+        // without the wake-up's cost. Not before the first band: a new
+        // thread that sleeps is woken on an idle processor, one that looks
+        // may share its creator's for milliseconds.
+        for (int spin = 0; seen != 0 && spin < 2000 && generation_.load(std::memory_order_acquire) == seen &&
                            !quitting_.load(std::memory_order_relaxed);
              ++spin)
             std::this_thread::yield();
