@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <thread>
 
 namespace bench {
 
@@ -174,6 +176,17 @@ Options parse_options(int argc, char** argv)
     return o;
 }
 
+void set_thread_setting(int32_t threads)
+{
+    static std::string setting; // putenv keeps the string itself
+    setting = "CELLUMBRA_THREADS=" + std::to_string(threads);
+#ifdef _WIN32
+    _putenv(setting.c_str());
+#else
+    putenv(const_cast<char*>(setting.c_str()));
+#endif
+}
+
 namespace {
 
 // The times of one way of running the block over one case.
@@ -189,6 +202,8 @@ double ns(double seconds, double pixels)
 }
 
 } // namespace
+
+int run_thread_tables(PluginDriver& driver, const Options& options, const Picture& in);
 
 int run_benchmark(PluginDriver& driver, const Options& options)
 {
@@ -208,6 +223,8 @@ int run_benchmark(PluginDriver& driver, const Options& options)
                 "specialised loop back to back; ratios are of medians (and of minimums) against that loop.\n",
                 options.width, options.height, options.repetitions);
     std::printf("allocations: %s\n", driver.allocation_note());
+    std::printf("This table runs the plug-in on one thread (CELLUMBRA_THREADS=1); the threads follow it.\n");
+    set_thread_setting(1);
 
     // What a run costs apart from its pixels: dialog at once, settings, plan.
     std::vector<double> fixed_times;
@@ -297,9 +314,106 @@ int run_benchmark(PluginDriver& driver, const Options& options)
             std::fflush(stdout);
         }
     }
+    failures += run_thread_tables(driver, options, in);
     if (failures)
         std::printf("\n%d case(s) did not match the specialised loop byte for byte\n", failures);
     return failures ? 1 : 0;
+}
+
+// The product over 1, 2, ... threads up to the processors (at least 2), and
+// the small pictures around the size below which it stays on one thread.
+int run_thread_tables(PluginDriver& driver, const Options& options, const Picture& in)
+{
+    int failures = 0;
+    const int32_t cores = std::max(2, int32_t(std::thread::hardware_concurrency()));
+    const int32_t size = 20;
+    driver.use_table(false);
+    driver.set_size(size);
+    Picture out = in, reference = in;
+    MemoryHost host;
+    const double pixels = double(in.width) * in.height;
+    std::printf("\nthreads: the bound block at size %d with CELLUMBRA_THREADS=N, N = 1 to %d. The start selector's\n"
+                "whole wall time (median and minimum, ms), which under Wine holds a large fixed cost that no\n"
+                "thread shares; the passes from the first request for image data to the return (median ms, ns\n"
+                "per pixel), their speed-up against one thread (of medians, and of minimums) and their ratio\n"
+                "to the specialised loop. The N are taken in turn within each repetition.\n",
+                size, cores);
+    std::printf("%5s %5s %3s %14s %15s %16s %7s %7s %9s\n", "bands", "rows", "N", "whole selector", "passes",
+                "speed-up", "vs loop", "allocs", "identical");
+    std::printf("%5s %5s %3s %7s %6s %7s %7s %8s %7s %7s %7s %9s\n", "", "", "", "median", "min", "median", "ns/px",
+                "median", "min", "", "per run", "");
+    for (int32_t rows : {in.height, options.many_band_rows}) {
+        const int32_t max_space = max_space_for_rows(rows, in);
+        const int32_t band_rows = planned_band_rows(max_space, in);
+        const int32_t bands = (in.height + band_rows - 1) / band_rows;
+        std::memcpy(reference.pixels.data(), in.pixels.data(), in.pixels.size());
+        specialised_cells(in, reference, size, band_rows);
+        std::vector<std::vector<double>> whole(size_t(cores) + 1), passes(size_t(cores) + 1);
+        std::vector<double> loop_times;
+        std::vector<int64_t> allocs(size_t(cores) + 1);
+        std::vector<bool> same(size_t(cores) + 1, true);
+        for (int rep = 0; rep < options.repetitions; ++rep) {
+            for (int32_t n = 1; n <= cores; ++n) {
+                set_thread_setting(n);
+                std::memcpy(out.pixels.data(), in.pixels.data(), in.pixels.size());
+                host.prepare(in, out, max_space);
+                const RunResult r = driver.start(host.record);
+                whole[size_t(n)].push_back(r.seconds);
+                passes[size_t(n)].push_back(host.requests > 0 ? r.end - host.first_request : r.seconds);
+                allocs[size_t(n)] = r.allocations;
+                if (r.result != 0 || out.pixels != reference.pixels) same[size_t(n)] = false;
+            }
+            const double t0 = seconds_now();
+            specialised_cells(in, reference, size, band_rows);
+            loop_times.push_back(seconds_now() - t0);
+        }
+        auto minimum = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+        const double one = median(passes[1]), one_min = minimum(passes[1]), loop = median(loop_times);
+        for (int32_t n = 1; n <= cores; ++n) {
+            const std::vector<double>& w = whole[size_t(n)];
+            const std::vector<double>& p = passes[size_t(n)];
+            std::printf("%5d %5d %3d %7.1f %6.1f %7.1f %7.2f %8.2f %7.2f %7.2f %7lld %9s\n", bands, band_rows, n,
+                        median(w) * 1e3, minimum(w) * 1e3, median(p) * 1e3, ns(median(p), pixels), one / median(p),
+                        one_min / minimum(p), median(p) / loop, (long long)allocs[size_t(n)],
+                        same[size_t(n)] ? "yes" : "NO");
+            if (!same[size_t(n)]) ++failures;
+        }
+        std::printf("%5s %5s %3s specialised loop: median %.1f ms\n", "", "", "", loop * 1e3);
+        std::fflush(stdout);
+    }
+
+    // Pictures around the plug-in's smallest split band, one band each: one
+    // thread against two, from the first request for image data to the
+    // selector's return, which takes in the threads' start and join.
+    // "forced": the smallest split band set to 0, natively, to show where
+    // threads start to pay.
+    const bool can_force = driver.set_parallel_threshold(-1);
+    std::printf("\npictures at size %d, one band: median us from the first request to the return (%d runs);\n"
+                "2 threads as the plug-in decides%s\n",
+                size, options.repetitions * 5, can_force ? ", and forced to split every band" : "");
+    std::printf("%9s %9s %9s %8s%s\n", "picture", "1 thread", "2", "speed-up", can_force ? "  2 forced  speed-up" : "");
+    for (int32_t side : {96, 181, 256, 512, 724, 1023, 1024, 1448, 2048}) {
+        const Picture small = make_picture(side, side, 3);
+        Picture small_out = small;
+        std::vector<double> t[3];
+        for (int rep = 0; rep < options.repetitions * 5; ++rep)
+            for (int way = 0; way < (can_force ? 3 : 2); ++way) {
+                set_thread_setting(way == 0 ? 1 : 2);
+                if (can_force) driver.set_parallel_threshold(way == 2 ? 0 : -1);
+                host.prepare(small, small_out, 1 << 30);
+                const RunResult r = driver.start(host.record);
+                t[way].push_back(host.requests > 0 ? r.end - host.first_request : r.seconds);
+            }
+        char forced[40] = "";
+        if (can_force)
+            std::snprintf(forced, sizeof forced, "  %8.1f %8.2f", median(t[2]) * 1e6, median(t[0]) / median(t[2]));
+        std::printf("%4dx%-4d %9.1f %9.1f %8.2f%s\n", side, side, median(t[0]) * 1e6, median(t[1]) * 1e6,
+                    median(t[0]) / median(t[1]), forced);
+        std::fflush(stdout);
+    }
+    if (can_force) driver.set_parallel_threshold(-1);
+    set_thread_setting(1);
+    return failures;
 }
 
 } // namespace bench

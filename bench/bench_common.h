@@ -72,7 +72,13 @@ struct PluginDriver {
     virtual void use_table(bool table) = 0;
     // One start selector on the host's prepared record, timed alone.
     virtual RunResult start(FilterRecord& record) = 0;
+    // Sets the plug-in's smallest band that it splits over threads, where the
+    // build can reach it (natively); false elsewhere.
+    virtual bool set_parallel_threshold(int32_t pixels) { return false; }
 };
+
+// CELLUMBRA_THREADS for the plug-in's next runs.
+void set_thread_setting(int32_t threads);
 
 struct Options {
     int32_t width = 4000, height = 3000;

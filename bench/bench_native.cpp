@@ -16,6 +16,7 @@
 #include "settings/settings.h"
 #include "base/platform.h"
 #include "runtime/host_calls.h"
+#include "runtime/worker_pool.h"
 #include "shell/shell.h"
 #include "ui/dialog.h"
 
@@ -153,6 +154,12 @@ struct NativeDriver : bench::PluginDriver {
         return "calls of platform::alloc_zeroed, operator new, malloc/calloc/realloc during the start selector";
     }
     void set_size(int32_t size) override { size_under_test = size; }
+    bool set_parallel_threshold(int32_t pixels) override
+    {
+        static const int32_t product = parallel_min_pixels;
+        parallel_min_pixels = pixels < 0 ? product : pixels;
+        return true;
+    }
     void use_table(bool table) override
     {
         bind_filter_blocks();

@@ -196,5 +196,5 @@ __attribute__((flatten)) void cellumbra_main(KernelVariables& vars, const Builti
 
 int16_t cellumbra_main_walk(const BandWalk& walk)
 {
-    return bound_walk<CellumbraMain>(walk);
+    return pixel_local_walk<CellumbraMain>(walk);
 }

@@ -1,5 +1,6 @@
 // The cell pattern's Main block: its table entry, and its walk bound at build
-// time with the block compiled in (runtime/pixel_loop.h).
+// time with the block compiled in (runtime/pixel_loop.h), which may spread a
+// band over the run's threads when the binding declares the block pixel-local.
 #pragma once
 
 #include <cstdint>

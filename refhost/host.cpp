@@ -103,6 +103,7 @@ Host::Host(const HostOptions& options, const PluginModule& plugin)
     : options_(options), plugin_(plugin), progress_(options.progress_terminal, options.quiet)
 {
     active_host = this;
+    host_thread_ = current_thread_id();
 }
 
 Host::~Host()
@@ -315,12 +316,28 @@ int Host::run()
     if (result != noErr)
         return report_result(filterSelectorPrepare, result);
 
+    if (options_.trace)
+        threads_before_ = threads_during_ = process_thread_count();
     result = call_selector(filterSelectorStart, &record_);
+    if (options_.trace) {
+        // The plug-in's own threads show as more during the selector; none may be left after it.
+        std::printf("threads before=%d during=%d after=%d\n", threads_before_, threads_during_,
+                    process_thread_count());
+        std::fflush(stdout);
+    }
     // The output of the plug-in's latest request is taken when it returns;
     // after an error the picture is not written at all.
     areas_->write_back();
     if (result != noErr)
         return report_result(filterSelectorStart, result);
+    // An editor's callbacks are not made for other threads: it could have
+    // crashed. The plug-in has failed even though it said it succeeded.
+    if (foreign_thread_calls_ > 0) {
+        finish_progress(false);
+        say("the plug-in called the host " + std::to_string(foreign_thread_calls_) +
+            " times from a thread other than the one that called it");
+        return exit_plugin_error;
+    }
 
     int32 continues = 0;
     while (!AreaServer::empty(record_.inRect) || !AreaServer::empty(record_.outRect) ||
@@ -373,9 +390,19 @@ int Host::run()
 
 // ---------------------------------------------------------------- callbacks
 
+void Host::note_callback()
+{
+    if (current_thread_id() != host_thread_)
+        ++foreign_thread_calls_;
+}
+
 Boolean Host::abort_proc()
 {
+    note_callback();
     ++abort_calls_;
+    // The threads the plug-in runs meanwhile, when a trace asks for them.
+    if (options_.trace && threads_before_ > 0)
+        threads_during_ = std::max(threads_during_, process_thread_count());
     // Keep the host window alive while the plug-in works, as an editor would.
     pump_window_messages();
     pause_for_test("filtering");
@@ -385,6 +412,7 @@ Boolean Host::abort_proc()
 
 void Host::progress_proc(int32 done, int32 total)
 {
+    note_callback();
     ++progress_calls_;
     last_done_ = done;
     last_total_ = total;
@@ -426,6 +454,7 @@ void Host::trace_request(const char* via, int32 number, const FilterRecord& requ
 
 OSErr Host::advance_state()
 {
+    note_callback();
     const int32 number = ++advance_calls_;
     const FilterRecord requested = record_;
     OSErr err;
@@ -444,6 +473,7 @@ OSErr Host::advance_state()
 
 OSErr Host::display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 col, void* context)
 {
+    note_callback();
     ++display_calls_;
     OSErr err = draw_pixel_map(context, source, area, row, col);
     if (options_.trace) {
@@ -461,6 +491,7 @@ OSErr Host::display_pixels(const PSPixelMap* source, const VRect* area, int32 ro
 
 OSErr Host::color_services(ColorServicesInfo* info)
 {
+    note_callback();
     ++color_calls_;
     if (info == nullptr || info->infoSize < int32(sizeof(ColorServicesInfo)))
         return paramErr;

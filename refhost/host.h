@@ -73,6 +73,7 @@ private:
     void trace_request(const char* via, int32 number, const FilterRecord& requested, OSErr result);
     void finish_progress(bool succeeded);
     int interrupted_exit();
+    void note_callback(); // counts callbacks made on another thread than the host's
 
     const HostOptions& options_;
     const PluginModule& plugin_;
@@ -96,6 +97,9 @@ private:
     int32 last_done_ = 0, last_total_ = 0;
     int32 display_calls_ = 0;
     int32 color_calls_ = 0;
+    uint32_t host_thread_ = 0;
+    int32 foreign_thread_calls_ = 0;
+    int threads_before_ = 0, threads_during_ = 0; // of the start selector, when traced
     ProgressReport progress_;
     std::unique_ptr<MessageBoxAnswerer> answerer_;
 };

@@ -38,6 +38,10 @@ bool check_writable(const std::string& path, std::string& error);
 void print_text(std::FILE* stream, const std::string& utf8);
 bool is_terminal(std::FILE* stream);
 
+// The calling thread's identifier, and the threads this process has now.
+uint32_t current_thread_id();
+int process_thread_count();
+
 // Bytes that this process can still allocate (address space and commit).
 uint64_t usable_memory();
 

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include "refhost/paths.h"
 
@@ -416,4 +417,23 @@ bool hold_settings_lock(const std::string& name, void (*on_wait)(), std::string&
             on_wait();
         waited = true;
     }
+}
+
+uint32_t current_thread_id()
+{
+    return GetCurrentThreadId();
+}
+
+int process_thread_count()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    const DWORD self = GetCurrentProcessId();
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == self) ++count;
+    CloseHandle(snapshot);
+    return count;
 }

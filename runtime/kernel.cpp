@@ -88,7 +88,10 @@ PassSetup make_pass_setup(KernelPass pass)
     }
     s.plain = s.block && s.stores && s.optional == 0 && s.scale == 1;
     const BoundBlock& bound = bound_blocks[entry_of(pass)];
-    if (s.plain && s.layout >= 3 && bound.walk && bound.block == s.block) s.bound = bound.walk;
+    if (s.plain && s.layout >= 3 && bound.walk && bound.block == s.block) {
+        s.bound = bound.walk;
+        s.pixel_local = bound.pixel_local;
+    }
     return s;
 }
 

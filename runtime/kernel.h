@@ -115,6 +115,13 @@ using BoundWalk = int16_t (*)(const BandWalk& walk);
 struct BoundBlock {
     KernelBlock block; // the walk is used only while the pass's entry is this block
     BoundWalk walk;
+    // The filter's declaration that the block is pixel-local: it reads only
+    // its own pixel, x and y, the controls and colours and the input through
+    // `src`, carries nothing from one pixel to the next and touches no other
+    // shared state. Its walk (pixel_local_walk) may then spread a band's rows
+    // over the run's threads. Kept here, beside the binding, so that the
+    // definition record keeps its layout.
+    bool pixel_local;
 };
 // In the order of kernel_blocks; all null when no block is bound.
 extern BoundBlock bound_blocks[4];

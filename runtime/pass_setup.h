@@ -25,6 +25,7 @@ struct PassSetup {
     // The block's walk when it is bound and this pass is one it takes: plain,
     // over three or four planes. Null: the walk through the table.
     BoundWalk bound;
+    bool pixel_local; // the bound block is declared so
 };
 
 PassSetup make_pass_setup(KernelPass pass);

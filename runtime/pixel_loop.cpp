@@ -83,8 +83,17 @@ int16 filter_band(bool with_progress, KernelPass pass)
     BandBuffers buffers;
     if (!locate_band(*fr, run_state.pixel_context.pixel_stride, buffers)) return filterBadParameters;
     const PassSetup setup = make_pass_setup(pass);
-    const BandWalk walk{setup, *fr, buffers, with_progress};
-    if (setup.bound) return setup.bound(walk);
+    BandWalk walk{setup, *fr, buffers, with_progress};
+    if (setup.bound) {
+        WorkerPool* pool = run_state.workers;
+        const int32_t rows = height_of(fr->outRect);
+        // The preview stays on the host's thread: its renderings take a few
+        // milliseconds, about what starting the threads would cost.
+        if (pool && with_progress && setup.pixel_local && rows >= 2 && rows <= pool->row_capacity() &&
+            int64_t{rows} * width_of(fr->outRect) >= parallel_min_pixels)
+            walk.workers = pool;
+        return setup.bound(walk);
+    }
     switch (setup.layout) {
     case 4: return walk_by_table<4>(walk);
     case 3: return walk_by_table<3>(walk);

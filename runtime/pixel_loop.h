@@ -14,6 +14,7 @@
 #include "runtime/kernel.h"
 #include "runtime/pass_setup.h"
 #include "runtime/run_state.h"
+#include "runtime/worker_pool.h"
 
 // Where the current outRect starts in each delivered buffer.
 struct BandBuffers {
@@ -30,6 +31,9 @@ struct BandWalk {
     const FilterRecord& record;
     BandBuffers buffers;
     bool with_progress;
+    // Set when the band is to be split over the run's threads: a real run, a
+    // block declared pixel-local, a band large enough.
+    WorkerPool* workers = nullptr;
 };
 
 // The input band as `src` reads it (runtime/builtins_sampling.cpp), for a walk
@@ -112,6 +116,54 @@ private:
         const uint32_t edge = v < int32_t(low) ? 0 : last;
         return o <= last ? o : edge;
     }
+};
+
+// The built-ins of a pixel-local block on one of the run's threads. `src`
+// reads the band as the host's thread saw it when the band began; the
+// variables are the thread's own. What would touch state that the run's
+// threads share (the cell array, the generator, the abort test, the colour
+// cache, the angle unit, the pixel context behind the relative lookups and
+// convolutions, the sampling cache behind the polar and interpolated lookups)
+// is deleted here: a block that calls it cannot be compiled as pixel-local.
+template <int Layout>
+struct WorkerBuiltins : BandBuiltins<Layout> {
+    using Base = BandBuiltins<Layout>;
+    WorkerBuiltins(KernelVariables& vars, const SamplingView& band) : Base(vars) { this->view = band; }
+    void row_begins() {}
+
+    int32_t src(int32_t x, int32_t y, int32_t z) const
+    {
+        if (__builtin_expect(uint32_t(z) < uint32_t(Layout) && this->view.base != nullptr, 1))
+            return Base::src(x, y, z);
+        // As the table's src answers: the mask (read from the record, which
+        // nothing changes during the band), an opaque missing fourth plane,
+        // 0 for anything else or an unreadable band.
+        if (z == 4) return ::src(x, y, 4);
+        return z == 3 && this->view.base ? 255 : 0;
+    }
+
+    int32_t put(int32_t, int32_t) = delete;
+    int32_t fetch(int32_t) = delete;
+    int32_t random_between(int32_t, int32_t) = delete;
+    int32_t random_seed(int32_t) = delete;
+    int32_t test_abort() = delete;
+    int32_t fill_gamma(int32_t, int32_t, int32_t) = delete;
+    int32_t sort_range(int32_t, int32_t) = delete;
+    int32_t angle_resolution(int32_t) = delete;
+    int32_t set_hls(int32_t, int32_t, int32_t) = delete;
+    int32_t hue_of(int32_t, int32_t, int32_t) = delete;
+    int32_t lightness_of(int32_t, int32_t, int32_t) = delete;
+    int32_t saturation_of(int32_t, int32_t, int32_t) = delete;
+    int32_t dr(int32_t, int32_t) = delete;
+    int32_t dg(int32_t, int32_t) = delete;
+    int32_t db(int32_t, int32_t) = delete;
+    int32_t da(int32_t, int32_t) = delete;
+    int32_t dplane(int32_t, int32_t, int32_t) = delete;
+    template <class... A> int32_t convolve_red(A...) = delete;
+    template <class... A> int32_t convolve_green(A...) = delete;
+    template <class... A> int32_t convolve_blue(A...) = delete;
+    int32_t src_polar(int32_t, int32_t, int32_t) = delete;
+    int32_t src_interpolated(int32_t, int32_t, int32_t, int32_t) = delete;
 };
 
 // A block through its entry, with the table; it reads the band through the
@@ -240,4 +292,118 @@ int16 bound_walk(const BandWalk& walk)
                     : walk_band<Block, BandBuiltins<3>, 3, false, true>(walk, Block{});
     return mask ? walk_band<Block, BandBuiltins<4>, 4, true, true>(walk, Block{})
                 : walk_band<Block, BandBuiltins<4>, 4, false, true>(walk, Block{});
+}
+
+// The band's rows spread over the run's threads. Each thread takes the next
+// row not yet taken, walks it with its own copy of the variables, built-ins
+// and block, and marks it done. The host's thread (worker 0) works rows as
+// well and, between them, makes the host calls for every row finished so far
+// in row order: the pixel count, the abort test and progress, exactly as the
+// single walk makes them. A cancel stops every thread before its next row.
+template <class Block, int Layout, bool HasMask>
+struct ParallelBand final : BandJob {
+    const BandWalk& walk;
+    const SamplingView view;
+    const KernelVariables start; // the variables every thread begins from
+    WorkerPool& pool;
+    int32_t reported = 0; // rows whose host calls are made
+    bool cancelled = false;
+
+    ParallelBand(const BandWalk& w, const SamplingView& v)
+        : walk(w), view(v), start(kernel_vars), pool(*w.workers) {}
+
+    // The host calls for the finished rows at the front of the band; false
+    // once the host asked to cancel.
+    bool report_rows(bool wait)
+    {
+        using namespace pass_detail;
+        const FilterRecord& fr = walk.record;
+        const Rect16 o = fr.outRect;
+        const int32_t rows = o.bottom - o.top;
+        while (!cancelled && reported < rows) {
+            if (!pool.row_finished(reported)) {
+                if (!wait) break;
+                std::this_thread::yield();
+                continue;
+            }
+            ++reported;
+            count_pixels(o.right - o.left);
+            if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) {
+                cancelled = true;
+                pool.stop();
+                break;
+            }
+            if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
+        }
+        return !cancelled;
+    }
+
+    // Flattened as the single walk is, for the same reason.
+    __attribute__((flatten)) void work(int32_t worker) override
+    {
+        using namespace pass_detail;
+        const PassSetup& setup = walk.setup;
+        const BandBuffers b = walk.buffers;
+        const Rect16 o = walk.record.outRect;
+        const intptr_t stride = Layout < 4 ? Layout : run_state.pixel_context.pixel_stride;
+        KernelVariables vars = start;
+        WorkerBuiltins<Layout> builtins(vars, view);
+        Block block{};
+        int32_t* v = vars.v;
+        int32_t last_row = -1, last_column = 0;
+        for (int32_t i; (i = pool.take_row()) >= 0;) {
+            const int32_t r = o.top + i;
+            const unsigned char* in = b.in + i * b.in_row_bytes;
+            unsigned char* out = b.out + i * b.out_row_bytes;
+            const unsigned char* mask = HasMask ? b.mask + i * b.mask_row_bytes : nullptr;
+            for (int32_t k = o.left; k < o.right; ++k, in += stride, out += stride) {
+                if (HasMask && *mask++ == 0) continue; // outside the selection: the host's bytes stay
+                prepare_pixel<Layout, true>(setup, vars, k, r, in, nullptr);
+                block(vars, builtins);
+                store_channels<Layout>(v, out);
+                last_row = r;
+                last_column = k;
+            }
+            pool.finish_row(i);
+            if (worker == 0 && !report_rows(false)) break;
+        }
+        if (worker == 0) report_rows(true);
+        WorkerResult& result = pool.result(worker);
+        result.vars = vars;
+        result.last_row = last_row;
+        result.last_column = last_column;
+    }
+};
+
+template <class Block, int Layout, bool HasMask>
+int16 parallel_walk(const BandWalk& walk)
+{
+    WorkerPool& pool = *walk.workers;
+    run_state.current_pass = walk.setup.pass;
+    const Rect16 o = walk.record.outRect;
+    pool.begin_band(o.bottom - o.top);
+    ParallelBand<Block, Layout, HasMask> band(walk, sampling_view());
+    pool.run(band);
+    // The variables and the pixel context as the single walk leaves them: the
+    // copy of the thread that processed the band's last processed pixel.
+    const WorkerResult* last = nullptr;
+    for (int32_t w = 0; w < pool.count(); ++w)
+        if (pool.result(w).last_row >= 0 && (!last || pool.result(w).last_row > last->last_row)) last = &pool.result(w);
+    if (!last) return band.cancelled ? userCanceledErr : noErr;
+    run_state.pixel_context.row = last->last_row;
+    run_state.pixel_context.column = last->last_column;
+    KernelVariables vars = last->vars;
+    return pass_detail::give_back(vars, band.cancelled ? userCanceledErr : noErr);
+}
+
+// The walk of a bound block that its filter declares pixel-local: over the
+// run's threads when filter_band hands it the pool, else the single walk.
+template <class Block>
+int16 pixel_local_walk(const BandWalk& walk)
+{
+    if (!walk.workers) return bound_walk<Block>(walk);
+    const bool mask = walk.buffers.mask != nullptr;
+    if (walk.setup.layout == 3)
+        return mask ? parallel_walk<Block, 3, true>(walk) : parallel_walk<Block, 3, false>(walk);
+    return mask ? parallel_walk<Block, 4, true>(walk) : parallel_walk<Block, 4, false>(walk);
 }

@@ -41,6 +41,8 @@ struct PixelContext {
     int32_t pixel_stride;
 };
 
+class WorkerPool;
+
 struct RunState {
     FilterRecord* filter_record; // the host's record of the latest call
     HostKind host_kind;
@@ -51,6 +53,7 @@ struct RunState {
     int32_t rendering_since_ms; // time of day the current rendering began
     KernelPass current_pass;
     int32_t pixels_done, pixels_total; // the progress of the run
+    WorkerPool* workers; // the threads of the real run in progress; null: the host's thread alone
 };
 
 extern RunState run_state;

@@ -7,6 +7,7 @@
 #include "runtime/builtins.h"
 #include "settings/settings.h"
 #include "runtime/host_calls.h"
+#include "runtime/worker_pool.h"
 #include "base/platform.h"
 #include "shell/band_plan.h"
 #include "shell/shell.h"
@@ -97,8 +98,24 @@ int16 band_loop(FilterRecord& fr, KernelPass pass)
     }
 }
 
+// The run's threads, offered to the pixel walk while the passes run. They
+// start at the first band the walk splits and are joined when the run ends,
+// cancelled or not, inside the start selector.
+struct RunWorkers {
+    WorkerPool pool;
+    RunWorkers(int32_t workers, int32_t rows) : pool(workers, rows)
+    {
+        run_state.workers = pool.count() > 1 ? &pool : nullptr;
+    }
+    ~RunWorkers() { run_state.workers = nullptr; }
+};
+
 int16 run_passes(FilterRecord& fr, bool has_prepass)
 {
+    // Threads only for a Main block whose binding declares it pixel-local.
+    const BoundBlock& main = bound_blocks[0];
+    const bool split = main.pixel_local && main.walk && main.block == block_of(Main);
+    const RunWorkers workers(split ? planned_worker_count() : 1, band_plan.height);
     band_plan.top = 0;
     int16 result = request_band(fr, 0);
     if (result != noErr) return result;

@@ -4,7 +4,9 @@
 #   - the real 32-bit and 64-bit Cellumbra.8bf through ENTRYPOINT under Wine
 #     (build/bench-win32, build/bench-win64), each with a preview rendering.
 # Every build times the product (its block bound into the pixel loop) and the
-# same block through the table of built-ins, beside the specialised loop.
+# same block through the table of built-ins, beside the specialised loop, on
+# one thread; then the product over 1, 2, ... threads up to the processors
+# (CELLUMBRA_THREADS), and small pictures on one thread and two.
 # Arguments go to every program: --reps N (default 5), --size WxH (default 4000x3000).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,6 +1,7 @@
 #include "support/fake_host.h"
 
 #include <cstring>
+#include <thread>
 
 #include "base/rect.h"
 #include "runtime/definition.h"
@@ -10,14 +11,23 @@
 namespace {
 
 FakeHost* active_host;
+std::thread::id host_thread;
+
+// Every callback comes on the thread that made the host.
+void note_thread()
+{
+    if (std::this_thread::get_id() != host_thread) ++active_host->foreign_thread_calls;
+}
 
 OSErr PS_CDECL fake_advance_state()
 {
+    note_thread();
     return active_host->deliver();
 }
 
 Boolean PS_CDECL fake_abort()
 {
+    note_thread();
     FakeHost& host = *active_host;
     ++host.abort_calls;
     return host.abort_from_call > 0 && host.abort_calls >= host.abort_from_call ? 1 : 0;
@@ -25,6 +35,7 @@ Boolean PS_CDECL fake_abort()
 
 void PS_CDECL fake_progress(int32 done, int32 total)
 {
+    note_thread();
     active_host->progress.emplace_back(done, total);
 }
 
@@ -54,6 +65,7 @@ FakeHost::FakeHost(int32_t w, int32_t h, int32_t p) : width(w), height(h), plane
     std::memcpy(record.backColor, back, 4);
     std::memcpy(record.foreColor, fore, 4);
     active_host = this;
+    host_thread = std::this_thread::get_id();
 }
 
 FakeHost::~FakeHost()

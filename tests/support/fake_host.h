@@ -41,6 +41,7 @@ struct FakeHost {
     std::vector<Request> requests;
     std::vector<std::pair<int32_t, int32_t>> progress;
     int abort_calls = 0;
+    int foreign_thread_calls = 0; // callbacks made on another thread than the host's
 
     // A picture of width x height with planes interleaved, filled with a
     // pattern in which neighbouring bytes differ; filterRect is the whole

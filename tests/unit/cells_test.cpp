@@ -1,6 +1,7 @@
 // The cell pattern: first the Main block alone against a recording table of
 // built-ins, then whole pictures run through the shell, with the block
-// through its table entry and bound into the pixel walk. Every expected
+// through its table entry and bound into the pixel walk, on the host's thread
+// alone and spread over 2, 3 and 7 threads. Every expected
 // centre comes from a brute-force search over the lattice, not from the
 // kernel's quarter rule.
 #include <gtest/gtest.h>
@@ -9,13 +10,17 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "filter/cellumbra_kernel.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
 #include "runtime/host_calls.h"
+#include "runtime/worker_pool.h"
 #include "shell/band_plan.h"
 #include "shell/shell.h"
 #include "support/cell_reference.h"
@@ -233,10 +238,26 @@ std::vector<unsigned char> expected_picture(const FakeHost& host, int32_t s, int
     return want;
 }
 
-// The parameter: the block bound into the walk as the product binds it.
-struct CellPicture : ::testing::TestWithParam<bool> {
+// CELLUMBRA_THREADS as a person sets it; 0 removes it.
+void set_threads(int32_t n)
+{
+    const std::string value = n > 0 ? std::to_string(n) : std::string();
+#ifdef _WIN32
+    _putenv(("CELLUMBRA_THREADS=" + value).c_str());
+#else
+    if (n > 0)
+        setenv("CELLUMBRA_THREADS", value.c_str(), 1);
+    else
+        unsetenv("CELLUMBRA_THREADS");
+#endif
+}
+
+// The parameter: the block through the table (0), or bound into the walk as
+// the product binds it, pixel-local, with that many threads.
+struct CellPicture : ::testing::TestWithParam<int32_t> {
     ScopedModuleState state;
     int32_t saved_size = control_values[0];
+    int32_t saved_min_pixels = parallel_min_pixels;
 
     void SetUp() override
     {
@@ -244,9 +265,16 @@ struct CellPicture : ::testing::TestWithParam<bool> {
         parameters_requested = 0; // the dialog accepts at once with control_values
         kernel_blocks[0] = cellumbra_main;
         kernel_blocks[1] = kernel_blocks[2] = kernel_blocks[3] = nullptr;
-        bound_blocks[0] = GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk} : BoundBlock{};
+        bound_blocks[0] = GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk, true} : BoundBlock{};
+        set_threads(GetParam() > 0 ? GetParam() : 1);
+        parallel_min_pixels = 0; // every band of two rows or more is split
     }
-    void TearDown() override { control_values[0] = saved_size; }
+    void TearDown() override
+    {
+        control_values[0] = saved_size;
+        parallel_min_pixels = saved_min_pixels;
+        set_threads(0);
+    }
 
     // Bands of `rows` rows (0: the whole picture in one band).
     static void plan_bands(FakeHost& host, int32_t rows)
@@ -261,6 +289,8 @@ struct CellPicture : ::testing::TestWithParam<bool> {
         plan_bands(host, band_rows);
         control_values[0] = s;
         ASSERT_EQ(host.run(), noErr);
+        ASSERT_EQ(host.foreign_thread_calls, 0);
+        ASSERT_EQ(WorkerPool::live_threads(), 0);
         const std::vector<unsigned char> want =
             expected_picture(host, s, band_rows > 0 ? band_rows : host.height);
         for (size_t i = 0; i < want.size(); ++i)
@@ -342,7 +372,78 @@ TEST_P(CellPicture, AnyStoredSizeRunsToTheEnd)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, CellPicture, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Bound" : "Table"; });
+// What the host sees besides the picture, and what the run leaves in the
+// module, are those of the single walk: the host's calls in the same order
+// with the same counts, the variables and the last pixel byte for byte.
+TEST_P(CellPicture, HostCallsAndVariablesAreThoseOfTheSingleWalk)
+{
+    struct Outcome {
+        std::vector<std::pair<int32_t, int32_t>> progress;
+        int aborts, foreign;
+        KernelVariables vars;
+        int32_t row, column;
+    };
+    auto run = [&](int32_t threads) {
+        set_threads(threads);
+        FakeHost host(83, 67, 4);
+        paint_positions(host);
+        host.select(Rect16{5, 3, 67, 80});
+        for (int32_t y = 5; y < 67; ++y) host.selection[size_t(y) * 83 + 79] = 0; // the last column of each row
+        plan_bands(host, 13);
+        control_values[0] = 3;
+        const int32_t started = WorkerPool::started_threads();
+        EXPECT_EQ(host.run(), noErr);
+        EXPECT_EQ(WorkerPool::started_threads() - started, bound_blocks[0].pixel_local ? threads - 1 : 0) << threads;
+        return Outcome{host.progress, host.abort_calls, host.foreign_thread_calls, kernel_vars,
+                       run_state.pixel_context.row, run_state.pixel_context.column};
+    };
+    if (GetParam() < 2) return;
+    const Outcome single = run(1), spread = run(GetParam());
+    EXPECT_EQ(spread.progress, single.progress);
+    EXPECT_EQ(spread.aborts, single.aborts);
+    EXPECT_EQ(spread.foreign, 0);
+    EXPECT_EQ(std::memcmp(&spread.vars, &single.vars, sizeof(KernelVariables)), 0);
+    EXPECT_EQ(spread.row, single.row);
+    EXPECT_EQ(spread.column, single.column);
+    // Not declared pixel-local, the same bound block stays on the host's thread.
+    bound_blocks[0].pixel_local = false;
+    EXPECT_EQ(run(GetParam()).progress, single.progress);
+}
+
+// A cancel during the third row of a band: -128 once the host asked, no host
+// call after it, rows up to it done, and every thread joined.
+TEST_P(CellPicture, ACancelStopsEveryThreadAndReturnsAtOnce)
+{
+    FakeHost host(120, 90, 3);
+    paint_positions(host);
+    plan_bands(host, 40);
+    host.abort_from_call = 3;
+    control_values[0] = 2;
+    EXPECT_EQ(host.run(), userCanceledErr);
+    EXPECT_EQ(host.abort_calls, 3);
+    EXPECT_EQ(host.progress.size(), 2u);
+    EXPECT_EQ(WorkerPool::live_threads(), 0);
+    EXPECT_EQ(host.foreign_thread_calls, 0);
+    const std::vector<unsigned char> want = expected_picture(host, 2, 40);
+    EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * 120 * 3, host.picture.begin()));
+    EXPECT_EQ(host.requested_band_tops().back(), 0); // no later band was asked for
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, CellPicture, ::testing::Values(0, 1, 2, 3, 7),
+                         [](const ::testing::TestParamInfo<int32_t>& info) {
+                             return info.param ? "Bound" + std::to_string(info.param) + "Threads" : std::string("Table");
+                         });
+
+TEST(WorkerCount, OnlyANumberFrom1To64OverridesTheProcessors)
+{
+    EXPECT_EQ(worker_count_from("1", 8), 1);
+    EXPECT_EQ(worker_count_from("7", 2), 7);
+    EXPECT_EQ(worker_count_from("64", 2), 64);
+    for (const char* ignored : {"0", "65", "100000000000", "-2", " 2", "2 ", "2x", "0x10", "", "two"})
+        EXPECT_EQ(worker_count_from(ignored, 6), 6) << ignored;
+    EXPECT_EQ(worker_count_from(nullptr, 6), 6);
+    EXPECT_EQ(worker_count_from(nullptr, 0), 1);
+    EXPECT_EQ(worker_count_from(nullptr, 128), default_worker_cap);
+}
 
 } // namespace

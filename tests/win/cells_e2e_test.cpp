@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -54,18 +55,19 @@ struct CellsEndToEnd : ::testing::Test {
 
     // Runs the plug-in on `in` with extra filterhost options; the size is
     // already stored. Returns the output read back with the input's planes.
-    TestPicture run(const TestPicture& in, std::vector<std::string> options)
+    TestPicture run(const TestPicture& in, std::vector<std::string> options, const char* plugin = "Cellumbra.8bf",
+                    int exit_code = 0)
     {
         const std::string input = dir + "\\in.png", output = dir + "\\out.png";
         EXPECT_TRUE(write_png(input, in));
         DeleteFileA(output.c_str());
         options.insert(options.begin(), "--quiet");
         if (in.planes == 4) options.push_back("--rgba");
-        options.insert(options.end(), {in_build_dir("Cellumbra.8bf"), input, output});
+        options.insert(options.end(), {in_build_dir(plugin), input, output});
         const RunResult r = last = run_filterhost(options);
-        EXPECT_EQ(0, r.exit_code) << r.out << r.err;
+        EXPECT_EQ(exit_code, r.exit_code) << r.out << r.err;
         TestPicture got;
-        EXPECT_TRUE(read_picture(output, got, in.planes)) << output;
+        if (exit_code == 0) EXPECT_TRUE(read_picture(output, got, in.planes)) << output;
         return got;
     }
 
@@ -133,6 +135,74 @@ TEST_F(CellsEndToEnd, BuffersAboveTheThirtyTwoBitSignedRangeGiveTheSameCells)
         run_at_size(in, 5, {"--high-buffers", "--max-space", max_space, "--select-rect", "7,12,53,80"}),
         expected_cells(in, 5, rows, selected)));
     EXPECT_EQ(1, answered_warnings(last.err));
+}
+
+// The process's threads before the start selector, at most while it ran and
+// after it, as a traced run of filterhost reports them.
+struct Threads {
+    int before = -1, during = -1, after = -1;
+};
+Threads threads_of(const RunResult& r)
+{
+    Threads t;
+    const size_t at = r.out.find("threads before=");
+    if (at != std::string::npos)
+        std::sscanf(r.out.c_str() + at, "threads before=%d during=%d after=%d", &t.before, &t.during, &t.after);
+    return t;
+}
+
+// The real run spread over 1, 2, 3 and 7 threads: the same cells on an odd
+// size, in a band above the plug-in's smallest split band and one below it,
+// with a selection and transparency, buffers above the 32-bit signed range;
+// every host call on the host's thread (filterhost fails a run otherwise);
+// the threads there while it ran, gone when it returned.
+TEST_F(CellsEndToEnd, EveryThreadCountGivesTheSameCellsFromTheHostsThread)
+{
+    const TestPicture in = make_coordinate_picture(1041, 1031, 4);
+    const int rows = 1024;
+    const std::string max_space = std::to_string(rows * 10 * (in.width + 4));
+    const Area selected{3, 5, 1038, 1031};
+    const TestPicture want = expected_cells(in, 7, rows, selected);
+    for (int threads : {1, 2, 3, 7}) {
+        const ScopedEnv env("CELLUMBRA_THREADS", std::to_string(threads));
+        const TestPicture got = run_at_size(
+            in, 7, {"--trace", "--high-buffers", "--max-space", max_space, "--select-rect", "3,5,1038,1031"});
+        EXPECT_TRUE(same_picture(got, want)) << threads << " threads";
+        const Threads t = threads_of(last);
+        EXPECT_EQ(t.during - t.before, threads - 1) << last.out;
+        EXPECT_EQ(t.after, t.before) << last.out;
+    }
+}
+
+TEST_F(CellsEndToEnd, ACancelWithWorkersEndsTheRunWithNothingLeftRunning)
+{
+    const TestPicture in = make_coordinate_picture(1041, 1031, 3);
+    const ScopedEnv env("CELLUMBRA_THREADS", "3");
+    const int32_t values[16] = {4};
+    store_value("SliderSettings", values, sizeof values);
+    run(in, {"--trace", "--cancel-after-progress", "150"}, "Cellumbra.8bf", 4);
+    EXPECT_NE(last.err.find("userCanceledErr"), std::string::npos) << last.err;
+    const Threads t = threads_of(last);
+    EXPECT_EQ(t.during - t.before, 2) << last.out;
+    EXPECT_EQ(t.after, t.before) << last.out;
+}
+
+// A bound block that is not declared pixel-local numbers the pixels through
+// the cell array: in order, every one on the host's thread, with 7 threads
+// allowed.
+TEST_F(CellsEndToEnd, ABlockNotDeclaredPixelLocalRunsInPixelOrderOnTheHostsThread)
+{
+    const TestPicture in = make_coordinate_picture(1041, 1031, 3);
+    const ScopedEnv env("CELLUMBRA_THREADS", "7");
+    const TestPicture got = run(in, {"--trace"}, "CellumbraOrder.8bf");
+    ASSERT_EQ(got.width, in.width);
+    for (int n = 0; n < in.width * in.height; ++n) {
+        const unsigned char* p = got.at(n % in.width, n / in.width);
+        ASSERT_EQ(p[0] | p[1] << 8, n & 0xFFFF) << "pixel " << n;
+        ASSERT_EQ(p[2], 0) << "pixel " << n;
+    }
+    const Threads t = threads_of(last);
+    EXPECT_EQ(t.during, t.before) << last.out;
 }
 
 } // namespace

@@ -1,0 +1,97 @@
+// The threads of one real run, for blocks declared pixel-local: the rows of a
+// band are handed out to them one at a time, while the host's thread works
+// rows too and alone makes every host call, once per row and in row order.
+// The pool lives inside the start selector: its threads start at the first
+// band that is worth splitting and are joined before the selector returns.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "runtime/kernel.h"
+
+// The count that CELLUMBRA_THREADS asks for when it holds exactly a number
+// from 1 to 64; otherwise the logical processors, at most default_worker_cap.
+// One means the single-thread walk, as before there were workers.
+constexpr int32_t max_workers = 64;
+constexpr int32_t default_worker_cap = 16;
+int32_t worker_count_from(const char* setting, int32_t processors);
+int32_t planned_worker_count(); // from the environment and this machine
+
+// Bands of fewer pixels are walked on the host's thread alone: starting the
+// threads for them can cost more than they save (measured, see the README).
+extern int32_t parallel_min_pixels;
+
+// What one worker leaves behind after a band: its copy of the variables and
+// the last pixel it processed (row -1: none).
+struct alignas(64) WorkerResult {
+    KernelVariables vars;
+    int32_t last_row, last_column;
+};
+
+// The work of one band. `work` runs on every thread of the pool at once, the
+// host's thread with index 0.
+struct BandJob {
+    virtual void work(int32_t worker) = 0;
+
+protected:
+    ~BandJob() = default;
+};
+
+class WorkerPool {
+public:
+    // `workers` threads in all, the host's included; rows: the tallest band.
+    WorkerPool(int32_t workers, int32_t rows);
+    ~WorkerPool(); // stops and joins every thread
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    // Threads that can work, the host's included: 1 when nothing could be set
+    // up (the walk then stays on the host's thread).
+    int32_t count() const { return count_; }
+    int32_t row_capacity() const { return row_capacity_; }
+
+    // Rows 0..rows-1 of a band, handed out in increasing order.
+    void begin_band(int32_t rows);
+    int32_t take_row(); // -1: none left, or the band was stopped
+    void finish_row(int32_t row) { row_done_[row].store(1, std::memory_order_release); }
+    bool row_finished(int32_t row) const { return row_done_[row].load(std::memory_order_acquire) != 0; }
+    void stop() { stopped_.store(true, std::memory_order_relaxed); }
+
+    // Runs job.work on every thread and returns when all have returned. The
+    // threads are started at the first call.
+    void run(BandJob& job);
+
+    WorkerResult& result(int32_t worker) { return results_[worker]; }
+
+    // Test hooks: threads not yet joined, and threads ever started.
+    static int32_t live_threads();
+    static int32_t started_threads();
+
+private:
+    void thread_main(int32_t worker);
+    void start_threads();
+
+    int32_t count_ = 1;
+    int32_t row_capacity_ = 0;
+    std::unique_ptr<std::atomic<unsigned char>[]> row_done_;
+    std::unique_ptr<WorkerResult[]> results_;
+    std::unique_ptr<std::thread[]> threads_;
+    int32_t started_ = 0;
+    bool tried_ = false;
+
+    std::atomic<int32_t> next_row_{0};
+    int32_t band_rows_ = 0;
+    std::atomic<bool> stopped_{false};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    BandJob* job_ = nullptr;
+    std::atomic<uint32_t> generation_{0};
+    std::atomic<int32_t> running_{0}; // threads other than the host's still in the band
+    std::atomic<bool> quitting_{false};
+};
