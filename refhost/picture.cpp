@@ -93,13 +93,17 @@ uint32_t bmp_bits(const Bytes& b)
     return b.size() >= 30 ? get_le(b, 28, 2) : 0;
 }
 
-// The decoder trusts the counts of a JPEG's Huffman tables: more than 256
-// codes in one table would write past its arrays. Every table it could meet
-// is checked: in segments, found by their lengths as the decoder finds
-// them, and at every marker within coded data, where it may resume.
+// The decoder trusts a JPEG's Huffman tables: more than 256 codes in one
+// table would write past its arrays, and a scan that names a table no
+// segment defined before it would decode with memory never written. Every
+// table and scan it could meet is checked: in segments, found by their
+// lengths as the decoder finds them, and at every marker within coded data,
+// where it may resume.
 bool jpeg_tables_sound(const Bytes& b)
 {
     const auto byte = [&](size_t at) -> size_t { return at < b.size() ? b[at] : 0; }; // zeros past the end, as read
+    bool defined[2][4] = {}; // [DC, AC][table]
+    bool progressive = false;
     size_t i = 2;
     while (i + 1 < b.size()) {
         const unsigned char marker = b[i + 1];
@@ -115,6 +119,9 @@ bool jpeg_tables_sound(const Bytes& b)
         if (marker == 0xC4) {
             long left = long(length) - 2;
             for (size_t at = i + 4; left > 0 && at < b.size();) {
+                const size_t kind = byte(at) >> 4, table = byte(at) & 15;
+                if (kind <= 1 && table <= 3)
+                    defined[kind][table] = true;
                 size_t codes = 0;
                 for (size_t k = 1; k <= 16; ++k)
                     codes += byte(at + k);
@@ -122,6 +129,21 @@ bool jpeg_tables_sound(const Bytes& b)
                     return false;
                 left -= long(17 + codes);
                 at += 17 + codes;
+            }
+        } else if (marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE) {
+            progressive = true;
+        } else if (marker == 0xDA) {
+            // A progressive scan of DC coefficients reads a DC table in its
+            // first pass only, one of AC coefficients an AC table; any other
+            // scan reads both.
+            const size_t components = byte(i + 4), selectors = i + 5;
+            const size_t first = byte(selectors + 2 * components), refining = byte(selectors + 2 * components + 2) >> 4;
+            const bool dc = !progressive || (first == 0 && refining == 0), ac = !progressive || first != 0;
+            for (size_t k = 0; k < components; ++k) {
+                const size_t tables = byte(selectors + 2 * k + 1);
+                if ((dc && (tables >> 4 > 3 || !defined[0][tables >> 4])) || (ac && (tables & 15) > 3) ||
+                    (ac && !defined[1][tables & 15]))
+                    return false;
             }
         }
         i += length >= 2 ? 2 + length : 2;
