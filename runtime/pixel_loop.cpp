@@ -89,8 +89,8 @@ int16 filter_band(bool with_progress, KernelPass pass)
         const int32_t rows = height_of(fr->outRect);
         // The preview stays on the host's thread: its renderings take a few
         // milliseconds, about what starting the threads would cost.
-        if (pool && with_progress && setup.pixel_local && rows >= 2 && rows <= pool->row_capacity() &&
-            int64_t{rows} * width_of(fr->outRect) >= parallel_min_pixels)
+        if (pool && with_progress && setup.pixel_local && rows <= pool->row_capacity() &&
+            worth_splitting(rows, width_of(fr->outRect)))
             walk.workers = pool;
         return setup.bound(walk);
     }

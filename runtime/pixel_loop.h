@@ -1,10 +1,14 @@
 // The walk over the pixels of a delivered band, for the real run and for the
-// preview: one loop, whose block and whose access to the built-ins are
-// compile-time parameters. filter_band (runtime/pixel_loop.cpp) checks the
-// band and walks it with the pass's block entry and the table of built-ins.
-// A block bound at build time instantiates the same loop with its own code and
-// inline built-ins (bound_walk below), so that the compiler sees the loop, the
-// block and the built-ins it calls together.
+// preview: one loop over a row (walk_row), whose block and whose access to the
+// built-ins are compile-time parameters, and the rows in order around it
+// (walk_rows), with the host calls after each. filter_band
+// (runtime/pixel_loop.cpp) checks the band and walks it with the pass's block
+// entry and the table of built-ins. A block bound at build time instantiates
+// the same loop with its own code and inline built-ins (bound_walk below), so
+// that the compiler sees the loop, the block and the built-ins it calls
+// together; a bound block declared pixel-local has its rows walked out of line
+// (pixel_local_row), the same code whether the host's thread walks the band
+// alone or the run's threads share it.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +66,7 @@ const SamplingView& sampling_view();
 template <int Layout>
 struct BandBuiltins : BuiltinTable {
     static constexpr bool sets_pixel_pointers = false; // a bound block reads its pixel through its variables
+    static constexpr bool shares_run_state = true;
     KernelVariables& vars;
     SamplingView view{};
 
@@ -95,9 +100,7 @@ struct BandBuiltins : BuiltinTable {
     int32_t src(int32_t x, int32_t y, int32_t z) const
     {
         if (__builtin_expect(uint32_t(z) >= uint32_t(Layout) || !view.base, 0)) return ::src(x, y, z);
-        const uintptr_t stride = Layout < 4 ? Layout : view.stride;
-        return view.base[offset(y, view.top, view.last_row) * view.row_bytes +
-                         offset(x, view.left, view.last_column) * stride + uint32_t(z)];
+        return in_view(x, y, z);
     }
 
     int32_t test_abort()
@@ -105,6 +108,14 @@ struct BandBuiltins : BuiltinTable {
         const int32_t stop = ::test_abort();
         row_begins();
         return stop;
+    }
+
+protected:
+    int32_t in_view(int32_t x, int32_t y, int32_t z) const
+    {
+        const uintptr_t stride = Layout < 4 ? Layout : view.stride;
+        return view.base[offset(y, view.top, view.last_row) * view.row_bytes +
+                         offset(x, view.left, view.last_column) * stride + uint32_t(z)];
     }
 
 private:
@@ -118,28 +129,32 @@ private:
     }
 };
 
-// The built-ins of a pixel-local block on one of the run's threads. `src`
-// reads the band as the host's thread saw it when the band began; the
-// variables are the thread's own. What would touch state that the run's
-// threads share (the cell array, the generator, the abort test, the colour
-// cache, the angle unit, the pixel context behind the relative lookups and
-// convolutions, the sampling cache behind the polar and interpolated lookups)
-// is deleted here: a block that calls it cannot be compiled as pixel-local.
+// The built-ins of a pixel-local block, on whichever of the run's threads
+// walks its row. `src` reads the band as the host's thread saw it when the
+// row (or, on the other threads, the band) began; the variables are the
+// row's own. What would touch state that the run's threads share (the cell
+// array, the generator, the abort test, the colour cache, the angle unit, the
+// pixel context behind the relative lookups and convolutions, the sampling
+// cache behind the polar and interpolated lookups) is deleted here: a block
+// that calls it cannot be compiled as pixel-local.
 template <int Layout>
 struct WorkerBuiltins : BandBuiltins<Layout> {
     using Base = BandBuiltins<Layout>;
-    WorkerBuiltins(KernelVariables& vars, const SamplingView& band) : Base(vars) { this->view = band; }
-    void row_begins() {}
+    static constexpr bool shares_run_state = false; // no position to keep, no preview to stop
+    WorkerBuiltins(KernelVariables& vars, const SamplingView& band) : Base(vars)
+    {
+        this->view = band;
+        for (int i = 0; i < 8; ++i) controls[i] = control_values[i];
+    }
+
+    // The controls as the row began: nothing changes them while a row is
+    // walked, and a copy of its own lets the compiler keep them in registers.
+    int32_t slider(int32_t i) const { return i >= 0 && i <= 7 ? controls[i] : 0; }
 
     int32_t src(int32_t x, int32_t y, int32_t z) const
     {
-        if (__builtin_expect(uint32_t(z) < uint32_t(Layout) && this->view.base != nullptr, 1))
-            return Base::src(x, y, z);
-        // As the table's src answers: the mask (read from the record, which
-        // nothing changes during the band), an opaque missing fourth plane,
-        // 0 for anything else or an unreadable band.
-        if (z == 4) return ::src(x, y, 4);
-        return z == 3 && this->view.base ? 255 : 0;
+        if (__builtin_expect(uint32_t(z) >= uint32_t(Layout) || !this->view.base, 0)) return off_view(x, y, z);
+        return this->in_view(x, y, z);
     }
 
     int32_t put(int32_t, int32_t) = delete;
@@ -164,12 +179,25 @@ struct WorkerBuiltins : BandBuiltins<Layout> {
     template <class... A> int32_t convolve_blue(A...) = delete;
     int32_t src_polar(int32_t, int32_t, int32_t) = delete;
     int32_t src_interpolated(int32_t, int32_t, int32_t, int32_t) = delete;
+
+private:
+    int32_t controls[8];
+
+    // As the table's src answers: the mask (read from the record, which
+    // nothing changes during the band), an opaque missing fourth plane, 0 for
+    // anything else or an unreadable band.
+    int32_t off_view(int32_t x, int32_t y, int32_t z) const
+    {
+        if (z == 4) return ::src(x, y, 4);
+        return z == 3 && this->view.base ? 255 : 0;
+    }
 };
 
 // A block through its entry, with the table; it reads the band through the
 // record at every sample.
 struct TableBuiltins {
     static constexpr bool sets_pixel_pointers = true; // a block may read them from the pixel context
+    static constexpr bool shares_run_state = true;
     KernelVariables& vars;
     explicit TableBuiltins(KernelVariables&) : vars(kernel_vars) {}
     TableBuiltins(const TableBuiltins&) = delete;
@@ -204,16 +232,119 @@ inline void prepare_pixel(const PassSetup& setup, KernelVariables& vars, int32_t
 // variables, and those find the channels, x and y filled anew: so these keep
 // what they held before the walk, and the last pixel's values need not be
 // kept, which spares a store for each per pixel.
+inline void keep_pixel_slots(KernelVariables& vars, const KernelVariables& before)
+{
+    // Element by element: GCC keeps the copy's slots in registers only so.
+    int32_t* v = vars.v;
+    const int32_t* k = before.v;
+    v[0] = k[0], v[1] = k[1], v[2] = k[2], v[3] = k[3], v[4] = k[4], v[5] = k[5], v[6] = k[6], v[7] = k[7];
+    v[slot::x] = k[slot::x], v[slot::y] = k[slot::y];
+}
+
 inline int16 give_back(KernelVariables& vars, int16 result)
 {
     if (&vars == &kernel_vars) return result;
-    // Element by element: GCC keeps the copy's slots in registers only so.
-    int32_t* v = vars.v;
-    const int32_t* k = kernel_vars.v;
-    v[0] = k[0], v[1] = k[1], v[2] = k[2], v[3] = k[3], v[4] = k[4], v[5] = k[5], v[6] = k[6], v[7] = k[7];
-    v[slot::x] = k[slot::x], v[slot::y] = k[slot::y];
+    keep_pixel_slots(vars, kernel_vars);
     kernel_vars = vars;
     return result;
+}
+
+// Where one row of the band starts in each delivered buffer.
+struct RowBytes {
+    unsigned char* in;
+    unsigned char* out;
+    unsigned char* mask; // null without a mask
+};
+
+inline RowBytes row_bytes(const BandBuffers& b, intptr_t row_index)
+{
+    return RowBytes{b.in + row_index * b.in_row_bytes, b.out + row_index * b.out_row_bytes,
+                    b.mask ? const_cast<unsigned char*>(b.mask) + row_index * b.mask_row_bytes : nullptr};
+}
+
+// The pixels of row r from left to right: mask test, block call, store.
+// Returns the columns visited: all of them, unless a preview ran out of time.
+template <class Block, class Builtins, int Layout, bool HasMask, bool Plain>
+inline int32_t walk_row(const PassSetup& setup, Block& block, Builtins& builtins, RowBytes row, int32_t r,
+                        int32_t left, int32_t right, intptr_t stride)
+{
+    PixelContext& pc = run_state.pixel_context;
+    KernelVariables& vars = builtins.vars;
+    int32_t* v = vars.v;
+    unsigned char *in = row.in, *out = row.out, *mask = row.mask;
+    const int32_t y = Plain ? r : scaled(r, setup.scale);
+    for (int32_t k = left; k < right; ++k, in += stride, out += stride) {
+        unsigned char* here = nullptr;
+        if (HasMask) {
+            here = mask++;
+            if (*here == 0) continue; // outside the selection: the host's bytes stay
+        }
+        if (Builtins::sets_pixel_pointers) {
+            pc.mask_ptr = here;
+            pc.out_ptr = out;
+            pc.in_ptr = in;
+        }
+        if (Builtins::shares_run_state) {
+            pc.row = r;
+            pc.column = k;
+        }
+        if (Plain || setup.block) {
+            prepare_pixel<Layout, Plain>(setup, vars, Plain ? k : scaled(k, setup.scale), y, in, here);
+            block(vars, builtins);
+            if (Plain || setup.stores) store_channels<Layout>(v, out);
+        }
+        if (Builtins::shares_run_state && run_state.mode == RunMode::rendering_stopped) return k - left + 1;
+    }
+    return right - left;
+}
+
+// A band's rows in order on the host's thread: each row as walk_row walks it,
+// then the abort test and progress.
+template <class WalkRow>
+inline int16 walk_rows(const BandWalk& walk, WalkRow walk_row)
+{
+    const FilterRecord& fr = walk.record;
+    const Rect16 o = fr.outRect;
+    for (int32_t r = o.top; r < o.bottom; ++r) {
+        const int32_t visited = walk_row(r, row_bytes(walk.buffers, r - o.top));
+        count_pixels(visited);
+        if (visited < o.right - o.left) return noErr; // a preview out of time
+        if (walk.with_progress) {
+            if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) return userCanceledErr;
+            if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
+        }
+    }
+    return noErr;
+}
+
+inline intptr_t pixel_stride_of(int Layout)
+{
+    return Layout < 4 ? Layout : run_state.pixel_context.pixel_stride;
+}
+
+// One row of a block declared pixel-local, on whichever of the run's threads
+// takes it. Out of line, so that the host's thread walking alone and the
+// workers run the same machine code. The variables are the row's own copy
+// (see walk_band), back in `vars` when the row processed a pixel. Returns the
+// column of the last pixel processed, or left - 1.
+template <class Block, int Layout, bool HasMask>
+__attribute__((noinline, flatten)) int32_t pixel_local_row(const PassSetup& setup, const SamplingView& view,
+                                                           KernelVariables& vars, RowBytes row, int32_t r,
+                                                           int32_t left, int32_t right)
+{
+    KernelVariables row_vars = vars;
+    WorkerBuiltins<Layout> builtins(row_vars, view);
+    Block block{};
+    walk_row<Block, WorkerBuiltins<Layout>, Layout, HasMask, true>(setup, block, builtins, row, r, left, right,
+                                                                    pixel_stride_of(Layout));
+    int32_t last = right - 1;
+    if (HasMask)
+        while (last >= left && row.mask[last - left] == 0) --last;
+    if (last >= left) {
+        keep_pixel_slots(row_vars, vars); // as give_back keeps them
+        vars = row_vars;
+    }
+    return last;
 }
 
 } // namespace pass_detail
@@ -229,60 +360,23 @@ __attribute__((flatten)) int16 walk_band(const BandWalk& walk, Block block)
     // Copies whose addresses never leave this function stay in registers
     // across the block calls.
     const PassSetup setup = walk.setup;
-    const BandBuffers b = walk.buffers;
-    const FilterRecord& fr = walk.record;
+    const Rect16 o = walk.record.outRect;
     KernelVariables band_vars = kernel_vars; // the copy a bound walk works on
     Builtins builtins(band_vars);
-    KernelVariables& vars = builtins.vars;
-
     // Only run_kernel_pass changes the current pass, and no block calls it.
     run_state.current_pass = setup.pass;
-    const Rect16 o = fr.outRect;
-    const intptr_t stride = Layout < 4 ? Layout : run_state.pixel_context.pixel_stride;
-    PixelContext& pc = run_state.pixel_context;
-    int32_t* v = vars.v;
-    for (int32_t r = o.top; r < o.bottom; ++r) {
-        const intptr_t row_index = r - o.top;
-        unsigned char* in = b.in + row_index * b.in_row_bytes;
-        unsigned char* out = b.out + row_index * b.out_row_bytes;
-        unsigned char* mask = HasMask ? const_cast<unsigned char*>(b.mask) + row_index * b.mask_row_bytes : nullptr;
-        const int32_t y = Plain ? r : scaled(r, setup.scale);
+    const intptr_t stride = pixel_stride_of(Layout);
+    const int16 result = walk_rows(walk, [&](int32_t r, RowBytes row) {
         builtins.row_begins();
-        for (int32_t k = o.left; k < o.right; ++k, in += stride, out += stride) {
-            unsigned char* here = nullptr;
-            if (HasMask) {
-                here = mask++;
-                if (*here == 0) continue; // outside the selection: the host's bytes stay
-            }
-            if (Builtins::sets_pixel_pointers) {
-                pc.mask_ptr = here;
-                pc.out_ptr = out;
-                pc.in_ptr = in;
-            }
-            pc.row = r;
-            pc.column = k;
-            if (Plain || setup.block) {
-                prepare_pixel<Layout, Plain>(setup, vars, Plain ? k : scaled(k, setup.scale), y, in, here);
-                block(vars, builtins);
-                if (Plain || setup.stores) store_channels<Layout>(v, out);
-            }
-            if (run_state.mode == RunMode::rendering_stopped) {
-                count_pixels(k - o.left + 1);
-                return give_back(vars, noErr);
-            }
-        }
-        count_pixels(o.right - o.left);
-        if (walk.with_progress) {
-            if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) return give_back(vars, userCanceledErr);
-            if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
-        }
-    }
-    return give_back(vars, noErr);
+        return walk_row<Block, Builtins, Layout, HasMask, Plain>(setup, block, builtins, row, r, o.left, o.right,
+                                                                 stride);
+    });
+    return give_back(builtins.vars, result);
 }
 
-// The walk of a block bound at build time, for the cases make_pass_setup hands
-// it: a plain pass over three or four planes. Block is default-constructed
-// for every band and called as block(vars, builtins).
+// The walk of a bound block that its filter does not declare pixel-local, for
+// the cases make_pass_setup hands it: a plain pass over three or four planes.
+// Block is default-constructed for every band and called as block(vars, builtins).
 template <class Block>
 int16 bound_walk(const BandWalk& walk)
 {
@@ -294,12 +388,39 @@ int16 bound_walk(const BandWalk& walk)
                 : walk_band<Block, BandBuiltins<4>, 4, false, true>(walk, Block{});
 }
 
+// The position and the variables as the single walk leaves them.
+inline int16 leave_band(KernelVariables& vars, int32_t last_row, int32_t last_column, int16 result)
+{
+    if (last_row < 0) return result;
+    run_state.pixel_context.row = last_row;
+    run_state.pixel_context.column = last_column;
+    return pass_detail::give_back(vars, result);
+}
+
+// A pixel-local block on the host's thread alone.
+template <class Block, int Layout, bool HasMask>
+int16 pixel_local_band(const BandWalk& walk)
+{
+    using namespace pass_detail;
+    run_state.current_pass = walk.setup.pass;
+    const Rect16 o = walk.record.outRect;
+    KernelVariables vars = kernel_vars;
+    int32_t last_row = -1, last_column = 0;
+    const int16 result = walk_rows(walk, [&](int32_t r, RowBytes row) {
+        const int32_t last = pixel_local_row<Block, Layout, HasMask>(walk.setup, sampling_view(), vars, row, r,
+                                                                      o.left, o.right);
+        if (last >= o.left) last_row = r, last_column = last;
+        return o.right - o.left;
+    });
+    return leave_band(vars, last_row, last_column, result);
+}
+
 // The band's rows spread over the run's threads. Each thread takes the next
-// row not yet taken, walks it with its own copy of the variables, built-ins
-// and block, and marks it done. The host's thread (worker 0) works rows as
-// well and, between them, makes the host calls for every row finished so far
-// in row order: the pixel count, the abort test and progress, exactly as the
-// single walk makes them. A cancel stops every thread before its next row.
+// row not yet taken, walks it with its own copy of the variables, and marks
+// it done. The host's thread (worker 0) works rows as well and, between them,
+// makes the host calls for every row finished so far in row order: the pixel
+// count, the abort test and progress, exactly as walk_rows makes them. A
+// cancel stops every thread before its next row.
 template <class Block, int Layout, bool HasMask>
 struct ParallelBand final : BandJob {
     const BandWalk& walk;
@@ -338,32 +459,17 @@ struct ParallelBand final : BandJob {
         return !cancelled;
     }
 
-    // Flattened as the single walk is, for the same reason.
-    __attribute__((flatten)) void work(int32_t worker) override
+    void work(int32_t worker) override
     {
         using namespace pass_detail;
-        const PassSetup& setup = walk.setup;
-        const BandBuffers b = walk.buffers;
         const Rect16 o = walk.record.outRect;
-        const intptr_t stride = Layout < 4 ? Layout : run_state.pixel_context.pixel_stride;
         KernelVariables vars = start;
-        WorkerBuiltins<Layout> builtins(vars, view);
-        Block block{};
-        int32_t* v = vars.v;
         int32_t last_row = -1, last_column = 0;
         for (int32_t i; (i = pool.take_row()) >= 0;) {
-            const int32_t r = o.top + i;
-            const unsigned char* in = b.in + i * b.in_row_bytes;
-            unsigned char* out = b.out + i * b.out_row_bytes;
-            const unsigned char* mask = HasMask ? b.mask + i * b.mask_row_bytes : nullptr;
-            for (int32_t k = o.left; k < o.right; ++k, in += stride, out += stride) {
-                if (HasMask && *mask++ == 0) continue; // outside the selection: the host's bytes stay
-                prepare_pixel<Layout, true>(setup, vars, k, r, in, nullptr);
-                block(vars, builtins);
-                store_channels<Layout>(v, out);
-                last_row = r;
-                last_column = k;
-            }
+            const int32_t last = pixel_local_row<Block, Layout, HasMask>(walk.setup, view, vars,
+                                                                          row_bytes(walk.buffers, i), o.top + i,
+                                                                          o.left, o.right);
+            if (last >= o.left) last_row = o.top + i, last_column = last;
             pool.finish_row(i);
             if (worker == 0 && !report_rows(false)) break;
         }
@@ -376,7 +482,7 @@ struct ParallelBand final : BandJob {
 };
 
 template <class Block, int Layout, bool HasMask>
-int16 parallel_walk(const BandWalk& walk)
+int16 parallel_band(const BandWalk& walk)
 {
     WorkerPool& pool = *walk.workers;
     run_state.current_pass = walk.setup.pass;
@@ -384,26 +490,29 @@ int16 parallel_walk(const BandWalk& walk)
     pool.begin_band(o.bottom - o.top);
     ParallelBand<Block, Layout, HasMask> band(walk, sampling_view());
     pool.run(band);
-    // The variables and the pixel context as the single walk leaves them: the
-    // copy of the thread that processed the band's last processed pixel.
+    // The copy of the thread that processed the band's last processed pixel.
     const WorkerResult* last = nullptr;
     for (int32_t w = 0; w < pool.count(); ++w)
         if (pool.result(w).last_row >= 0 && (!last || pool.result(w).last_row > last->last_row)) last = &pool.result(w);
-    if (!last) return band.cancelled ? userCanceledErr : noErr;
-    run_state.pixel_context.row = last->last_row;
-    run_state.pixel_context.column = last->last_column;
+    const int16 result = band.cancelled ? userCanceledErr : noErr;
+    if (!last) return result;
     KernelVariables vars = last->vars;
-    return pass_detail::give_back(vars, band.cancelled ? userCanceledErr : noErr);
+    return leave_band(vars, last->last_row, last->last_column, result);
 }
 
 // The walk of a bound block that its filter declares pixel-local: over the
-// run's threads when filter_band hands it the pool, else the single walk.
+// run's threads when filter_band hands it the pool, else on the host's thread
+// alone, row by row in the same code.
 template <class Block>
 int16 pixel_local_walk(const BandWalk& walk)
 {
-    if (!walk.workers) return bound_walk<Block>(walk);
     const bool mask = walk.buffers.mask != nullptr;
+    if (walk.workers) {
+        if (walk.setup.layout == 3)
+            return mask ? parallel_band<Block, 3, true>(walk) : parallel_band<Block, 3, false>(walk);
+        return mask ? parallel_band<Block, 4, true>(walk) : parallel_band<Block, 4, false>(walk);
+    }
     if (walk.setup.layout == 3)
-        return mask ? parallel_walk<Block, 3, true>(walk) : parallel_walk<Block, 3, false>(walk);
-    return mask ? parallel_walk<Block, 4, true>(walk) : parallel_walk<Block, 4, false>(walk);
+        return mask ? pixel_local_band<Block, 3, true>(walk) : pixel_local_band<Block, 3, false>(walk);
+    return mask ? pixel_local_band<Block, 4, true>(walk) : pixel_local_band<Block, 4, false>(walk);
 }

@@ -98,12 +98,16 @@ int32_t WorkerPool::take_row()
     return row < band_rows_ ? row : -1;
 }
 
+void WorkerPool::start()
+{
+    if (tried_) return;
+    tried_ = true;
+    start_threads();
+}
+
 void WorkerPool::run(BandJob& job)
 {
-    if (!tried_) {
-        tried_ = true;
-        start_threads();
-    }
+    start();
     if (started_ == 0) {
         job.work(0);
         return;

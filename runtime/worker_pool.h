@@ -1,8 +1,9 @@
 // The threads of one real run, for blocks declared pixel-local: the rows of a
 // band are handed out to them one at a time, while the host's thread works
 // rows too and alone makes every host call, once per row and in row order.
-// The pool lives inside the start selector: its threads start at the first
-// band that is worth splitting and are joined before the selector returns.
+// The pool lives inside the start selector: its threads start before the
+// first band is requested when the planned bands are worth splitting, and are
+// joined before the selector returns.
 #pragma once
 
 #include <atomic>
@@ -25,6 +26,10 @@ int32_t planned_worker_count(); // from the environment and this machine
 // Bands of fewer pixels are walked on the host's thread alone: starting the
 // threads for them can cost more than they save (measured, see the README).
 extern int32_t parallel_min_pixels;
+inline bool worth_splitting(int32_t rows, int32_t width)
+{
+    return rows >= 2 && int64_t{rows} * width >= parallel_min_pixels;
+}
 
 // What one worker leaves behind after a band: its copy of the variables and
 // the last pixel it processed (row -1: none).
@@ -62,8 +67,10 @@ public:
     bool row_finished(int32_t row) const { return row_done_[row].load(std::memory_order_acquire) != 0; }
     void stop() { stopped_.store(true, std::memory_order_relaxed); }
 
-    // Runs job.work on every thread and returns when all have returned. The
-    // threads are started at the first call.
+    // Starts the threads, once: before the first band is requested, so that
+    // they are ready by the time it arrives, or else at the first run.
+    void start();
+    // Runs job.work on every thread and returns when all have returned.
     void run(BandJob& job);
 
     WorkerResult& result(int32_t worker) { return results_[worker]; }

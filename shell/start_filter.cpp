@@ -98,14 +98,17 @@ int16 band_loop(FilterRecord& fr, KernelPass pass)
     }
 }
 
-// The run's threads, offered to the pixel walk while the passes run. They
-// start at the first band the walk splits and are joined when the run ends,
-// cancelled or not, inside the start selector.
+// The run's threads, offered to the pixel walk while the passes run. When the
+// planned bands are worth splitting they start before the first band is
+// requested, so that their start (about a millisecond under Wine) overlaps the
+// host's delivery; they are joined when the run ends, cancelled or not,
+// inside the start selector.
 struct RunWorkers {
     WorkerPool pool;
-    RunWorkers(int32_t workers, int32_t rows) : pool(workers, rows)
+    RunWorkers(int32_t workers, int32_t rows, int32_t width) : pool(workers, rows)
     {
         run_state.workers = pool.count() > 1 ? &pool : nullptr;
+        if (run_state.workers && worth_splitting(rows, width)) pool.start();
     }
     ~RunWorkers() { run_state.workers = nullptr; }
 };
@@ -115,7 +118,7 @@ int16 run_passes(FilterRecord& fr, bool has_prepass)
     // Threads only for a Main block whose binding declares it pixel-local.
     const BoundBlock& main = bound_blocks[0];
     const bool split = main.pixel_local && main.walk && main.block == block_of(Main);
-    const RunWorkers workers(split ? planned_worker_count() : 1, band_plan.height);
+    const RunWorkers workers(split ? planned_worker_count() : 1, band_plan.height, band_plan.width);
     band_plan.top = 0;
     int16 result = request_band(fr, 0);
     if (result != noErr) return result;
