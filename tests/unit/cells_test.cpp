@@ -408,6 +408,13 @@ TEST_P(CellPicture, HostCallsAndVariablesAreThoseOfTheSingleWalk)
     // Not declared pixel-local, the same bound block stays on the host's thread.
     bound_blocks[0].pixel_local = false;
     EXPECT_EQ(run(GetParam()).progress, single.progress);
+    // Through the table, whose walk keeps the pixel context at every pixel,
+    // the run ends on the same pixel: the last selected one.
+    bound_blocks[0] = BoundBlock{};
+    const Outcome table = run(1);
+    EXPECT_EQ(table.progress, single.progress);
+    EXPECT_EQ(table.row, single.row);
+    EXPECT_EQ(table.column, single.column);
 }
 
 // A cancel during the third row of a band: -128 once the host asked, no host
