@@ -219,8 +219,9 @@ int run_benchmark(PluginDriver& driver, const Options& options)
                 "request for image data (after the dialog, the settings and the band plan) to the start\n"
                 "selector's return, which leaves out the fixed cost that under Wine is large and varies.\n"
                 "\"bound\": the product, its block compiled into the pixel loop; \"table\": the same block\n"
-                "through its entry and the table of built-ins. Each repetition runs bound, table and the\n"
-                "specialised loop back to back; ratios are of medians (and of minimums) against that loop.\n",
+                "through its entry and the table of built-ins. Each repetition runs every case in turn, each\n"
+                "case the specialised loop, bound and table back to back; ratios are of medians (and of\n"
+                "minimums) against that loop.\n",
                 options.width, options.height, options.repetitions);
     std::printf("allocations: %s\n", driver.allocation_note());
     std::printf("This table runs the plug-in on one thread (CELLUMBRA_THREADS=1); the threads follow it.\n");
@@ -242,78 +243,89 @@ int run_benchmark(PluginDriver& driver, const Options& options)
     std::printf("%5s %5s %5s %6s %6s %6s %6s %6s %6s %6s %6s %7s %5s %9s\n", "", "", "/band", "median", "min",
                 "median", "ratio", "min r.", "median", "ratio", "min r.", "per run", "", "");
     const double pixels = double(in.width) * in.height;
-    std::string shown_detail; // the allocation breakdown, printed when it changes
+    struct Case {
+        int32_t size, bands, band_rows, max_space;
+        PathRuns paths[2]; // bound, table
+        std::vector<double> loop_times;
+        int64_t min_allocs = INT64_MAX, max_allocs = 0, boxes = 0;
+        std::string detail;
+    };
+    std::vector<Case> cases;
     for (int32_t rows : {in.height, options.many_band_rows}) {
         const int32_t max_space = max_space_for_rows(rows, in);
         const int32_t band_rows = planned_band_rows(max_space, in);
-        const int32_t bands = (in.height + band_rows - 1) / band_rows;
         for (int32_t size : options.sizes) {
-            driver.set_size(size);
-            std::memcpy(reference.pixels.data(), in.pixels.data(), in.pixels.size());
-            specialised_cells(in, reference, size, band_rows);
-            PathRuns paths[2]; // bound, table
-            std::vector<double> loop_times;
-            int64_t min_allocs = INT64_MAX, max_allocs = 0, boxes = 0;
-            std::string detail;
-            for (int rep = 0; rep < options.repetitions; ++rep) {
-                for (int table = 0; table < 2; ++table) {
-                    PathRuns& path = paths[table];
-                    driver.use_table(table != 0);
-                    std::memcpy(out.pixels.data(), in.pixels.data(), in.pixels.size());
-                    host.prepare(in, out, max_space);
-                    const RunResult r = driver.start(host.record);
-                    if (r.result != 0) path.ran = false;
-                    path.passes.push_back(host.requests > 0 ? r.end - host.first_request : r.seconds);
-                    min_allocs = std::min(min_allocs, r.allocations);
-                    max_allocs = std::max(max_allocs, r.allocations);
-                    boxes = r.message_boxes;
-                    detail = r.allocation_detail;
-                    if (out.pixels != reference.pixels && path.identical) {
-                        path.identical = false;
-                        path.first_difference = size_t(std::mismatch(out.pixels.begin(), out.pixels.end(),
-                                                                     reference.pixels.begin()).first -
-                                                       out.pixels.begin());
-                    }
-                }
-                Picture& scratch = reference; // the loop's result is the reference already
-                const double t0 = seconds_now();
-                specialised_cells(in, scratch, size, band_rows);
-                loop_times.push_back(seconds_now() - t0);
-            }
-            const double loop_ns = ns(median(loop_times), pixels);
-            const double loop_min_ns = ns(*std::min_element(loop_times.begin(), loop_times.end()), pixels);
-            double path_ns[2], ratio[2], min_ratio[2];
-            bool all_identical = true, all_ran = true;
-            for (int p = 0; p < 2; ++p) {
-                path_ns[p] = ns(median(paths[p].passes), pixels);
-                ratio[p] = path_ns[p] / loop_ns;
-                min_ratio[p] = ns(*std::min_element(paths[p].passes.begin(), paths[p].passes.end()), pixels) /
-                               loop_min_ns;
-                all_identical = all_identical && paths[p].ran && paths[p].identical;
-                all_ran = all_ran && paths[p].ran;
-            }
-            if (!all_identical) ++failures;
-            char allocs[32];
-            if (min_allocs == max_allocs)
-                std::snprintf(allocs, sizeof allocs, "%lld", (long long)max_allocs);
-            else
-                std::snprintf(allocs, sizeof allocs, "%lld-%lld", (long long)min_allocs, (long long)max_allocs);
-            std::printf("%5d %5d %5d %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %7s %5lld %9s\n", size, bands,
-                        band_rows, loop_ns, loop_min_ns, path_ns[0], ratio[0], min_ratio[0], path_ns[1], ratio[1],
-                        min_ratio[1], allocs, (long long)boxes,
-                        !all_ran ? "RUN FAILED" : all_identical ? "yes" : "NO");
-            if (!detail.empty() && detail != shown_detail) std::printf("%17s%s\n", "", detail.c_str());
-            shown_detail = detail;
-            for (int p = 0; p < 2; ++p) {
-                const size_t i = paths[p].first_difference;
-                if (i == SIZE_MAX) continue;
-                const size_t pixel = i / size_t(in.planes);
-                std::printf("%17s%s: first difference at (%d, %d) plane %d\n", "", p ? "table" : "bound",
-                            int(pixel % size_t(in.width)), int(pixel / size_t(in.width)), int(i % size_t(in.planes)));
-            }
-            std::fflush(stdout);
+            cases.emplace_back();
+            Case& c = cases.back();
+            c.size = size;
+            c.bands = (in.height + band_rows - 1) / band_rows;
+            c.band_rows = band_rows;
+            c.max_space = max_space;
         }
     }
+    // Every repetition takes every case in turn: a burst of load from
+    // elsewhere then falls on one repetition of several cases, not on most
+    // repetitions of one, and leaves the medians alone.
+    for (int rep = 0; rep < options.repetitions; ++rep)
+        for (Case& c : cases) {
+            driver.set_size(c.size);
+            const double t0 = seconds_now();
+            specialised_cells(in, reference, c.size, c.band_rows);
+            c.loop_times.push_back(seconds_now() - t0);
+            for (int table = 0; table < 2; ++table) {
+                PathRuns& path = c.paths[table];
+                driver.use_table(table != 0);
+                std::memcpy(out.pixels.data(), in.pixels.data(), in.pixels.size());
+                host.prepare(in, out, c.max_space);
+                const RunResult r = driver.start(host.record);
+                if (r.result != 0) path.ran = false;
+                path.passes.push_back(host.requests > 0 ? r.end - host.first_request : r.seconds);
+                c.min_allocs = std::min(c.min_allocs, r.allocations);
+                c.max_allocs = std::max(c.max_allocs, r.allocations);
+                c.boxes = r.message_boxes;
+                c.detail = r.allocation_detail;
+                if (out.pixels != reference.pixels && path.identical) {
+                    path.identical = false;
+                    path.first_difference = size_t(std::mismatch(out.pixels.begin(), out.pixels.end(),
+                                                                 reference.pixels.begin()).first -
+                                                   out.pixels.begin());
+                }
+            }
+        }
+    std::string shown_detail; // the allocation breakdown, printed when it changes
+    for (const Case& c : cases) {
+        const double loop_ns = ns(median(c.loop_times), pixels);
+        const double loop_min_ns = ns(*std::min_element(c.loop_times.begin(), c.loop_times.end()), pixels);
+        double path_ns[2], ratio[2], min_ratio[2];
+        bool all_identical = true, all_ran = true;
+        for (int p = 0; p < 2; ++p) {
+            const PathRuns& path = c.paths[p];
+            path_ns[p] = ns(median(path.passes), pixels);
+            ratio[p] = path_ns[p] / loop_ns;
+            min_ratio[p] = ns(*std::min_element(path.passes.begin(), path.passes.end()), pixels) / loop_min_ns;
+            all_identical = all_identical && path.ran && path.identical;
+            all_ran = all_ran && path.ran;
+        }
+        if (!all_identical) ++failures;
+        char allocs[32];
+        if (c.min_allocs == c.max_allocs)
+            std::snprintf(allocs, sizeof allocs, "%lld", (long long)c.max_allocs);
+        else
+            std::snprintf(allocs, sizeof allocs, "%lld-%lld", (long long)c.min_allocs, (long long)c.max_allocs);
+        std::printf("%5d %5d %5d %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %6.2f %7s %5lld %9s\n", c.size, c.bands,
+                    c.band_rows, loop_ns, loop_min_ns, path_ns[0], ratio[0], min_ratio[0], path_ns[1], ratio[1],
+                    min_ratio[1], allocs, (long long)c.boxes, !all_ran ? "RUN FAILED" : all_identical ? "yes" : "NO");
+        if (!c.detail.empty() && c.detail != shown_detail) std::printf("%17s%s\n", "", c.detail.c_str());
+        shown_detail = c.detail;
+        for (int p = 0; p < 2; ++p) {
+            const size_t i = c.paths[p].first_difference;
+            if (i == SIZE_MAX) continue;
+            const size_t pixel = i / size_t(in.planes);
+            std::printf("%17s%s: first difference at (%d, %d) plane %d\n", "", p ? "table" : "bound",
+                        int(pixel % size_t(in.width)), int(pixel / size_t(in.width)), int(i % size_t(in.planes)));
+        }
+    }
+    std::fflush(stdout);
     failures += run_thread_tables(driver, options, in);
     if (failures)
         std::printf("\n%d case(s) did not match the specialised loop byte for byte\n", failures);
@@ -336,51 +348,66 @@ int run_thread_tables(PluginDriver& driver, const Options& options, const Pictur
                 "whole wall time (median and minimum, ms), which under Wine holds a large fixed cost that no\n"
                 "thread shares; the passes from the first request for image data to the return (median ms, ns\n"
                 "per pixel), their speed-up against one thread (of medians, and of minimums) and their ratio\n"
-                "to the specialised loop. The N are taken in turn within each repetition.\n",
+                "to the specialised loop. Each repetition takes both layouts, and every N, in turn.\n",
                 size, cores);
     std::printf("%5s %5s %3s %14s %15s %16s %7s %7s %9s\n", "bands", "rows", "N", "whole selector", "passes",
                 "speed-up", "vs loop", "allocs", "identical");
     std::printf("%5s %5s %3s %7s %6s %7s %7s %8s %7s %7s %7s %9s\n", "", "", "", "median", "min", "median", "ns/px",
                 "median", "min", "", "per run", "");
+    struct Layout {
+        int32_t bands, band_rows, max_space;
+        std::vector<std::vector<double>> whole, passes;
+        std::vector<double> loop_times;
+        std::vector<int64_t> allocs;
+        std::vector<bool> same;
+    };
+    std::vector<Layout> layouts;
     for (int32_t rows : {in.height, options.many_band_rows}) {
         const int32_t max_space = max_space_for_rows(rows, in);
         const int32_t band_rows = planned_band_rows(max_space, in);
-        const int32_t bands = (in.height + band_rows - 1) / band_rows;
-        std::memcpy(reference.pixels.data(), in.pixels.data(), in.pixels.size());
-        specialised_cells(in, reference, size, band_rows);
-        std::vector<std::vector<double>> whole(size_t(cores) + 1), passes(size_t(cores) + 1);
-        std::vector<double> loop_times;
-        std::vector<int64_t> allocs(size_t(cores) + 1);
-        std::vector<bool> same(size_t(cores) + 1, true);
-        for (int rep = 0; rep < options.repetitions; ++rep) {
+        const size_t counts = size_t(cores) + 1;
+        layouts.emplace_back();
+        Layout& l = layouts.back();
+        l.bands = (in.height + band_rows - 1) / band_rows;
+        l.band_rows = band_rows;
+        l.max_space = max_space;
+        l.whole.resize(counts);
+        l.passes.resize(counts);
+        l.allocs.resize(counts);
+        l.same.assign(counts, true);
+    }
+    // As in the first table, every repetition takes both band layouts in turn.
+    for (int rep = 0; rep < options.repetitions; ++rep)
+        for (Layout& l : layouts) {
+            const double t0 = seconds_now();
+            specialised_cells(in, reference, size, l.band_rows);
+            l.loop_times.push_back(seconds_now() - t0);
             for (int32_t n = 1; n <= cores; ++n) {
                 set_thread_setting(n);
                 std::memcpy(out.pixels.data(), in.pixels.data(), in.pixels.size());
-                host.prepare(in, out, max_space);
+                host.prepare(in, out, l.max_space);
                 const RunResult r = driver.start(host.record);
-                whole[size_t(n)].push_back(r.seconds);
-                passes[size_t(n)].push_back(host.requests > 0 ? r.end - host.first_request : r.seconds);
-                allocs[size_t(n)] = r.allocations;
-                if (r.result != 0 || out.pixels != reference.pixels) same[size_t(n)] = false;
+                l.whole[size_t(n)].push_back(r.seconds);
+                l.passes[size_t(n)].push_back(host.requests > 0 ? r.end - host.first_request : r.seconds);
+                l.allocs[size_t(n)] = r.allocations;
+                if (r.result != 0 || out.pixels != reference.pixels) l.same[size_t(n)] = false;
             }
-            const double t0 = seconds_now();
-            specialised_cells(in, reference, size, band_rows);
-            loop_times.push_back(seconds_now() - t0);
         }
-        auto minimum = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
-        const double one = median(passes[1]), one_min = minimum(passes[1]), loop = median(loop_times);
+    auto minimum = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+    for (const Layout& l : layouts) {
+        const double one = median(l.passes[1]), one_min = minimum(l.passes[1]), loop = median(l.loop_times);
         for (int32_t n = 1; n <= cores; ++n) {
-            const std::vector<double>& w = whole[size_t(n)];
-            const std::vector<double>& p = passes[size_t(n)];
-            std::printf("%5d %5d %3d %7.1f %6.1f %7.1f %7.2f %8.2f %7.2f %7.2f %7lld %9s\n", bands, band_rows, n,
+            const std::vector<double>& w = l.whole[size_t(n)];
+            const std::vector<double>& p = l.passes[size_t(n)];
+            std::printf("%5d %5d %3d %7.1f %6.1f %7.1f %7.2f %8.2f %7.2f %7.2f %7lld %9s\n", l.bands, l.band_rows, n,
                         median(w) * 1e3, minimum(w) * 1e3, median(p) * 1e3, ns(median(p), pixels), one / median(p),
-                        one_min / minimum(p), median(p) / loop, (long long)allocs[size_t(n)],
-                        same[size_t(n)] ? "yes" : "NO");
-            if (!same[size_t(n)]) ++failures;
+                        one_min / minimum(p), median(p) / loop, (long long)l.allocs[size_t(n)],
+                        l.same[size_t(n)] ? "yes" : "NO");
+            if (!l.same[size_t(n)]) ++failures;
         }
         std::printf("%5s %5s %3s specialised loop: median %.1f ms\n", "", "", "", loop * 1e3);
-        std::fflush(stdout);
     }
+    std::fflush(stdout);
 
     // Pictures around the plug-in's smallest split band, one band each: one
     // thread against two, from the first request for image data to the
