@@ -52,6 +52,16 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The median of a[i] / b[i]: two ways timed back to back in each repetition
+// share whatever load the machine had then, and their ratio leaves most of it
+// out.
+double paired_median(const std::vector<double>& a, const std::vector<double>& b)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) ratios.push_back(a[i] / b[i]);
+    return median(ratios);
+}
+
 } // namespace
 
 double seconds_now()
@@ -220,8 +230,9 @@ int run_benchmark(PluginDriver& driver, const Options& options)
                 "selector's return, which leaves out the fixed cost that under Wine is large and varies.\n"
                 "\"bound\": the product, its block compiled into the pixel loop; \"table\": the same block\n"
                 "through its entry and the table of built-ins. Each repetition runs every case in turn, each\n"
-                "case the specialised loop, bound and table back to back; ratios are of medians (and of\n"
-                "minimums) against that loop.\n",
+                "case the specialised loop, bound and table back to back. \"ratio\": the median of each\n"
+                "repetition's ratio to that loop, which leaves out most of a burst of load from elsewhere;\n"
+                "\"min r.\": the ratio of the minimums.\n",
                 options.width, options.height, options.repetitions);
     std::printf("allocations: %s\n", driver.allocation_note());
     std::printf("This table runs the plug-in on one thread (CELLUMBRA_THREADS=1); the threads follow it.\n");
@@ -301,7 +312,7 @@ int run_benchmark(PluginDriver& driver, const Options& options)
         for (int p = 0; p < 2; ++p) {
             const PathRuns& path = c.paths[p];
             path_ns[p] = ns(median(path.passes), pixels);
-            ratio[p] = path_ns[p] / loop_ns;
+            ratio[p] = paired_median(path.passes, c.loop_times);
             min_ratio[p] = ns(*std::min_element(path.passes.begin(), path.passes.end()), pixels) / loop_min_ns;
             all_identical = all_identical && path.ran && path.identical;
             all_ran = all_ran && path.ran;
@@ -347,8 +358,9 @@ int run_thread_tables(PluginDriver& driver, const Options& options, const Pictur
     std::printf("\nthreads: the bound block at size %d with CELLUMBRA_THREADS=N, N = 1 to %d. The start selector's\n"
                 "whole wall time (median and minimum, ms), which under Wine holds a large fixed cost that no\n"
                 "thread shares; the passes from the first request for image data to the return (median ms, ns\n"
-                "per pixel), their speed-up against one thread (of medians, and of minimums) and their ratio\n"
-                "to the specialised loop. Each repetition takes both layouts, and every N, in turn.\n",
+                "per pixel), their speed-up against one thread (the median of each repetition's, and that of\n"
+                "the minimums) and their ratio to the specialised loop (the median of each repetition's).\n"
+                "Each repetition takes both layouts, and every N, in turn.\n",
                 size, cores);
     std::printf("%5s %5s %3s %14s %15s %16s %7s %7s %9s\n", "bands", "rows", "N", "whole selector", "passes",
                 "speed-up", "vs loop", "allocs", "identical");
@@ -395,13 +407,14 @@ int run_thread_tables(PluginDriver& driver, const Options& options, const Pictur
         }
     auto minimum = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
     for (const Layout& l : layouts) {
-        const double one = median(l.passes[1]), one_min = minimum(l.passes[1]), loop = median(l.loop_times);
+        const double one_min = minimum(l.passes[1]), loop = median(l.loop_times);
         for (int32_t n = 1; n <= cores; ++n) {
             const std::vector<double>& w = l.whole[size_t(n)];
             const std::vector<double>& p = l.passes[size_t(n)];
             std::printf("%5d %5d %3d %7.1f %6.1f %7.1f %7.2f %8.2f %7.2f %7.2f %7lld %9s\n", l.bands, l.band_rows, n,
-                        median(w) * 1e3, minimum(w) * 1e3, median(p) * 1e3, ns(median(p), pixels), one / median(p),
-                        one_min / minimum(p), median(p) / loop, (long long)l.allocs[size_t(n)],
+                        median(w) * 1e3, minimum(w) * 1e3, median(p) * 1e3, ns(median(p), pixels),
+                        paired_median(l.passes[1], p), one_min / minimum(p), paired_median(p, l.loop_times),
+                        (long long)l.allocs[size_t(n)],
                         l.same[size_t(n)] ? "yes" : "NO");
             if (!l.same[size_t(n)]) ++failures;
         }
