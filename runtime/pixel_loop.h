@@ -298,6 +298,15 @@ inline int32_t walk_row(const PassSetup& setup, Block& block, Builtins& builtins
     return right - left;
 }
 
+// The host calls after a finished row: the abort test, then progress. False
+// once the host asked to cancel.
+inline bool report_row(const FilterRecord& fr)
+{
+    if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) return false;
+    if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
+    return true;
+}
+
 // A band's rows in order on the host's thread: each row as walk_row walks it,
 // then the abort test and progress.
 template <class WalkRow>
@@ -309,10 +318,7 @@ inline int16 walk_rows(const BandWalk& walk, WalkRow walk_row)
         const int32_t visited = walk_row(r, row_bytes(walk.buffers, r - o.top));
         count_pixels(visited);
         if (visited < o.right - o.left) return noErr; // a preview out of time
-        if (walk.with_progress) {
-            if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) return userCanceledErr;
-            if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
-        }
+        if (walk.with_progress && !report_row(fr)) return userCanceledErr;
     }
     return noErr;
 }
@@ -449,12 +455,10 @@ struct ParallelBand final : BandJob {
             }
             ++reported;
             count_pixels(o.right - o.left);
-            if (fr.abortProc && static_cast<unsigned char>(fr.abortProc()) != 0) {
+            if (!report_row(fr)) {
                 cancelled = true;
                 pool.stop();
-                break;
             }
-            if (fr.progressProc) fr.progressProc(run_state.pixels_done, run_state.pixels_total);
         }
         return !cancelled;
     }
@@ -500,19 +504,20 @@ int16 parallel_band(const BandWalk& walk)
     return leave_band(vars, last->last_row, last->last_column, result);
 }
 
-// The walk of a bound block that its filter declares pixel-local: over the
-// run's threads when filter_band hands it the pool, else on the host's thread
-// alone, row by row in the same code.
+// Over the run's threads when filter_band hands the walk the pool, else on
+// the host's thread alone, row by row in the same code.
+template <class Block, int Layout, bool HasMask>
+int16 pixel_local_layout(const BandWalk& walk)
+{
+    return walk.workers ? parallel_band<Block, Layout, HasMask>(walk) : pixel_local_band<Block, Layout, HasMask>(walk);
+}
+
+// The walk of a bound block that its filter declares pixel-local.
 template <class Block>
 int16 pixel_local_walk(const BandWalk& walk)
 {
     const bool mask = walk.buffers.mask != nullptr;
-    if (walk.workers) {
-        if (walk.setup.layout == 3)
-            return mask ? parallel_band<Block, 3, true>(walk) : parallel_band<Block, 3, false>(walk);
-        return mask ? parallel_band<Block, 4, true>(walk) : parallel_band<Block, 4, false>(walk);
-    }
     if (walk.setup.layout == 3)
-        return mask ? pixel_local_band<Block, 3, true>(walk) : pixel_local_band<Block, 3, false>(walk);
-    return mask ? pixel_local_band<Block, 4, true>(walk) : pixel_local_band<Block, 4, false>(walk);
+        return mask ? pixel_local_layout<Block, 3, true>(walk) : pixel_local_layout<Block, 3, false>(walk);
+    return mask ? pixel_local_layout<Block, 4, true>(walk) : pixel_local_layout<Block, 4, false>(walk);
 }

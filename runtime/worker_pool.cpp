@@ -4,8 +4,8 @@
 #include <new>
 #include <system_error>
 
-// Starting and joining a thread took about 1.7 ms under Wine (natively about
-// 0.05 ms), which two threads win back from about 0.6 megapixels on: below a
+// Starting and joining a thread took about 1.5 ms under Wine (natively about
+// 0.1 ms), which two threads win back from about 0.6 megapixels on: below a
 // megapixel a band stays on one thread, at most 3 ms slower than it could be
 // where threads start quickly.
 int32_t parallel_min_pixels = 1 << 20;
