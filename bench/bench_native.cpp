@@ -163,7 +163,7 @@ struct NativeDriver : bench::PluginDriver {
     void use_table(bool table) override
     {
         bind_filter_blocks();
-        if (table) bound_blocks[0] = BoundBlock{};
+        if (table) kernel_binding.bound[0] = BoundBlock{};
     }
 
     bench::RunResult start(FilterRecord& record) override

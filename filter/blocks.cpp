@@ -8,5 +8,6 @@ void bind_filter_blocks()
     kernel_blocks[2] = nullptr;        // Start
     kernel_blocks[3] = nullptr;        // Interpass
     // Pixel-local: the cell block carries nothing from one pixel to the next.
-    bound_blocks[0] = BoundBlock{cellumbra_main, cellumbra_main_walk, true};
+    kernel_binding.bound[0] = BoundBlock{cellumbra_main, cellumbra_main_walk, true};
+    kernel_binding.reach = cellumbra_reach;
 }

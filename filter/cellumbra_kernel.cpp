@@ -194,6 +194,20 @@ __attribute__((flatten)) void cellumbra_main(KernelVariables& vars, const Builti
     table_main(vars, builtins);
 }
 
+bool cellumbra_reach(const int32_t* controls, KernelReach& reach)
+{
+    const int32_t s = controls[0];
+    if (s < 0 || s > largest_short_size) return false;
+    // A middle is taken out to 2s rows below (ty = 0) and 2s - 1 above
+    // (ty = 4s - 1), a corner out to 2s - 1 above and 2s below; across, the
+    // middle wins while 6a + 4b <= 13s, so out to a = 13s / 6 either way,
+    // farther than any corner a pixel takes.
+    reach.above = s > 0 ? 2 * s - 1 : 0;
+    reach.below = 2 * s;
+    reach.left = reach.right = 13 * s / 6;
+    return true;
+}
+
 int16_t cellumbra_main_walk(const BandWalk& walk)
 {
     return pixel_local_walk<CellumbraMain>(walk);

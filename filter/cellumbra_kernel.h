@@ -9,3 +9,7 @@
 
 void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);
 int16_t cellumbra_main_walk(const BandWalk& walk);
+// How far the cells read around a pixel at the size in controls[0]: a centre
+// lies at most 2s - 1 rows above, 2s rows below and 13s / 6 columns to either
+// side. None declared for sizes below 0 or beyond the exact range.
+bool cellumbra_reach(const int32_t* controls, KernelReach& reach);

@@ -940,7 +940,7 @@ uint64_t run_input(const uint8_t* data, size_t size, bool through_table)
     FuzzedDataProvider in(data, size);
     digest = Digest{};
     reset_module();
-    bound_blocks[0] = through_table ? BoundBlock{} : BoundBlock{cellumbra_main, counting_walk};
+    kernel_binding.bound[0] = through_table ? BoundBlock{} : BoundBlock{cellumbra_main, counting_walk};
     host = Host{};
     host.in = &in;
     host.seed = in.ConsumeIntegral<uint32_t>();

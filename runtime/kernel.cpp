@@ -10,7 +10,7 @@
 
 KernelVariables kernel_vars;
 KernelBlock kernel_blocks[4];
-BoundBlock bound_blocks[4];
+KernelBinding kernel_binding;
 
 namespace {
 
@@ -87,7 +87,7 @@ PassSetup make_pass_setup(KernelPass pass)
         s.optional |= bit(k);
     }
     s.plain = s.block && s.stores && s.optional == 0 && s.scale == 1;
-    const BoundBlock& bound = bound_blocks[entry_of(pass)];
+    const BoundBlock& bound = kernel_binding.bound[entry_of(pass)];
     if (s.plain && s.layout >= 3 && bound.walk && bound.block == s.block) {
         s.bound = bound.walk;
         s.pixel_local = bound.pixel_local;

@@ -123,8 +123,28 @@ struct BoundBlock {
     // definition record keeps its layout.
     bool pixel_local;
 };
-// In the order of kernel_blocks; all null when no block is bound.
-extern BoundBlock bound_blocks[4];
+// How far a block reads the input around the pixel it computes, in
+// full-image pixels: rows above and below, columns left and right.
+struct KernelReach {
+    int32_t above, below, left, right;
+};
+// A filter's declaration of its kernel's reach for the given control values
+// (control_values' layout). False: it declares none for these values, and
+// the kernel may read anywhere. It reads nothing but its argument, so that
+// any thread may ask it for any values.
+using ReachDeclaration = bool (*)(const int32_t* controls, KernelReach& reach);
+
+// What the filter this module carries binds besides the definition record,
+// whose layout stays fixed: its blocks compiled into the walk, in the order
+// of kernel_blocks (all null when none is bound), and the reach of its
+// kernel (null: none declared). Owned by the run-time (runtime/kernel.cpp);
+// bind_filter_blocks fills it at attach, and only tests and the benchmark
+// change it afterwards, to try another binding.
+struct KernelBinding {
+    BoundBlock bound[4];
+    ReachDeclaration reach;
+};
+extern KernelBinding kernel_binding;
 
 // Binds kernel_blocks to the routines of the filter this module carries; the
 // product and each test build of the plug-in provide their own.

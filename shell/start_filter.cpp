@@ -116,7 +116,7 @@ struct RunWorkers {
 int16 run_passes(FilterRecord& fr, bool has_prepass)
 {
     // Threads only for a Main block whose binding declares it pixel-local.
-    const BoundBlock& main = bound_blocks[0];
+    const BoundBlock& main = kernel_binding.bound[0];
     const bool split = main.pixel_local && main.walk && main.block == block_of(Main);
     const RunWorkers workers(split ? planned_worker_count() : 1, band_plan.height, band_plan.width);
     band_plan.top = 0;

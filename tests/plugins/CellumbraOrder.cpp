@@ -47,5 +47,5 @@ void bind_filter_blocks()
     kernel_blocks[1] = nullptr;     // Prepass
     kernel_blocks[2] = order_start; // Start
     kernel_blocks[3] = nullptr;     // Interpass
-    bound_blocks[0] = BoundBlock{order_main, order_main_walk, false};
+    kernel_binding.bound[0] = BoundBlock{order_main, order_main_walk, false};
 }

@@ -175,7 +175,7 @@ std::vector<int32_t> FakeHost::requested_band_tops() const
 struct ScopedModuleState::Saved {
     FilterDefinition definition;
     KernelBlock blocks[4];
-    BoundBlock bound[4];
+    KernelBinding binding;
     RunState run;
     int32_t requested;
 };
@@ -185,7 +185,7 @@ ScopedModuleState::ScopedModuleState() : saved_(new Saved)
     Saved& s = *saved_;
     s.definition = filter_definition;
     std::memcpy(s.blocks, kernel_blocks, sizeof s.blocks);
-    std::memcpy(s.bound, bound_blocks, sizeof s.bound);
+    s.binding = kernel_binding;
     s.run = run_state;
     s.requested = parameters_requested;
 }
@@ -195,7 +195,7 @@ ScopedModuleState::~ScopedModuleState()
     const Saved& s = *saved_;
     filter_definition = s.definition;
     std::memcpy(kernel_blocks, s.blocks, sizeof s.blocks);
-    std::memcpy(bound_blocks, s.bound, sizeof s.bound);
+    kernel_binding = s.binding;
     run_state = s.run;
     parameters_requested = s.requested;
 }

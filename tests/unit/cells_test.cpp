@@ -265,7 +265,7 @@ struct CellPicture : ::testing::TestWithParam<int32_t> {
         parameters_requested = 0; // the dialog accepts at once with control_values
         kernel_blocks[0] = cellumbra_main;
         kernel_blocks[1] = kernel_blocks[2] = kernel_blocks[3] = nullptr;
-        bound_blocks[0] = GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk, true} : BoundBlock{};
+        kernel_binding.bound[0] = GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk, true} : BoundBlock{};
         set_threads(GetParam() > 0 ? GetParam() : 1);
         parallel_min_pixels = 0; // every band of two rows or more is split
     }
@@ -393,7 +393,7 @@ TEST_P(CellPicture, HostCallsAndVariablesAreThoseOfTheSingleWalk)
         control_values[0] = 3;
         const int32_t started = WorkerPool::started_threads();
         EXPECT_EQ(host.run(), noErr);
-        EXPECT_EQ(WorkerPool::started_threads() - started, bound_blocks[0].pixel_local ? threads - 1 : 0) << threads;
+        EXPECT_EQ(WorkerPool::started_threads() - started, kernel_binding.bound[0].pixel_local ? threads - 1 : 0) << threads;
         return Outcome{host.progress, host.abort_calls, host.foreign_thread_calls, kernel_vars,
                        run_state.pixel_context.row, run_state.pixel_context.column};
     };
@@ -406,11 +406,11 @@ TEST_P(CellPicture, HostCallsAndVariablesAreThoseOfTheSingleWalk)
     EXPECT_EQ(spread.row, single.row);
     EXPECT_EQ(spread.column, single.column);
     // Not declared pixel-local, the same bound block stays on the host's thread.
-    bound_blocks[0].pixel_local = false;
+    kernel_binding.bound[0].pixel_local = false;
     EXPECT_EQ(run(GetParam()).progress, single.progress);
     // Through the table, whose walk keeps the pixel context at every pixel,
     // the run ends on the same pixel: the last selected one.
-    bound_blocks[0] = BoundBlock{};
+    kernel_binding.bound[0] = BoundBlock{};
     const Outcome table = run(1);
     EXPECT_EQ(table.progress, single.progress);
     EXPECT_EQ(table.row, single.row);
