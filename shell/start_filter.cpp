@@ -160,8 +160,15 @@ int16 start_filter()
     run_state.pixel_context.pixel_stride = fr->planes;
     run_state.pixels_total = width * height * (has_prepass ? 2 : 1);
     band_plan.width = width;
-    band_plan.height = plan_band_height(fr->maxSpace, fr->planes, width, height);
-    if (band_plan.height < height)
+    // The reach for the settings the dialog left, which hold through the run.
+    KernelReach reach{};
+    const bool declared = kernel_binding.reach && kernel_binding.reach(control_values, reach);
+    const BandShape shape = plan_bands(fr->maxSpace, fr->planes, width, height, declared ? &reach : nullptr);
+    band_plan.height = shape.height;
+    band_plan.in_above = shape.in_above;
+    band_plan.in_below = shape.in_below;
+    // Only bands that miss rows the kernel reads give another picture than one band.
+    if (!shape.whole)
         platform::show_message(owner, "The picture is too big to be processed in one pass!\n",
                                "The functions src and dr,dg,db could possibly not work as desired!",
                                platform::box_ok | platform::box_icon_exclamation);

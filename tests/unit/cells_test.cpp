@@ -173,6 +173,35 @@ TEST(CellBlock, StaysExactForLargeSizesAndFarPixels)
                 << "size " << s << " pixel (" << x << ", " << x / 3 << ")";
 }
 
+TEST(CellBlock, ReadsExactlyAsFarAsItsDeclaredReach)
+{
+    // One tile holds every case: the pattern repeats from tile to tile.
+    for (int32_t s : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 37, 100}) {
+        KernelReach measured{}, declared{};
+        const int32_t controls[16] = {s};
+        ASSERT_TRUE(cellumbra_reach(controls, declared)) << s;
+        const int32_t x0 = 6 * s * 3, y0 = 4 * s * 5; // away from the picture's edge
+        for (int32_t y = y0; y < y0 + std::max(4 * s, 1); ++y)
+            for (int32_t x = x0; x < x0 + std::max(6 * s, 1); ++x) {
+                const Point c = centre_taken(x, y, s);
+                measured.above = std::max(measured.above, y - c.y);
+                measured.below = std::max(measured.below, c.y - y);
+                measured.left = std::max(measured.left, x - c.x);
+                measured.right = std::max(measured.right, c.x - x);
+            }
+        EXPECT_EQ(measured.above, declared.above) << s;
+        EXPECT_EQ(measured.below, declared.below) << s;
+        EXPECT_EQ(measured.left, declared.left) << s;
+        EXPECT_EQ(measured.right, declared.right) << s;
+    }
+    // Beyond the exact range the kernel may read anywhere: nothing is declared.
+    KernelReach reach{};
+    for (int32_t s : {-1, INT32_MIN, 12001, INT32_MAX}) {
+        const int32_t controls[16] = {s};
+        EXPECT_FALSE(cellumbra_reach(controls, reach)) << s;
+    }
+}
+
 TEST(CellBlock, SizeZeroCopiesEveryPixel)
 {
     for (int32_t y : {0, 1, 7, 4000})
@@ -218,7 +247,8 @@ void paint_positions(FakeHost& host)
 // The host's picture after a run, computed without the kernel: pixels that
 // filterRect or a zero mask byte leave out keep their bytes; every other
 // pixel takes planes 0-2 from its nearest centre, clamped into the rows of its
-// band and the picture's columns, and keeps its fourth plane.
+// band (band_rows: the whole picture when the bands hold every row a cell
+// reads) and the picture's columns, and keeps its fourth plane.
 std::vector<unsigned char> expected_picture(const FakeHost& host, int32_t s, int32_t band_rows)
 {
     std::vector<unsigned char> want = host.source;
@@ -266,6 +296,7 @@ struct CellPicture : ::testing::TestWithParam<int32_t> {
         kernel_blocks[0] = cellumbra_main;
         kernel_blocks[1] = kernel_blocks[2] = kernel_blocks[3] = nullptr;
         kernel_binding.bound[0] = GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk, true} : BoundBlock{};
+        kernel_binding.reach = cellumbra_reach;
         set_threads(GetParam() > 0 ? GetParam() : 1);
         parallel_min_pixels = 0; // every band of two rows or more is split
     }
@@ -276,23 +307,28 @@ struct CellPicture : ::testing::TestWithParam<int32_t> {
         set_threads(0);
     }
 
-    // Bands of `rows` rows (0: the whole picture in one band).
+    // The maxSpace that plans bands of `rows` rows without reach (0: the
+    // whole picture in one band).
     static void plan_bands(FakeHost& host, int32_t rows)
     {
         if (rows > 0) host.record.maxSpace = rows * (2 * host.planes + 2) * (host.width + 4);
     }
 
-    // Runs the filter at size s and compares every byte of the host's picture.
-    void check_run(FakeHost& host, int32_t s, int32_t band_rows = 0)
+    // Runs the filter at size s and compares every byte of the host's
+    // picture; `clamped_rows`: bands of that many rows that miss rows the
+    // cells read (0: the picture of one band).
+    void check_run(FakeHost& host, int32_t s, int32_t clamped_rows = 0)
     {
         paint_positions(host);
-        plan_bands(host, band_rows);
         control_values[0] = s;
+        fake_platform.boxes.clear();
         ASSERT_EQ(host.run(), noErr);
         ASSERT_EQ(host.foreign_thread_calls, 0);
         ASSERT_EQ(WorkerPool::live_threads(), 0);
+        // The warning says exactly when the bands miss rows.
+        ASSERT_EQ(fake_platform.boxes.size(), clamped_rows > 0 ? 1u : 0u);
         const std::vector<unsigned char> want =
-            expected_picture(host, s, band_rows > 0 ? band_rows : host.height);
+            expected_picture(host, s, clamped_rows > 0 ? clamped_rows : host.height);
         for (size_t i = 0; i < want.size(); ++i)
             if (host.picture[i] != want[i]) {
                 const size_t pixel = i / size_t(host.planes);
@@ -338,16 +374,63 @@ TEST_P(CellPicture, OnlySelectedPixelsInsideFilterRectChange)
     check_run(host, 4);
 }
 
-TEST_P(CellPicture, CellsNearBandEdgesSampleTheirBandsNearestRow)
+// Bands that reach as far as the cells read give the picture of one band,
+// whatever maxSpace a host offers: down to the least that holds one row with
+// its reach, and in the proportions of a host offering 100,000,000 bytes for
+// a 4000 x 3000 picture with transparency (two bands of 2497 and 503 rows).
+TEST_P(CellPicture, EveryMaxSpaceGivesThePictureOfOneBand)
 {
-    for (int32_t rows : {1, 7, 25}) {
+    struct Case {
+        int32_t width, height, planes, size;
+        int64_t max_space; // negative: in the proportions above
+        bool select;
+    };
+    const Case cases[] = {
+        // Half a row of the single-band divisor is (planes + 1) x (width + 4)
+        // bytes; a band of h rows with reach r takes 2h + r of them.
+        {53, 101, 3, 5, 21 * 4 * 57, false}, // 2s - 1 + 2s = 19 rows of reach: one row a band
+        {53, 101, 3, 5, 25 * 4 * 57, false}, // three rows a band
+        {53, 101, 3, 5, 59 * 4 * 57, false}, // 20 rows a band
+        {120, 90, 4, 7, -1, false},
+        {120, 90, 3, 7, -1, false},
+        {47, 60, 4, 3, 25 * 5 * 51, true},
+        {64, 130, 4, 1, 6 * 5 * 68, true},
+        {90, 77, 3, 0, 3 * 4 * 94, false}, // size 0 reads its own pixel alone
+    };
+    for (const Case& c : cases) {
+        FakeHost host(c.width, c.height, c.planes);
+        if (c.select) host.select(Rect16{3, 2, int16(c.height - 5), int16(c.width - 7)});
+        // 100,000,000 / 40,040 = 2497 of 3000 rows; as many here.
+        const int64_t proportional =
+            int64_t{100000000} * c.height / 3000 * (2 * c.planes + 2) * (c.width + 4) / 40040;
+        host.record.maxSpace = static_cast<int32_t>(c.max_space < 0 ? proportional : c.max_space);
+        check_run(host, c.size);
+        if (HasFatalFailure()) return;
+        EXPECT_GT(host.requested_band_tops().size(), 2u) << c.width << " x " << c.height; // more than one band
+    }
+}
+
+// Without a declared reach, or when not even one row with it fits, the bands
+// are planned as before: the warning, and cells clamped into their band.
+TEST_P(CellPicture, BandsWithoutTheReachWarnAndClampIntoTheBand)
+{
+    {
         FakeHost host(53, 101, 3);
+        plan_bands(host, 7);
+        check_run(host, 10, 7); // 39 rows of reach do not fit beside one row
+    }
+    if (HasFatalFailure()) return;
+    kernel_binding.reach = nullptr;
+    for (int32_t rows : {1, 25}) {
+        FakeHost host(53, 101, 3);
+        plan_bands(host, rows);
         check_run(host, 5, rows);
         if (HasFatalFailure()) return;
         EXPECT_GT(host.requested_band_tops().size(), size_t(101 / rows)) << rows;
     }
     FakeHost host(47, 60, 4);
     host.select(Rect16{3, 2, 55, 40});
+    plan_bands(host, 11);
     check_run(host, 3, 11);
 }
 

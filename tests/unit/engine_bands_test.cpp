@@ -84,6 +84,25 @@ TEST(BandPlan, RowsFollowMaxSpaceAndPlanes)
     EXPECT_EQ(plan_band_height(INT_MAX, 32767, 32767, 100), 1);
 }
 
+TEST(BandPlan, BandsReachAsFarAsTheKernelReadsWhenARowFits)
+{
+    auto same = [](BandShape a, BandShape b) {
+        return a.height == b.height && a.in_above == b.in_above && a.in_below == b.in_below && a.whole == b.whole;
+    };
+    const KernelReach none{0, 0, 0, 0}, cells{39, 40, 43, 43}, beyond{-3, 900, 0, 0};
+    // (1,000,000 / (4 x 1004) - 79) / 2 rows; no reach plans what it always did.
+    EXPECT_TRUE(same(plan_bands(1000000, 3, 1000, 5000, &cells), BandShape{85, 39, 40, true}));
+    EXPECT_TRUE(same(plan_bands(1000000, 3, 1000, 5000, &none), BandShape{124, 0, 0, true}));
+    EXPECT_TRUE(same(plan_bands(1000000, 3, 1000, 124, &cells), BandShape{124, 0, 0, true})); // one band
+    // A declaration outside the picture counts what the picture has.
+    EXPECT_TRUE(same(plan_bands(1000000, 3, 1000, 500, &beyond), BandShape{124, 0, 0, false}));
+    // Not one row beside its reach, or nothing declared: bands as before.
+    EXPECT_TRUE(same(plan_bands(80 * 4 * 1004, 3, 1000, 5000, &cells), BandShape{40, 0, 0, false}));
+    EXPECT_TRUE(same(plan_bands(81 * 4 * 1004, 3, 1000, 5000, &cells), BandShape{1, 39, 40, true}));
+    EXPECT_TRUE(same(plan_bands(1000000, 3, 1000, 5000, nullptr), BandShape{124, 0, 0, false}));
+    EXPECT_TRUE(same(plan_bands(INT32_MIN, 3, 1000, 5000, &cells), BandShape{1, 0, 0, false}));
+}
+
 TEST(BandPlan, MaxSpaceBelowOneRowGivesOneRowPerBand)
 {
     EXPECT_EQ(plan_band_height(8031, 3, 1000, 50), 1); // one byte short of a row
