@@ -156,8 +156,7 @@ struct NativeDriver : bench::PluginDriver {
     void set_size(int32_t size) override { size_under_test = size; }
     bool set_parallel_threshold(int32_t pixels) override
     {
-        static const int32_t product = parallel_min_pixels;
-        parallel_min_pixels = pixels < 0 ? product : pixels;
+        run_state.split_min_pixels = pixels < 0 ? default_split_min_pixels : pixels;
         return true;
     }
     void use_table(bool table) override

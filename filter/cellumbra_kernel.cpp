@@ -5,7 +5,7 @@
 // comparison of squared distances decides; ties go to the middle, and a pixel
 // on the line tx = 3·s or ty = 2·s counts to the right or lower quarter.
 #include "filter/cellumbra_kernel.h"
-#include "runtime/pixel_loop.h"
+#include "runtime/parallel_band.h"
 
 namespace {
 

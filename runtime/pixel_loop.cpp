@@ -9,6 +9,7 @@
 #include "runtime/host_calls.h"
 #include "runtime/pixel_loop.h"
 #include "runtime/run_state.h"
+#include "runtime/worker_pool.h"
 
 namespace {
 
@@ -89,7 +90,8 @@ int16 filter_band(bool with_progress, KernelPass pass)
         const int32_t rows = height_of(fr->outRect);
         // The preview stays on the host's thread: its renderings take a few
         // milliseconds, about what starting the threads would cost.
-        if (pool && with_progress && setup.pixel_local && rows <= pool->row_capacity() &&
+        const size_t row_out_bytes = size_t(width_of(fr->outRect)) * size_t(run_state.pixel_context.pixel_stride);
+        if (pool && with_progress && setup.pixel_local && pool->can_spread(rows, row_out_bytes) &&
             worth_splitting(rows, width_of(fr->outRect)))
             walk.workers = pool;
         return setup.bound(walk);

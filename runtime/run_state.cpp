@@ -7,6 +7,7 @@ RunState run_state = [] {
     s.zoom_factor = 1;
     s.max_zoom_factor = 16;
     s.mode = RunMode::real_run;
+    s.split_min_pixels = default_split_min_pixels;
     return s;
 }();
 

@@ -1,14 +1,8 @@
 #include "runtime/worker_pool.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
-#include <system_error>
-
-// Starting and joining a thread took about 1.5 ms under Wine (natively about
-// 0.1 ms), which two threads win back from about 0.6 megapixels on: below a
-// megapixel a band stays on one thread, at most 3 ms slower than it could be
-// where threads start quickly.
-int32_t parallel_min_pixels = 1 << 20;
 
 namespace {
 
@@ -35,15 +29,23 @@ int32_t planned_worker_count()
     return worker_count_from(std::getenv("CELLUMBRA_THREADS"), int32_t(std::thread::hardware_concurrency()));
 }
 
-WorkerPool::WorkerPool(int32_t workers, int32_t rows)
+WorkerPool::WorkerPool(int32_t workers, int32_t rows, size_t row_bytes)
 {
-    if (workers < 2 || rows < 2) return;
+    if (workers < 2 || rows < 2 || row_bytes == 0) return;
     if (workers > max_workers) workers = max_workers;
-    row_done_.reset(new (std::nothrow) std::atomic<unsigned char>[size_t(rows)]);
+    // Two rows a thread ahead of the host calls keep every thread busy while
+    // the host's thread walks a row of its own between its calls.
+    const int32_t window = rows < 2 * workers + 2 ? rows : 2 * workers + 2;
+    if (row_bytes > SIZE_MAX / size_t(window)) return;
+    row_state_.reset(new (std::nothrow) std::atomic<unsigned char>[size_t(rows)]);
+    saved_rows_.reset(new (std::nothrow) unsigned char[size_t(window) * row_bytes]);
     results_.reset(new (std::nothrow) WorkerResult[size_t(workers)]);
-    threads_.reset(new (std::nothrow) std::thread[size_t(workers)]);
-    if (!row_done_ || !results_ || !threads_) return;
+    threads_.reset(new (std::nothrow) WorkerThread[size_t(workers)]);
+    starts_.reset(new (std::nothrow) ThreadStart[size_t(workers)]);
+    if (!row_state_ || !saved_rows_ || !results_ || !threads_ || !starts_) return;
     row_capacity_ = rows;
+    window_ = window;
+    saved_row_bytes_ = row_bytes;
     count_ = workers;
 }
 
@@ -54,7 +56,7 @@ WorkerPool::~WorkerPool()
         quitting_.store(true, std::memory_order_relaxed);
     }
     wake_.notify_all();
-    for (int32_t i = 1; i <= started_; ++i) threads_[i].join();
+    for (int32_t i = 1; i <= started_; ++i) join_worker_thread(threads_[i]);
     threads_alive.fetch_sub(started_);
 }
 
@@ -68,17 +70,22 @@ int32_t WorkerPool::started_threads()
     return threads_started.load();
 }
 
+void WorkerPool::thread_entry(void* start)
+{
+    const ThreadStart* s = static_cast<const ThreadStart*>(start);
+    s->pool->thread_main(s->worker);
+}
+
 void WorkerPool::start_threads()
 {
     // A thread the system refuses leaves the pool with those it has.
-    try {
-        while (started_ + 1 < count_) {
-            threads_[started_ + 1] = std::thread(&WorkerPool::thread_main, this, started_ + 1);
-            ++started_;
-            threads_alive.fetch_add(1);
-            threads_started.fetch_add(1);
-        }
-    } catch (const std::system_error&) {
+    while (started_ + 1 < count_) {
+        const int32_t worker = started_ + 1;
+        starts_[worker] = ThreadStart{this, worker};
+        if (!start_worker_thread(threads_[worker], &WorkerPool::thread_entry, &starts_[worker])) break;
+        ++started_;
+        threads_alive.fetch_add(1);
+        threads_started.fetch_add(1);
     }
     count_ = started_ + 1;
 }
@@ -86,9 +93,25 @@ void WorkerPool::start_threads()
 void WorkerPool::begin_band(int32_t rows)
 {
     band_rows_ = rows;
-    for (int32_t r = 0; r < rows; ++r) row_done_[r].store(0, std::memory_order_relaxed);
+    for (int32_t r = 0; r < rows; ++r) row_state_[r].store(row_untouched, std::memory_order_relaxed);
     next_row_.store(0, std::memory_order_relaxed);
+    front_.store(0, std::memory_order_relaxed);
     stopped_.store(false, std::memory_order_relaxed);
+}
+
+void WorkerPool::save_row(int32_t row, const unsigned char* out, size_t bytes)
+{
+    // Row `row` - window_, the slot's last tenant, lies before the front:
+    // its abort test let it stand, and its bytes are not needed again.
+    std::memcpy(&saved_rows_[size_t(row % window_) * saved_row_bytes_], out, bytes);
+    row_state_[row].store(row_saved, std::memory_order_relaxed);
+}
+
+void WorkerPool::restore_rows_after(int32_t row, unsigned char* out, intptr_t out_row_bytes, size_t bytes)
+{
+    for (int32_t r = row + 1; r < band_rows_; ++r)
+        if (row_state_[r].load(std::memory_order_acquire) != row_untouched)
+            std::memcpy(out + r * out_row_bytes, &saved_rows_[size_t(r % window_) * saved_row_bytes_], bytes);
 }
 
 int32_t WorkerPool::take_row()

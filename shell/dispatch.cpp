@@ -63,10 +63,12 @@ void dispatch_selector(int16 selector, void* record, intptr_t* data, int16* resu
     // A host that hands no result cell still gets its work done; nothing is written.
     int16 ignored = 0;
     if (!result) result = &ignored;
-    if (selector != filterSelectorAbout) *result = noErr;
+    *result = noErr;
 
     switch (selector) {
     case filterSelectorAbout:
+        // Answered 0 after the box: a host may preset another value and
+        // report anything but 0 as a failure to show it.
         show_about(0);
         break;
     case filterSelectorParameters:

@@ -105,7 +105,8 @@ int16 band_loop(FilterRecord& fr, KernelPass pass)
 // inside the start selector.
 struct RunWorkers {
     WorkerPool pool;
-    RunWorkers(int32_t workers, int32_t rows, int32_t width) : pool(workers, rows)
+    RunWorkers(int32_t workers, int32_t rows, int32_t width, int32_t planes)
+        : pool(workers, rows, size_t(width) * size_t(planes))
     {
         run_state.workers = pool.count() > 1 ? &pool : nullptr;
         if (run_state.workers && worth_splitting(rows, width)) pool.start();
@@ -118,7 +119,7 @@ int16 run_passes(FilterRecord& fr, bool has_prepass)
     // Threads only for a Main block whose binding declares it pixel-local.
     const BoundBlock& main = kernel_binding.bound[0];
     const bool split = main.pixel_local && main.walk && main.block == block_of(Main);
-    const RunWorkers workers(split ? planned_worker_count() : 1, band_plan.height, band_plan.width);
+    const RunWorkers workers(split ? planned_worker_count() : 1, band_plan.height, band_plan.width, fr.planes);
     band_plan.top = 0;
     int16 result = request_band(fr, 0);
     if (result != noErr) return result;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures and builds the trees: tools/build.sh [native|win32|win64|all] [targets...]
+# Configures and builds the trees: tools/build.sh [native|tsan|win32|win64|all] [targets...]
 # win32 and win64 each build the plug-in, the reference host and every test
 # for their architecture.
 set -euo pipefail
@@ -30,6 +30,10 @@ source tools/configure.sh
 if [ "$which" = native ] || [ "$which" = all ]; then
   configure build/native -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
   cmake --build build/native -j "$jobs" "${targets[@]}"
+fi
+if [ "$which" = tsan ] || [ "$which" = all ]; then
+  configure build/tsan -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DCELLUMBRA_TSAN=ON
+  cmake --build build/tsan -j "$jobs" --target unit_tests
 fi
 if [ "$which" = win32 ] || [ "$which" = all ]; then
   configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake

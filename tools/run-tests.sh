@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds every tree, runs the unit tests
-# natively under sanitizers, every Windows test (unit and end-to-end) of the
+# natively under sanitizers (and the threaded ones under ThreadSanitizer), every Windows test (unit and end-to-end) of the
 # 32-bit build under 32-bit Wine and of the 64-bit build under 64-bit Wine,
 # packs both plug-ins, and runs a bounded fuzz. Ends with a line per suite
 # ("win64: N passed, N failed") and the total "N passed, N failed", counting
@@ -48,7 +48,7 @@ run_suite() {
   echo "== $name tests"
   local target="$reports/"
   # Programs under Wine see this machine's root as drive Z:.
-  [ "$name" != native ] && target="Z:${reports//\//\\}\\"
+  [ "$name" != native ] && [ "$name" != tsan ] && target="Z:${reports//\//\\}\\"
   GTEST_OUTPUT="xml:$target" ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900 \
     2>&1 | tee "build/$name-ctest.log"
   local ctest_failed
@@ -61,6 +61,7 @@ run_suite() {
   [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ] || status=1
 }
 run_suite native build/native
+run_suite tsan build/tsan
 run_suite win32 build/win32
 run_suite win64 build/win64
 

@@ -37,6 +37,7 @@ void PS_CDECL fake_progress(int32 done, int32 total)
 {
     note_thread();
     active_host->progress.emplace_back(done, total);
+    if (active_host->on_progress) active_host->on_progress(active_host->record);
 }
 
 bool inside_picture(const Rect16& r, int32_t width, int32_t height)

@@ -36,6 +36,7 @@ struct FakeHost {
     int abort_from_call = -1;         // abortProc reports a cancel from this call on (counted from 1)
     int32_t row_padding = 0;          // extra bytes at the end of every delivered row
     std::function<void(FilterRecord&)> tamper; // runs after every successful delivery
+    std::function<void(FilterRecord&)> on_progress; // runs inside every progress call
 
     // Records.
     std::vector<Request> requests;

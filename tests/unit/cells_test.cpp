@@ -16,10 +16,15 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "filter/cellumbra_kernel.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
 #include "runtime/host_calls.h"
+#include "runtime/parallel_band.h"
 #include "runtime/worker_pool.h"
 #include "shell/band_plan.h"
 #include "shell/shell.h"
@@ -268,6 +273,30 @@ std::vector<unsigned char> expected_picture(const FakeHost& host, int32_t s, int
     return want;
 }
 
+// A pixel-local block that inverts its pixel slowly, bound as the product
+// binds its own: a row takes long enough for the other threads to race ahead.
+struct SlowCells {
+    template <class Builtins>
+    void operator()(KernelVariables& vars, Builtins& builtins)
+    {
+        volatile int32_t spin = 0;
+        for (int i = 0; i < 2000; ++i) spin = spin + i;
+        for (int z = 0; z < 3; ++z) vars.v[slot::out_red + z] = 255 - vars.v[slot::in_red + z];
+    }
+    static void entry(KernelVariables& vars, const BuiltinTable& builtins)
+    {
+        SlowCells block;
+        block(vars, builtins);
+    }
+    static int16_t walk(const BandWalk& walk) { return pixel_local_walk<SlowCells>(walk); }
+    static void bind()
+    {
+        kernel_blocks[0] = entry;
+        kernel_binding.bound[0] = BoundBlock{entry, walk, true};
+        kernel_binding.reach = nullptr;
+    }
+};
+
 // CELLUMBRA_THREADS as a person sets it; 0 removes it.
 void set_threads(int32_t n)
 {
@@ -287,7 +316,6 @@ void set_threads(int32_t n)
 struct CellPicture : ::testing::TestWithParam<int32_t> {
     ScopedModuleState state;
     int32_t saved_size = control_values[0];
-    int32_t saved_min_pixels = parallel_min_pixels;
 
     void SetUp() override
     {
@@ -298,12 +326,11 @@ struct CellPicture : ::testing::TestWithParam<int32_t> {
         kernel_binding.bound[0] = GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk, true} : BoundBlock{};
         kernel_binding.reach = cellumbra_reach;
         set_threads(GetParam() > 0 ? GetParam() : 1);
-        parallel_min_pixels = 0; // every band of two rows or more is split
+        run_state.split_min_pixels = 0; // every band of two rows or more is split
     }
     void TearDown() override
     {
         control_values[0] = saved_size;
-        parallel_min_pixels = saved_min_pixels;
         set_threads(0);
     }
 
@@ -472,10 +499,13 @@ TEST_P(CellPicture, HostCallsAndVariablesAreThoseOfTheSingleWalk)
         paint_positions(host);
         host.select(Rect16{5, 3, 67, 80});
         for (int32_t y = 5; y < 67; ++y) host.selection[size_t(y) * 83 + 79] = 0; // the last column of each row
+        // Bands of 7 rows: the last rows of the band at 56 and the whole last band unselected.
+        std::fill(host.selection.begin() + 60 * 83, host.selection.end(), 0);
         plan_bands(host, 13);
         control_values[0] = 3;
         const int32_t started = WorkerPool::started_threads();
         EXPECT_EQ(host.run(), noErr);
+        EXPECT_EQ(band_plan.height, 7);
         EXPECT_EQ(WorkerPool::started_threads() - started, kernel_binding.bound[0].pixel_local ? threads - 1 : 0) << threads;
         return Outcome{host.progress, host.abort_calls, host.foreign_thread_calls, kernel_vars,
                        run_state.pixel_context.row, run_state.pixel_context.column};
@@ -501,8 +531,10 @@ TEST_P(CellPicture, HostCallsAndVariablesAreThoseOfTheSingleWalk)
 }
 
 // A cancel during the third row of a band: -128 once the host asked, no host
-// call after it, rows up to it done, and every thread joined.
-TEST_P(CellPicture, ACancelStopsEveryThreadAndReturnsAtOnce)
+// call after it, every thread joined, and the picture one thread leaves: the
+// rows up to the cancelled one filtered, every later row as the host gave it,
+// though the threads had walked ahead.
+TEST_P(CellPicture, ACancelLeavesThePictureOfOneThread)
 {
     FakeHost host(120, 90, 3);
     paint_positions(host);
@@ -514,15 +546,85 @@ TEST_P(CellPicture, ACancelStopsEveryThreadAndReturnsAtOnce)
     EXPECT_EQ(host.progress.size(), 2u);
     EXPECT_EQ(WorkerPool::live_threads(), 0);
     EXPECT_EQ(host.foreign_thread_calls, 0);
-    const std::vector<unsigned char> want = expected_picture(host, 2, 40);
-    EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * 120 * 3, host.picture.begin()));
+    const std::vector<unsigned char> want = expected_picture(host, 2, host.height);
+    const size_t cut = 3 * 120 * 3;
+    for (size_t i = 0; i < want.size(); ++i)
+        ASSERT_EQ(host.picture[i], i < cut ? want[i] : host.source[i]) << "row " << i / (120 * 3);
     EXPECT_EQ(host.requested_band_tops().back(), 0); // no later band was asked for
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, CellPicture, ::testing::Values(0, 1, 2, 3, 7),
+// With threads, a row's abort test and progress come only once its pixels
+// are written, however slowly its block runs: at every progress call, every
+// row counted so far holds its cells.
+TEST_P(CellPicture, ProgressComesAfterTheRowsPixels)
+{
+    if (GetParam() < 2) return;
+    SlowCells::bind();
+    FakeHost host(64, 48, 3);
+    paint_positions(host);
+    int32_t checked = 0;
+    host.on_progress = [&](FilterRecord& fr) {
+        const int32_t rows = host.progress.back().first / host.width - fr.outRect.top;
+        for (int32_t r = 0; r < rows; ++r)
+            for (int32_t x = 0; x < host.width; ++x) {
+                const unsigned char* p = static_cast<unsigned char*>(fr.outData) + r * fr.outRowBytes + x * 3;
+                ASSERT_EQ(p[0], 255 - host.source_at(fr.outRect.top + r, x, 0)) << "row " << r << " reported unwritten";
+            }
+        ++checked;
+    };
+    ASSERT_EQ(host.run(), noErr);
+    EXPECT_EQ(checked, host.height);
+    EXPECT_GT(WorkerPool::started_threads(), 0);
+}
+
+// A band exactly the size of the threshold is spread; one pixel fewer is not.
+TEST_P(CellPicture, ABandOfExactlyTheThresholdIsSpread)
+{
+    if (GetParam() < 2) return;
+    for (int32_t more : {0, 1}) {
+        FakeHost host(50, 30, 3);
+        paint_positions(host);
+        run_state.split_min_pixels = 50 * 30 + more;
+        const int32_t started = WorkerPool::started_threads();
+        ASSERT_EQ(host.run(), noErr);
+        EXPECT_EQ(WorkerPool::started_threads() - started, more ? 0 : GetParam() - 1) << more;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, CellPicture, ::testing::Values(0, 1, 2, 3, 7, 64),
                          [](const ::testing::TestParamInfo<int32_t>& info) {
                              return info.param ? "Bound" + std::to_string(info.param) + "Threads" : std::string("Table");
                          });
+
+// Sixteen workers must leave a 32-bit host its address space: each reserves
+// a small stack, which a worker reads from inside itself.
+TEST(WorkerCount, EveryWorkerReservesASmallStack)
+{
+    struct Probe final : BandJob {
+        size_t reserved[4] = {};
+        void work(int32_t worker) override { reserved[worker] = current_stack_reservation(); }
+    } probe;
+    WorkerPool pool(4, 8, 16);
+    ASSERT_EQ(pool.count(), 4);
+    pool.run(probe);
+    ASSERT_EQ(pool.count(), 4);
+    size_t most = worker_stack_reserve;
+#ifdef __SANITIZE_THREAD__
+    most = 1024 * 1024; // ThreadSanitizer makes every new thread's stack at least about 900 KB
+#endif
+#ifdef _WIN32
+    // Wine rounds every thread's reservation up to 1 MB; the program's own,
+    // which a worker would take without asking for less, is 2 MB.
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) most = 1024 * 1024;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(GetModuleHandleA(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(dos) + dos->e_lfanew);
+    ASSERT_GT(nt->OptionalHeader.SizeOfStackReserve, most);
+#endif
+    for (int32_t w = 1; w < 4; ++w) {
+        EXPECT_GE(probe.reserved[w], 64u * 1024) << w;
+        EXPECT_LE(probe.reserved[w], most) << w;
+    }
+}
 
 TEST(WorkerCount, OnlyANumberFrom1To64OverridesTheProcessors)
 {

@@ -279,7 +279,7 @@ TEST_F(LoadedPlugin, SelectorsOtherThanStartAnswerWithoutTouchingTheRecord)
 }
 
 // Reads the About box's text the way a user would, then closes it.
-TEST_F(LoadedPlugin, AboutShowsTitleAndNoticeAndLeavesTheResult)
+TEST_F(LoadedPlugin, AboutShowsTitleAndNoticeAndAnswersSuccess)
 {
     std::atomic<bool> done{false};
     std::string seen_text;
@@ -298,12 +298,12 @@ TEST_F(LoadedPlugin, AboutShowsTitleAndNoticeAndLeavesTheResult)
             return box || done;
         }, 10000);
     });
-    int16 result = 4321;
+    int16 result = 1; // as a host that reports anything else than 0 as an error presets it
     intptr_t data = 0;
     entry(filterSelectorAbout, nullptr, &data, &result);
     done = true;
     closer.join();
-    EXPECT_EQ(result, 4321);
+    EXPECT_EQ(result, noErr);
     EXPECT_FALSE(owned) << "the about selector's box has no owner";
     // The title, the notice line (not repeating the title), then the workshop's line.
     const std::string notice = "Hexagonal cell filter plug-in\r\nCopyright 2026 the Cellumbra authors";
