@@ -25,6 +25,10 @@
 // the block through its table entry alone. What the host saw (every area's
 // bytes when it takes them back, every callback's arguments, every result)
 // must be the same.
+//
+// Then the same input describes an honest host that keeps one picture: the
+// product's cells under a drawn maxSpace, selection, size and thread count
+// must give the picture of one band wherever the kernel declares its reach.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
@@ -45,6 +49,7 @@
 #include "runtime/host_calls.h"
 #include "base/host_api.h"
 #include "shell/shell.h"
+#include "support/fake_host.h"
 #include "support/fake_platform.h"
 #include "ui/colour.h"
 #include "ui/preview_logic.h"
@@ -986,6 +991,55 @@ uint64_t run_input(const uint8_t* data, size_t size, bool through_table)
 
 } // namespace
 
+namespace {
+
+// The picture after the product's run at this maxSpace on an honest host.
+std::vector<unsigned char> cells_at(int32_t width, int32_t height, int32_t planes, const Rect16* selected,
+                                    int32_t max_space, int16& result)
+{
+    FakeHost h(width, height, planes);
+    if (selected) {
+        h.select(*selected, 200);
+        for (size_t i = 0; i < h.selection.size(); i += 7) h.selection[i] = 0; // holes
+    }
+    h.record.maxSpace = max_space;
+    result = h.run();
+    return h.picture;
+}
+
+void compare_with_one_band(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    reset_module();
+    parameters_requested = 0; // the dialog accepts at once with the controls below
+    const int32_t width = in.ConsumeIntegralInRange(1, 64), height = in.ConsumeIntegralInRange(1, 64);
+    const int32_t planes = in.ConsumeBool() ? 3 : 4;
+    control_values[0] = in.ConsumeIntegralInRange(1, 100);
+    run_state.split_min_pixels = in.ConsumeBool() ? 0 : default_split_min_pixels;
+    KernelReach reach{};
+    if (!kernel_binding.reach || !kernel_binding.reach(control_values, reach)) return;
+    Rect16 area{};
+    const bool selected = in.ConsumeBool();
+    if (selected) {
+        area.top = int16(in.ConsumeIntegralInRange(0, height));
+        area.left = int16(in.ConsumeIntegralInRange(0, width));
+        area.bottom = int16(in.ConsumeIntegralInRange<int32_t>(area.top, height));
+        area.right = int16(in.ConsumeIntegralInRange<int32_t>(area.left, width));
+    }
+    const int32_t max_space = in.ConsumeIntegralInRange(0, 64 * 10 * 68);
+    int16 banded_result = 0, whole_result = 0;
+    const std::vector<unsigned char> banded =
+        cells_at(width, height, planes, selected ? &area : nullptr, max_space, banded_result);
+    const std::vector<unsigned char> whole =
+        cells_at(width, height, planes, selected ? &area : nullptr, 1 << 30, whole_result);
+    if (banded_result != noErr || whole_result != noErr) finding("an honest host's banded run did not succeed");
+    const bool warned = !fake_platform.boxes.empty();
+    if (banded != whole && !warned) finding("bands that hold the kernel's reach gave another picture than one band");
+    run_state.split_min_pixels = default_split_min_pixels;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     ++stats.inputs;
@@ -994,5 +1048,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint64_t table = run_input(data, size, true);
     stats = counted;
     if (bound != table) finding("the bound block and its table entry gave the host different results");
+    compare_with_one_band(data, size);
     return 0;
 }
