@@ -171,9 +171,10 @@ TEST(FilterhostUser, AnswersTheBoxesNobodySeesAndOffersWhatRealHostsOffer)
 {
     const std::string dir = scratch_dir("boxes");
     const std::string input = sample_input(dir, 64, 90);
-    // Bands of 16 rows: the plug-in warns in a message box, which the host
-    // answers and reports instead of waiting for a click.
-    RunResult r = run_filterhost({"--trace", "--settings", "5", "--max-space", std::to_string(16 * 8 * 68),
+    // Too little memory for one row beside the rows its cells read: the
+    // plug-in warns in a message box, which the host answers and reports
+    // instead of waiting for a click.
+    RunResult r = run_filterhost({"--trace", "--settings", "5", "--max-space", "100",
                                   in_build_dir("Cellumbra.8bf"), input, dir + "\\out.png"},
                                  30000);
     ASSERT_FALSE(r.timed_out);
