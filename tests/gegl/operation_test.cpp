@@ -21,6 +21,7 @@
 #include "runtime/kernel.h"
 #include "runtime/run_state.h"
 #include "shell/shell.h"
+#include "support/cell_reference.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
 
@@ -67,6 +68,7 @@ struct Case {
     int32_t threads; // GEGL_THREADS
     Ask ask;
     int32_t x0 = 0, y0 = 0; // where the picture lies in GEGL's plane
+    const char* stored = nullptr; // the source buffer's format, if not 8-bit R'G'B'(A)
 };
 
 // The rectangles asked for, inside the picture (relative to its corner).
@@ -99,13 +101,14 @@ struct Graph {
     GeglNode* root = gegl_node_new();
     GeglBuffer* input;
     GeglNode* cells;
-    const Case& c;
+    const Case c;
 
     Graph(const Case& pic, const std::vector<unsigned char>& pixels, int32_t size) : c(pic)
     {
         const GeglRectangle extent{c.x0, c.y0, c.width, c.height};
-        input = gegl_buffer_new(&extent, babl_format(format_name(c.planes)));
-        gegl_buffer_set(input, &extent, 0, babl_format(format_name(c.planes)), pixels.data(), GEGL_AUTO_ROWSTRIDE);
+        input = gegl_buffer_new(&extent, babl_format(c.stored ? c.stored : format_name(c.planes)));
+        if (!pixels.empty()) // else left unwritten: GEGL makes no tile for it
+            gegl_buffer_set(input, &extent, 0, babl_format(format_name(c.planes)), pixels.data(), GEGL_AUTO_ROWSTRIDE);
         GeglNode* source = gegl_node_new_child(root, "operation", "gegl:buffer-source", "buffer", input, nullptr);
         cells = gegl_node_new_child(root, "operation", "cellumbra:cells", "size", size, nullptr);
         gegl_node_link(source, cells);
@@ -183,6 +186,9 @@ TEST(CellsOperation, GivesThePluginsBytesForEveryPictureSizeThreadAndRequest)
         // Elsewhere in GEGL's plane: the cells start at the picture's corner.
         {997, 601, 4, 4, Ask::whole},
         {83, 71, 4, 4, Ask::whole, -37, 19}, {90, 50, 3, 1, Ask::scattered, 1000, -501},
+        // Stored otherwise: GEGL converts to 8-bit R'G'B'(A) and back.
+        {61, 37, 4, 4, Ask::whole, 0, 0, "RGBA float"}, {45, 33, 3, 1, Ask::scattered, 0, 0, "Y u16"},
+        {50, 20, 4, 4, Ask::edges, 0, 0, "Y'A u8"},
     };
     const int32_t sizes[] = {1, 2, 3, 4, 5, 7, 11, 16, 20, 33, 50, 64, 99, 100};
     uint32_t seed = 1;
@@ -191,8 +197,12 @@ TEST(CellsOperation, GivesThePluginsBytesForEveryPictureSizeThreadAndRequest)
         for (int32_t size : sizes) {
             FakeHost host(c.width, c.height, c.planes);
             paint(host);
-            const std::vector<unsigned char> want = plugin_cells(host, size);
             const Graph graph(c, host.source, size);
+            // The plug-in sees the picture as the operation reads it.
+            gegl_buffer_get(graph.input, nullptr, 1.0, babl_format(format_name(c.planes)), host.source.data(),
+                            GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+            host.picture = host.source;
+            const std::vector<unsigned char> want = plugin_cells(host, size);
             const std::string where = std::to_string(c.width) + " x " + std::to_string(c.height) + ", " +
                                       format_name(c.planes) + ", size " + std::to_string(size) + ", " +
                                       std::to_string(c.threads) + " threads: ";
@@ -208,6 +218,42 @@ TEST(CellsOperation, GivesThePluginsBytesForEveryPictureSizeThreadAndRequest)
         }
     }
     set_gegl_threads(1);
+}
+
+// An empty picture gives an empty one; on a picture of a million pixels a
+// side, a small request reads only around itself (GEGL's buffer holds only
+// the tiles written), and its cells start at the picture's corner.
+TEST(CellsOperation, AnEmptyOrAHugePictureEndsWell)
+{
+    const std::vector<unsigned char> none;
+    const Graph empty(Case{0, 0, 3, 1, Ask::whole}, none, 5);
+    const GeglRectangle nothing = gegl_node_get_bounding_box(empty.cells);
+    EXPECT_TRUE(gegl_rectangle_is_empty(&nothing));
+    EXPECT_TRUE(empty.whole().empty());
+
+    const int32_t side = 1000000, s = 5, x = side - 40, y = side - 30;
+    const Case c{side, side, 3, 4, Ask::whole, -side / 2, 7};
+    Graph huge(c, none, s);
+    // Position colours around the request, out to the cells' reach.
+    const GeglRectangle patch{c.x0 + x - 11, c.y0 + y - 10, 51, 40};
+    std::vector<unsigned char> colours(size_t(patch.width) * size_t(patch.height) * 3);
+    for (int32_t r = 0; r < patch.height; ++r)
+        for (int32_t k = 0; k < patch.width; ++k) {
+            unsigned char* p = &colours[(size_t(r) * size_t(patch.width) + size_t(k)) * 3];
+            p[0] = static_cast<unsigned char>(k), p[1] = static_cast<unsigned char>(r), p[2] = 77;
+        }
+    gegl_buffer_set(huge.input, &patch, 0, babl_format("R'G'B' u8"), colours.data(), GEGL_AUTO_ROWSTRIDE);
+    const GeglRectangle request{x, y, 40, 30};
+    const std::vector<unsigned char> got = huge.blit(request);
+    for (int32_t r = 0; r < request.height; ++r)
+        for (int32_t k = 0; k < request.width; ++k) {
+            const CellCentre centre = nearest_centre(x + k, y + r, s);
+            const int32_t cx = std::min(centre.x, side - 1) - (x - 11), cy = std::min(centre.y, side - 1) - (y - 10);
+            const unsigned char* p = &got[(size_t(r) * size_t(request.width) + size_t(k)) * 3];
+            ASSERT_EQ(p[0], cx) << k << ", " << r;
+            ASSERT_EQ(p[1], cy) << k << ", " << r;
+            ASSERT_EQ(p[2], 77) << k << ", " << r;
+        }
 }
 
 std::string module_path()
