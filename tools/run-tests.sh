@@ -3,7 +3,7 @@
 # natively under sanitizers, the GEGL operation through the real GEGL, every
 # Windows test (unit and end-to-end) of the 32-bit build under 32-bit Wine
 # and of the 64-bit build under 64-bit Wine,
-# packs both plug-ins, and runs a bounded fuzz. Ends with a line per suite
+# packs both plug-ins and the GEGL module, and runs a bounded fuzz. Ends with a line per suite
 # ("win64: N passed, N failed") and the total "N passed, N failed", counting
 # test cases.
 set -uo pipefail
@@ -69,6 +69,7 @@ run_suite win64 build/win64
 
 echo "== package"
 if ./tools/package.sh; then summary+=("package: 1 passed, 0 failed"); else summary+=("package: 0 passed, 1 failed"); status=1; fi
+if ./tools/package-gegl.sh; then summary+=("package-gegl: 1 passed, 0 failed"); else summary+=("package-gegl: 0 passed, 1 failed"); status=1; fi
 
 # Tests of the command-line tools; each ends with "name: N passed, N failed".
 echo "== tool tests"
