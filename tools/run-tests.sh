@@ -2,10 +2,9 @@
 # Every test: installs what is missing, builds every tree, runs the unit tests
 # natively under sanitizers, the GEGL operation through the real GEGL, every
 # Windows test (unit and end-to-end) of the 32-bit build under 32-bit Wine
-# and of the 64-bit build under 64-bit Wine,
-# packs both plug-ins and the GEGL module, and runs a bounded fuzz. Ends with a line per suite
-# ("win64: N passed, N failed") and the total "N passed, N failed", counting
-# test cases.
+# and of the 64-bit build under 64-bit Wine, packs both plug-ins and the GEGL
+# module, and runs a bounded fuzz. Ends with a line per suite ("win64: N
+# passed, N failed") and the total "N passed, N failed", counting test cases.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
