@@ -316,6 +316,23 @@ TEST(CellsOperation, TheModuleExportsOnlyGeglsTwoEntryPoints)
     EXPECT_EQ(names, (std::vector<std::string>{"gegl_module_query", "gegl_module_register"}));
 }
 
+// The module built with ThreadSanitizer, driven by a program built with it
+// (tests/gegl/tsan_driver.cpp): GEGL's threads and two of the program's run
+// two nodes at once; any report that the suppressions leave fails it.
+TEST(CellsOperation, RunsCleanUnderThreadSanitizerWhileGeglCallsItFromSeveralThreads)
+{
+    const std::string command = "TSAN_OPTIONS='suppressions=" CELLUMBRA_GEGL_TSAN_SUPPRESSIONS
+                                " halt_on_error=0' '" CELLUMBRA_GEGL_TSAN_DRIVER "' 2>&1";
+    FILE* run = popen(command.c_str(), "r");
+    ASSERT_NE(run, nullptr);
+    std::string output;
+    char line[1024];
+    while (std::fgets(line, sizeof line, run)) output += line;
+    EXPECT_EQ(pclose(run), 0) << output;
+    EXPECT_NE(output.find("every rendering agrees"), std::string::npos) << output;
+    EXPECT_EQ(output.find("ThreadSanitizer"), std::string::npos) << output;
+}
+
 } // namespace
 
 // GEGL's own modules, which gegl_init loads, keep allocations from libraries
