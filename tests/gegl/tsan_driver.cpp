@@ -94,6 +94,31 @@ extern "C" void (g_once_init_leave)(volatile void* location, gsize value)
     real(location, value);
 }
 
+// GEGL's tile allocator hands a freed tile's memory to the next tile, on any
+// thread, through atomics; the operation writes into tiles.
+extern "C" gpointer gegl_tile_alloc(gsize size)
+{
+    static const auto real = glib<gpointer (*)(gsize)>("gegl_tile_alloc");
+    gpointer tile = real(size);
+    __tsan_acquire(tile);
+    return tile;
+}
+
+extern "C" gpointer gegl_tile_alloc0(gsize size)
+{
+    static const auto real = glib<gpointer (*)(gsize)>("gegl_tile_alloc0");
+    gpointer tile = real(size);
+    __tsan_acquire(tile);
+    return tile;
+}
+
+extern "C" void gegl_tile_free(gpointer tile)
+{
+    static const auto real = glib<void (*)(gpointer)>("gegl_tile_free");
+    __tsan_release(tile);
+    real(tile);
+}
+
 namespace {
 
 const int32_t width = 700, height = 500;
