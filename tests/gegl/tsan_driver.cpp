@@ -31,33 +31,13 @@ void gegl_tile_free(gpointer tile);
     extern "C" void(name)(T * p) { REAL(name); real(p); __tsan_acquire(p); }
 #define RELEASE_BEFORE(name, T) \
     extern "C" void(name)(T * p) { REAL(name); __tsan_release(p); real(p); }
-#define ACQUIRE_IF_LOCKED(name, T)          \
-    extern "C" gboolean(name)(T * p)        \
-    {                                       \
-        REAL(name);                         \
-        const gboolean locked = real(p);    \
-        if (locked) __tsan_acquire(p);      \
-        return locked;                      \
-    }
-#define ACQUIRE_RESULT(name)                \
-    extern "C" gpointer(name)(gsize size)   \
-    {                                       \
-        REAL(name);                         \
-        gpointer tile = real(size);         \
-        __tsan_acquire(tile);               \
-        return tile;                        \
-    }
+#define ACQUIRE_RESULT(name) \
+    extern "C" gpointer(name)(gsize n) { REAL(name); gpointer p = real(n); __tsan_acquire(p); return p; }
 
 ACQUIRE_AFTER(g_mutex_lock, GMutex)
 RELEASE_BEFORE(g_mutex_unlock, GMutex)
-ACQUIRE_IF_LOCKED(g_mutex_trylock, GMutex)
 ACQUIRE_AFTER(g_rec_mutex_lock, GRecMutex)
 RELEASE_BEFORE(g_rec_mutex_unlock, GRecMutex)
-ACQUIRE_IF_LOCKED(g_rec_mutex_trylock, GRecMutex)
-ACQUIRE_AFTER(g_rw_lock_writer_lock, GRWLock)
-RELEASE_BEFORE(g_rw_lock_writer_unlock, GRWLock)
-ACQUIRE_AFTER(g_rw_lock_reader_lock, GRWLock)
-RELEASE_BEFORE(g_rw_lock_reader_unlock, GRWLock)
 RELEASE_BEFORE(g_cond_signal, GCond)
 RELEASE_BEFORE(g_cond_broadcast, GCond)
 RELEASE_BEFORE(gegl_tile_free, void)
@@ -71,20 +51,6 @@ extern "C" void(g_cond_wait)(GCond* cond, GMutex* mutex)
     real(cond, mutex);
     __tsan_acquire(mutex);
     __tsan_acquire(cond);
-}
-// Parenthesised: GLib makes these names macros too.
-extern "C" gboolean(g_once_init_enter)(volatile void* location)
-{
-    REAL(g_once_init_enter);
-    const gboolean first = real(location);
-    if (!first) __tsan_acquire(const_cast<void*>(location));
-    return first;
-}
-extern "C" void(g_once_init_leave)(volatile void* location, gsize value)
-{
-    REAL(g_once_init_leave);
-    __tsan_release(const_cast<void*>(location));
-    real(location, value);
 }
 
 namespace {
