@@ -12,6 +12,11 @@
 #include <new>
 
 #include "bench/bench_common.h"
+#ifdef CELLUMBRA_BENCH_GEGL
+#include <cstring>
+
+#include "bench/bench_gegl.h"
+#endif
 #include "runtime/kernel.h"
 #include "settings/settings.h"
 #include "base/platform.h"
@@ -193,7 +198,15 @@ struct NativeDriver : bench::PluginDriver {
 
 int main(int argc, char** argv)
 {
+#ifdef CELLUMBRA_BENCH_GEGL
+    // --gegl first: the GEGL operation's table instead of the plug-in's.
+    const bool gegl = argc > 1 && !std::strcmp(argv[1], "--gegl");
+    if (gegl) --argc, ++argv;
+#endif
     const bench::Options options = bench::parse_options(argc, argv);
     NativeDriver driver;
+#ifdef CELLUMBRA_BENCH_GEGL
+    if (gegl) return bench::run_gegl_benchmark(driver, options);
+#endif
     return bench::run_benchmark(driver, options);
 }

@@ -12,6 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 xvfb xauth zip unzip faketime
   googletest libstb-dev
+  libgegl-dev gegl pkg-config
 )
 
 missing=()

@@ -8,6 +8,8 @@
 # one thread; then the product over 1, 2, ... threads up to the processors
 # (CELLUMBRA_THREADS), and small pictures on one thread and two.
 # Arguments go to every program: --reps N (default 5), --size WxH (default 4000x3000).
+# tools/run-bench.sh --gegl [...] instead times the GEGL operation natively,
+# beside GEGL's own hexagons and blocks, a plain operation and the plug-in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -17,6 +19,10 @@ source tools/configure.sh
 configure build/bench-native -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc \
   -DCELLUMBRA_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release
 cmake --build build/bench-native -j 2 --target cellumbra_bench >/dev/null
+if [ "${1:-}" = --gegl ]; then
+  echo "load average before the GEGL run: $(cut -d' ' -f1-3 /proc/loadavg)"
+  exec build/bench-native/bench/cellumbra_bench "$@"
+fi
 # Timings share the machine with whatever else runs: say how busy it was.
 echo "load average before the native run: $(cut -d' ' -f1-3 /proc/loadavg)"
 build/bench-native/bench/cellumbra_bench "$@"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds every tree, runs the unit tests
-# natively under sanitizers (and the threaded ones under ThreadSanitizer), every Windows test (unit and end-to-end) of the
-# 32-bit build under 32-bit Wine and of the 64-bit build under 64-bit Wine,
-# packs both plug-ins, and runs a bounded fuzz. Ends with a line per suite
-# ("win64: N passed, N failed") and the total "N passed, N failed", counting
-# test cases.
+# natively under sanitizers (and the threaded ones under ThreadSanitizer), the
+# GEGL operation through the real GEGL, every Windows test (unit and
+# end-to-end) of the 32-bit build under 32-bit Wine and of the 64-bit build
+# under 64-bit Wine, packs both plug-ins and the GEGL module, and runs a
+# bounded fuzz. Ends with a line per suite ("win64: N passed, N failed") and
+# the total "N passed, N failed", counting test cases.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -42,14 +43,14 @@ EOF
 }
 
 run_suite() {
-  local name=$1 dir=$2
+  local name=$1 dir=$2; shift 2 # then what selects the tree's tests, if not all
   local reports=$root/build/test-reports/$name
   rm -rf "$reports" && mkdir -p "$reports"
   echo "== $name tests"
   local target="$reports/"
   # Programs under Wine see this machine's root as drive Z:.
-  [ "$name" != native ] && [ "$name" != tsan ] && target="Z:${reports//\//\\}\\"
-  GTEST_OUTPUT="xml:$target" ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900 \
+  [[ "$dir" == */win* ]] && target="Z:${reports//\//\\}\\"
+  GTEST_OUTPUT="xml:$target" ctest --test-dir "$dir" "$@" -j "$jobs" --output-on-failure --timeout 900 \
     2>&1 | tee "build/$name-ctest.log"
   local ctest_failed
   # The test's name may run straight into "***Failed" when the dots fill the column.
@@ -60,13 +61,16 @@ run_suite() {
   summary+=("$name: $passed passed, $failed failed")
   [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ] || status=1
 }
-run_suite native build/native
+run_suite native build/native -LE gegl
 run_suite tsan build/tsan
+# The GEGL operation through the real GEGL (native tree).
+run_suite gegl build/native -L gegl
 run_suite win32 build/win32
 run_suite win64 build/win64
 
 echo "== package"
 if ./tools/package.sh; then summary+=("package: 1 passed, 0 failed"); else summary+=("package: 0 passed, 1 failed"); status=1; fi
+if ./tools/package-gegl.sh; then summary+=("package-gegl: 1 passed, 0 failed"); else summary+=("package-gegl: 0 passed, 1 failed"); status=1; fi
 
 # Tests of the command-line tools; each ends with "name: N passed, N failed".
 echo "== tool tests"
