@@ -61,6 +61,18 @@ check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /de
 says terminal $'\r[....'
 says terminal "] 100%"
 
+# Permissions: a replaced picture keeps its mode, in place too; a symbolic
+# link stays a link to the file replaced; a new picture gets a new file's.
+ln -s out/cells.png link.png
+for row in "600 photo.png" "640 out/cells.png" "600 link.png" "$(printf '%o' $((0666 & ~$(umask)))) out/new.png"; do
+  read -r mode name <<<"$row"
+  [ ! -f "$name" ] || chmod "$mode" "$(readlink -f "$name")"
+  check "mode $mode of $name" 0 "$job" --arch "$arch" photo.png 5 "$name"
+  [ "$(stat -L -c %a "$name")" = "$mode" ] || { echo "FAIL mode of $name: $(stat -L -c %a "$name")"; failed=1; }
+done
+[ -L link.png ] || { echo "FAIL link.png is no longer a link"; failed=1; }
+rm link.png out/new.png
+
 # Names in any script under a locale whose character set is ASCII (C or
 # POSIX: containers, cron, CI); a name that is not UTF-8 cannot pass.
 cp photo.png "Fotoğraf ölçü.png"
@@ -89,6 +101,8 @@ interrupt_at() {
     kill -0 "$group" 2>/dev/null || break
     sleep 0.1
   done
+  # The new picture, before it replaces the private one: private too.
+  temp_mode=$(stat -c %a photo.png.filterhost-*.tmp 2>/dev/null)
   kill -INT -- -"$group" 2>/dev/null
   wait "$group"
   code=$?
@@ -97,12 +111,14 @@ interrupt_at() {
   [ "$code" -eq 130 ] || { echo "FAIL $name: exit $code"; echo "$said"; failed=1; }
   [ "$(grep -c interrupted <<<"$said")" -eq 1 ] || { echo "FAIL $name: not one 'interrupted' line:"; echo "$said"; failed=1; }
   says "$name" "filterhost: test pause while $phase"
+  [ -z "$temp_mode" ] || [ "$temp_mode" = 600 ] || { echo "FAIL $name: the new file was $temp_mode"; failed=1; }
   never_says "$name" "XIO"
   never_says "$name" "X connection"
   [ "$(md5sum <photo.png)" = "$before" ] || { echo "FAIL $name: the picture changed"; failed=1; }
   rm interrupt.log
   [ "$(ls)" = "$files" ] || { echo "FAIL $name: left behind:"; ls; failed=1; }
 }
+chmod 640 photo.png
 for phase in reading filtering writing; do interrupt_at "$phase" ""; done
 display_log=$scratch/display
 setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$display_log" >/dev/null 2>&1 &

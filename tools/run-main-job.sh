@@ -101,6 +101,28 @@ step ./tools/build.sh "win$arch" Cellumbra filterhost >/dev/null
 # Only the job's own folder is made; a folder the user named must exist.
 [ -n "${args[2]:-}" ] || mkdir -p build/main-job
 
+# A picture that is replaced keeps its permissions and is never readable
+# more widely, not even for a moment. Wine makes every file with the mask of
+# its server, which the first Wine program of the prefix starts: from here on
+# that mask lets the user alone in, so the host's new file is private, and
+# once it has taken the old one's place it gets the old one's mode and group
+# (the host replaces the file a symbolic link points to, and so does this).
+# A new picture gets the mode any new file of the user gets.
+new_file_mode=$(printf '%o' $((0666 & ~$(umask))))
+umask 077
+target=$(readlink -f -- "$out" 2>/dev/null || printf '%s\n' "$out")
+keep_mode=$new_file_mode keep_group=
+if [ -f "$target" ]; then read -r keep_mode keep_group < <(stat -c '%a %g' -- "$target"); fi
+restore_mode() {
+  [ -f "$target" ] || return 0
+  local mode=$keep_mode
+  # A group the user is not in cannot be given back: then it reads nothing.
+  if [ -n "$keep_group" ] && ! chgrp -- "$keep_group" "$target" 2>/dev/null; then
+    mode=$(printf '%o' $((8#$mode & ~070)))
+  fi
+  chmod -- "$mode" "$target"
+}
+
 # Tests point the job at a prefix of their own.
 export WINEPREFIX=${CELLUMBRA_MAIN_JOB_PREFIX:-$prefix}
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
@@ -111,11 +133,12 @@ fi
 progress=lines
 [ ! -t 2 ] || progress=bar
 # The output as it was: a new picture replaces it as a new file.
-state_of() { stat -c '%i %y %s' -- "$1" 2>/dev/null || true; }
+state_of() { stat -L -c '%i %y %s' -- "$1" 2>/dev/null || true; }
 before=$(state_of "$out")
 status=0
 ./tools/wine-run.sh "$tree/filterhost.exe" --progress "$progress" --settings "$size" "$tree/Cellumbra.8bf" \
   "$picture" "$out" || status=$?
+[ "$status" -ne 0 ] || [ "$(state_of "$out")" = "$before" ] || restore_mode
 # Wine ends a program that a Ctrl-C meets while it starts with exit 0 and
 # without a word.
 if [ "$status" -eq 0 ] && [ "$(state_of "$out")" = "$before" ]; then
