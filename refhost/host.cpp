@@ -127,7 +127,9 @@ int Host::prepare_picture()
         return interrupted_exit();
     if (!options_.output.empty()) {
         if (!picture_format_known(options_.output)) {
-            say("cannot write '" + options_.output + "': use .png, .bmp or .jpg");
+            say(is_folder(options_.output)
+                    ? "'" + options_.output + "' is a folder; give the output a file name ending in .png, .bmp or .jpg"
+                    : "cannot write '" + options_.output + "': its name must end in .png, .bmp or .jpg");
             return exit_usage;
         }
         // Found now, not after the filtering.

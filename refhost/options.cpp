@@ -66,6 +66,8 @@ const char* const help_text =
     "                           otherwise; a launcher that sees a terminal where\n"
     "                           Windows sees none asks for bar)\n"
     "  -h, --help               this text\n"
+    "  --                       what follows are file names, even when they begin\n"
+    "                           with '-'\n"
     "\n"
     "Message boxes of the plug-in are answered by the host with their default\n"
     "button, and their caption and text printed, unless --dialog or --about runs\n"
@@ -291,6 +293,10 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
+        if (name == "--") {
+            positional.insert(positional.end(), args.begin() + long(i) + 1, args.end());
+            break;
+        }
         std::string value;
         bool has_inline = false;
         if (name.size() > 2 && name.compare(0, 2, "--") == 0) {
@@ -305,6 +311,10 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
         if (!row) {
             if (name.size() > 1 && name[0] == '-') {
                 error = "unknown option " + name;
+                // Most likely a file, such as "-1.png": a person needs the way round.
+                if (name.find_first_of("./\\") != std::string::npos)
+                    error += " (for a file whose name begins with '-', put -- before the file names, or write "
+                             ".\\" + name + ")";
                 return false;
             }
             positional.push_back(name);

@@ -347,6 +347,8 @@ std::string joined(const std::vector<std::string>& words)
 
 std::string picture_file_problem(const Bytes& b)
 {
+    if (b.empty())
+        return "the file is empty (0 bytes)";
     if (!is_png(b) && !is_jpeg(b) && !is_bmp(b))
         return "not a PNG, JPEG or BMP picture";
     if (is_jpeg(b))
@@ -485,7 +487,7 @@ std::vector<std::string> output_notes(const Picture& picture, const std::string&
     const bool exif_kept = !picture.exif.empty() && !bmp && !(jpeg && picture.exif.size() > jpeg_exif_max);
     std::vector<std::string> lost;
     if (!picture.icc_profile.empty() && !icc_kept)
-        lost.push_back("colour profile");
+        lost.push_back("colour profile (" + std::to_string(picture.icc_profile.size()) + " bytes)");
     if (!picture.exif.empty() && !exif_kept)
         lost.push_back("EXIF block (" + std::to_string(picture.exif.size()) + " bytes)");
     if (!lost.empty())

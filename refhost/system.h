@@ -31,6 +31,8 @@ bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes,
 // and the link stays; other hard links keep the old file.
 bool replace_file(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error);
 
+bool is_folder(const std::string& path);
+
 // Before any work: can a picture be written as `path`? The folder must exist
 // and take a new file; `path` itself must not be a folder or a device.
 bool check_writable(const std::string& path, std::string& error);

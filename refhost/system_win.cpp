@@ -187,6 +187,12 @@ bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes,
     return ok;
 }
 
+bool is_folder(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool check_writable(const std::string& path, std::string& error)
 {
     const std::string device = reserved_device_name(path);

@@ -41,12 +41,24 @@ says arch "--arch takes 32 or 64"
 cd "$scratch/elsewhere"
 cp "$root/assets/sample.png" photo.png
 export CELLUMBRA_MAIN_JOB_PREFIX=$scratch/prefix
-# A picture that is not there: said with the path the user meant, and no
-# folder made for the output.
-check missing 2 "$job" --arch "$arch" missing.png 5 new/out.png
-says missing "$scratch/elsewhere/missing.png': no such file"
+# Inputs that cannot be read: said with the path the user meant before Wine
+# starts (so before the first run prepares it), and no folder made for the
+# output. Root reads every file, so the locked one is a case only for others.
+: >empty.png
+mkdir folder.png
+rows=("missing.png|2|$scratch/elsewhere/missing.png': no such file" "empty.png|2|empty.png': the file is empty (0 bytes)"
+  "folder.png|2|folder.png': it is a folder" "-photo.png|1|write ./-photo.png, or put -- before it")
+if [ "$(id -u)" -ne 0 ]; then
+  cp photo.png locked.png && chmod 000 locked.png && rows+=("locked.png|2|locked.png': access denied")
+fi
+for row in "${rows[@]}"; do
+  IFS='|' read -r name code words <<<"$row"
+  check "input $name" "$code" "$job" --arch "$arch" "$name" 5 new/out.png
+  says "input $name" "$words"
+  never_says "input $name" "first run"
+done
 [ ! -e new ] || { echo "FAIL missing: the output folder was made"; failed=1; }
-says missing "first run: preparing the Wine environment"
+rm -rf empty.png folder.png locked.png
 
 mkdir out
 check relative 0 "$job" --arch "$arch" photo.png 7 out/cells.png
@@ -54,7 +66,7 @@ says relative "filterhost: filtering '$scratch/elsewhere/photo.png'"
 says relative "filterhost: filtering done (100%)"
 says relative "Filtered picture written to out/cells.png"
 never_says relative $'\r['
-never_says relative "first run"
+says relative "first run: preparing the Wine environment"
 [ -s out/cells.png ] || { echo "FAIL relative: no out/cells.png"; failed=1; }
 # On a terminal (which Wine does not show the host as a console) the bar.
 check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /dev/null

@@ -42,6 +42,7 @@ while [ $# -gt 0 ]; do
     --32|--64) arch=${1#--} ;;
     --) shift; args+=("$@"); break ;;
     -[0-9]*) args+=("$1") ;; # a negative size, refused below with the range
+    -*.*|-*/*) fail "unknown option '$1' (for a file whose name begins with '-', write ./$1, or put -- before it)" ;;
     -?*) fail "unknown option '$1' (see tools/run-main-job.sh --help)" ;;
     *) args+=("$1") ;;
   esac
@@ -91,6 +92,19 @@ step() {
   [ "$code" -eq 0 ] || exit "$code"
 }
 
+# A picture that cannot be read is said at once, before anything is built
+# or Wine starts, in the words the host would use.
+problem=
+if [ -d "$picture" ]; then problem="it is a folder"
+elif [ ! -e "$picture" ]; then problem="no such file"
+elif [ ! -r "$picture" ]; then problem="access denied (you have no permission to read it)"
+elif [ ! -s "$picture" ]; then problem="the file is empty (0 bytes)"
+fi
+if [ -n "$problem" ]; then
+  echo "run-main-job: cannot read '$picture': $problem" >&2
+  exit 2
+fi
+
 cd "$root"
 step ./tools/bootstrap.sh
 tree=build/win$arch
@@ -126,7 +140,7 @@ restore_mode() {
 # Tests point the job at a prefix of their own.
 export WINEPREFIX=${CELLUMBRA_MAIN_JOB_PREFIX:-$prefix}
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (about 12 s)" >&2
+  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; a few seconds)" >&2
   step ./tools/wine-run.sh --prepare
 fi
 # Under Wine a terminal is no console to the host: say which it is.

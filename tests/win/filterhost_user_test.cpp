@@ -106,8 +106,6 @@ TEST(FilterhostUser, ReplacesTheOutputOnlyWhenItIsWhole)
     EXPECT_EQ(exit_picture, r.exit_code);
     EXPECT_TRUE(contains(r.err, "no-such-folder' does not exist")) << r.err;
     EXPECT_FALSE(contains(r.err, "filtering")) << r.err;
-    r = run_filterhost({probe, input, dir});
-    EXPECT_EQ(exit_usage, r.exit_code) << "a folder has no picture extension: " << r.err;
     CreateDirectoryA((dir + "\\folder.png").c_str(), nullptr);
     r = run_filterhost({probe, input, dir + "\\folder.png"});
     EXPECT_EQ(exit_picture, r.exit_code);
@@ -150,21 +148,39 @@ TEST(FilterhostUser, RefusesPicturesItCannotReadInPlainWords)
     ASSERT_NE(jpeg.end(), frame);
     std::copy_n("\x1f\x40\x1f\x40", 4, frame + 5);
     ASSERT_TRUE(put_bytes(dir + "\\bomb.jpg", jpeg));
+    ASSERT_TRUE(put_bytes(dir + "\\nothing.png", {}));
+    const std::string out = dir + "\\out.png";
     const struct {
-        std::string file, says;
+        std::vector<std::string> files; // input, output
+        int code;
+        std::string says;
     } cases[] = {
-        {dir + "\\wide.png", "too large: 40000 x 10"},
-        {dir + "\\text.png", "not a PNG, JPEG or BMP picture"},
-        {dir + "\\empty.bmp", "the picture has no pixels (0 x 30)"},
-        {dir + "\\bomb.jpg", "the file is damaged or cut short"},
-        {dir + "\\absent.png", "absent.png': no such file"},
-        {dir, "it is a folder"},
+        {{dir + "\\wide.png", out}, exit_picture, "too large: 40000 x 10"},
+        {{dir + "\\text.png", out}, exit_picture, "not a PNG, JPEG or BMP picture"},
+        {{dir + "\\nothing.png", out}, exit_picture, "nothing.png': the file is empty (0 bytes)"},
+        {{dir + "\\empty.bmp", out}, exit_picture, "the picture has no pixels (0 x 30)"},
+        {{dir + "\\bomb.jpg", out}, exit_picture, "the file is damaged or cut short"},
+        {{dir + "\\absent.png", out}, exit_picture, "absent.png': no such file"},
+        {{dir, out}, exit_picture, "it is a folder"},
+        {{dir + "\\whole.png", dir}, exit_usage,
+         "'" + dir + "' is a folder; give the output a file name ending in .png, .bmp or .jpg"},
+        {{dir + "\\whole.png", dir + "\\out.tif"}, exit_usage, "its name must end in .png, .bmp or .jpg"},
+        {{"-whole.png", out}, exit_usage,
+         "unknown option -whole.png (for a file whose name begins with '-', put -- before the file names, or "
+         "write .\\-whole.png)"},
     };
     for (const auto& c : cases) {
-        RunResult r = run_filterhost({"--quiet", plugin, c.file, dir + "\\out.png"});
-        EXPECT_EQ(exit_picture, r.exit_code) << c.file;
+        RunResult r = run_filterhost({"--quiet", plugin, c.files[0], c.files[1]});
+        EXPECT_EQ(c.code, r.exit_code) << c.files[0];
         EXPECT_TRUE(contains(r.err, c.says)) << r.err;
     }
+    // After --, a name that begins with '-' is a file.
+    ASSERT_TRUE(CopyFileW(widen(dir + "\\whole.png").c_str(), widen(dir + "\\-whole.png").c_str(), FALSE));
+    SetCurrentDirectoryW(widen(dir).c_str());
+    RunResult r = run_filterhost({"--quiet", plugin, "--", "-whole.png", "-out.png"});
+    SetCurrentDirectoryW(widen(build_dir()).c_str());
+    EXPECT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_TRUE(file_exists(dir + "\\-out.png"));
 }
 
 TEST(FilterhostUser, AnswersTheBoxesNobodySeesAndOffersWhatRealHostsOffer)
@@ -385,7 +401,7 @@ TEST(FilterhostUser, CarriesTheColourProfileAndExifOver)
         std::vector<std::string> said;
     } cases[] = {
         {"in.jpg", "out.bmp", {"BMP holds no colour profile or EXIF: '" + dir + "\\out.bmp' is written without "
-                               "the picture's colour profile and EXIF block (48 bytes)",
+                               "the picture's colour profile (150000 bytes) and EXIF block (48 bytes)",
                                "the orientation tag (6) is not applied and cannot be kept"}},
         {"cmyk.jpg", "out.jpg", {"the picture is CMYK; it is filtered and written as RGB",
                                  "the picture's colour profile is for CMYK and does not fit the RGB output; it is "
