@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Writes dist/Cellumbra-<version>-windows.zip from the two Windows builds:
-# x86/Cellumbra.8bf, x64/Cellumbra.8bf, SHA256SUMS, INSTALL.txt and LICENSE.
-# The version is the project's (CMakeLists.txt). Build both trees first
-# (tools/build.sh). The same commit gives the same zip, byte for byte, in any
-# folder and on any day: the DLLs carry no path or time of the build, and the
-# entries are written in a fixed order with the commit's time (or
-# SOURCE_DATE_EPOCH's, when set).
+# Writes dist/Cellumbra-<version>-windows.zip from the two Windows builds: one
+# folder, Cellumbra-<version>/, holding x86/Cellumbra.8bf, x64/Cellumbra.8bf,
+# SHA256SUMS, INSTALL.txt and LICENSE. The version is the project's
+# (CMakeLists.txt). Build both trees first (tools/build.sh). The same commit
+# gives the same zip, byte for byte, in any folder and on any day: the DLLs
+# carry no path or time of the build, only the commit's time (or
+# SOURCE_DATE_EPOCH's, when set) as their PE time, and the entries are written
+# in a fixed order with that time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,16 +33,43 @@ stamp=${SOURCE_DATE_EPOCH:-}
 [ -n "$stamp" ] || [ ! -e .git ] || stamp=$(git log -1 --format=%ct 2>/dev/null || true)
 stamp=${stamp:-315532800} # 1980-01-01, the earliest time a zip entry can hold
 
+# The build links without a time, so that a build is the same on any day;
+# the shipped file takes the commit's, which its properties then show as
+# its date (the PE header's TimeDateStamp). The header's checksum covers
+# that field, so it is computed anew.
+stamp_pe() {
+  python3 - "$1" "$stamp" <<'EOF'
+import struct, sys
+path, stamp = sys.argv[1], int(sys.argv[2])
+data = bytearray(open(path, "rb").read())
+pe = struct.unpack_from("<I", data, 60)[0]
+struct.pack_into("<I", data, pe + 8, stamp)
+at = pe + 24 + 64  # the optional header's CheckSum, left out of its own sum
+struct.pack_into("<I", data, at, 0)
+total = 0
+for (word,) in struct.iter_unpack("<H", data + b"\0" * (len(data) % 2)):
+    total += word
+    total = (total & 0xFFFF) + (total >> 16)
+struct.pack_into("<I", data, at, total + len(data))
+open(path, "wb").write(data)
+EOF
+}
+
+# One folder, so that unpacking puts nothing loose where it is unpacked.
 stage=$(mktemp -d "$root/build/package.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage/x86" "$stage/x64" dist
-cp build/win32/Cellumbra.8bf "$stage/x86/"
-cp build/win64/Cellumbra.8bf "$stage/x64/"
+folder=Cellumbra-$version
+mkdir -p "$stage/$folder/x86" "$stage/$folder/x64" dist
+cp build/win32/Cellumbra.8bf "$stage/$folder/x86/"
+cp build/win64/Cellumbra.8bf "$stage/$folder/x64/"
+stamp_pe "$stage/$folder/x86/Cellumbra.8bf"
+stamp_pe "$stage/$folder/x64/Cellumbra.8bf"
 # Windows line ends, for the plain text editor every Windows has.
-sed 's/$/\r/' docs/INSTALL.txt >"$stage/INSTALL.txt"
-sed 's/$/\r/' LICENSE >"$stage/LICENSE"
-(cd "$stage" && sha256sum x86/Cellumbra.8bf x64/Cellumbra.8bf >SHA256SUMS)
+sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' docs/INSTALL.txt >"$stage/$folder/INSTALL.txt"
+sed 's/$/\r/' LICENSE >"$stage/$folder/LICENSE"
+(cd "$stage/$folder" && sha256sum x86/Cellumbra.8bf x64/Cellumbra.8bf >SHA256SUMS)
 entries=(x86/Cellumbra.8bf x64/Cellumbra.8bf SHA256SUMS INSTALL.txt LICENSE)
+entries=("${entries[@]/#/$folder/}")
 # A zip keeps each entry's mode and its time as local time: fix both.
 (cd "$stage" && chmod 644 "${entries[@]}" && touch -d "@$stamp" "${entries[@]}")
 zip_file="dist/Cellumbra-$version-windows.zip"

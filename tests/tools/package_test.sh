@@ -11,21 +11,30 @@ package_in() { # folder, then what runs each command (nothing, or faketime)
       "$@" tools/package.sh) >"$work/log" 2>&1 || { cat "$work/log"; return 1; }
   cp "$dir"/dist/*.zip "$work/$(basename "$dir").zip"
 }
+# The commit's time, as a checkout's package takes it (these copies have no history).
+export SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct 2>/dev/null || echo 1700000000)
 # File times stay true; only the clock the tools read moves.
 later=(env NO_FAKE_STAT=1 DONT_FAKE_MONOTONIC=1 faketime -f +400d)
 package_in "$work/one" && package_in "$work/somewhere/else/two" "${later[@]}"
 
 check "the same sources give the same zip in another folder on another day" cmp "$work/one.zip" "$work/two.zip"
 
+version=$(sed -nE 's/^project\(Cellumbra VERSION ([0-9.]+).*/\1/p' "$src/CMakeLists.txt")
+pe_time() { od -An -t u4 -j $(($(od -An -t u4 -j 60 -N 4 "$1") + 8)) -N 4 "$1" | tr -d ' '; }
 holds_what_ships() {
+  local d=$work/unzipped/Cellumbra-$version
   mkdir "$work/unzipped" && (cd "$work/unzipped" && unzip -q "$work/two.zip") &&
-    [ "$(cd "$work/unzipped" && zipinfo -1 "$work/two.zip" | tr '\n' ' ')" = \
+    [ "$(zipinfo -1 "$work/two.zip" | sed "s|^Cellumbra-$version/||" | tr '\n' ' ')" = \
       "x86/Cellumbra.8bf x64/Cellumbra.8bf SHA256SUMS INSTALL.txt LICENSE " ] &&
-    (cd "$work/unzipped" && sha256sum --quiet -c SHA256SUMS) &&
+    [ "$(ls "$work/unzipped")" = "Cellumbra-$version" ] &&
+    (cd "$d" && sha256sum --quiet -c SHA256SUMS) &&
+    head -n 1 "$d/INSTALL.txt" | grep -q "^Cellumbra $version: installing" &&
+    [ "$(pe_time "$d/x86/Cellumbra.8bf")" = "$SOURCE_DATE_EPOCH" ] &&
+    [ "$(pe_time "$d/x64/Cellumbra.8bf")" = "$SOURCE_DATE_EPOCH" ] &&
     ! grep -rlF -e "$work" -e "$src" -e "$HOME/" "$work/unzipped" &&
     ! grep -rl 'debug_info' "$work/unzipped"
 }
-check "the zip holds the stripped DLLs, their SHA256SUMS and no path of this machine" holds_what_ships
+check "the zip holds one folder named with the version: the stripped DLLs dated by the commit, their SHA256SUMS, notes naming the version, and no path of this machine" holds_what_ships
 
 echo "reproducible-package: $((2 - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
