@@ -125,6 +125,13 @@ int Host::prepare_picture()
     // Reading a large picture takes a while: a Ctrl-C meanwhile ends the run here.
     if (interrupted())
         return interrupted_exit();
+    // Editors turn a photo upright when they open it, so the cells stand as
+    // the person sees the picture.
+    if (!options_.keep_orientation) {
+        const std::string turned = turn_upright(source_);
+        if (!turned.empty())
+            notes.push_back(turned);
+    }
     if (!options_.output.empty()) {
         if (!picture_format_known(options_.output)) {
             say(is_folder(options_.output)

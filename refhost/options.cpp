@@ -46,6 +46,9 @@ const char* const help_text =
     "                           use, at most 1073741824, as real hosts offer)\n"
     "  --high-buffers           place the image buffers top-down, above 2 GiB in\n"
     "                           the 32-bit host and above 4 GiB in the 64-bit one\n"
+    "  --keep-orientation       filter a photo as stored and keep its EXIF\n"
+    "                           orientation tag (default: turn it upright as the\n"
+    "                           tag says, as editors do, and set the tag to 1)\n"
     "\n"
     "Host services:\n"
     "  --color-answer R,G,B     colorServices answers this colour without a dialog\n"
@@ -205,6 +208,7 @@ const OptionRow option_rows[] = {
     {"--gray", false, [](H& o, auto&, auto&) -> const char* { o.planes = 1; return nullptr; }},
     {"--trace", false, [](H& o, auto&, auto&) -> const char* { o.trace = true; return nullptr; }},
     {"--high-buffers", false, [](H& o, auto&, auto&) -> const char* { o.high_buffers = true; return nullptr; }},
+    {"--keep-orientation", false, [](H& o, auto&, auto&) -> const char* { o.keep_orientation = true; return nullptr; }},
     {"--quiet", false, [](H& o, auto&, auto&) -> const char* { o.quiet = true; return nullptr; }},
     {"--no-color-services", false, [](H& o, auto&, auto&) -> const char* { o.omit_color = true; return nullptr; }},
     {"--settings", true,

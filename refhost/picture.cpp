@@ -293,12 +293,12 @@ void read_png_facts(const Bytes& b, FileFacts& facts)
         drop(facts, "gamma");
 }
 
-// The orientation tag of an EXIF block (from its TIFF header on); 1
-// (upright) when there is none.
-int exif_orientation(const Bytes& t)
+// Where the value of the orientation tag of an EXIF block (from its TIFF
+// header on) lies, 0 when there is none.
+size_t exif_orientation_at(const Bytes& t)
 {
     if (t.size() < 8 || (t[0] != 'I' && t[0] != 'M'))
-        return 1;
+        return 0;
     const bool le = t[0] == 'I';
     // Offsets come from the file: reckoned in 64 bits, so that none wraps.
     const auto get = [&](uint64_t at, int bytes) -> uint32_t {
@@ -311,9 +311,16 @@ int exif_orientation(const Bytes& t)
     for (uint32_t k = 0; k < count && ifd + 2 + 12 * (uint64_t(k) + 1) <= t.size(); ++k) {
         const uint64_t entry = ifd + 2 + 12 * uint64_t(k);
         if (get(entry, 2) == 0x0112)
-            return int(get(entry + 8, 2));
+            return size_t(entry + 8);
     }
-    return 1;
+    return 0;
+}
+
+// The orientation tag's value; 1 (upright) when there is none.
+int exif_orientation(const Bytes& t)
+{
+    const size_t at = exif_orientation_at(t);
+    return at == 0 ? 1 : int(t[0] == 'I' ? get_le(t, at, 2) : get_be(t, at, 2));
 }
 
 // The colour space an ICC profile is for, in words ("RGB", "grey", "CMYK").
@@ -494,13 +501,54 @@ std::vector<std::string> output_notes(const Picture& picture, const std::string&
         notes.push_back(std::string(bmp ? "BMP holds no colour profile or EXIF" : "too large for a JPEG") + ": '" +
                         path + "' is written without the picture's " + joined(lost));
     const int orientation = exif_orientation(picture.exif);
-    if (orientation >= 2 && orientation <= 8)
+    if (orientation >= 2 && orientation <= 8 && !picture.turned_upright)
         notes.push_back("the orientation tag (" + std::to_string(orientation) + ") " +
                         (exif_kept ? "is kept, not applied: the pixels are filtered as stored, and viewers turn "
                                      "the result as they turn the original"
                                    : "is not applied and cannot be kept: viewers show the result turned against "
                                      "the original"));
     return notes;
+}
+
+std::string turn_upright(Picture& picture)
+{
+    const int orientation = exif_orientation(picture.exif);
+    if (orientation < 2 || orientation > 8)
+        return std::string();
+    const size_t w = size_t(picture.width), h = size_t(picture.height), n = size_t(picture.planes);
+    // From 5 on, rows and columns trade places.
+    const bool across = orientation >= 5;
+    const size_t out_w = across ? h : w, out_h = across ? w : h;
+    Bytes turned(picture.pixels.size());
+    for (size_t y = 0; y < out_h; ++y)
+        for (size_t x = 0; x < out_w; ++x) {
+            // The stored pixel that shows at (x, y) once the picture is upright.
+            size_t sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = w - 1 - x; break;
+            case 3: sx = w - 1 - x; sy = h - 1 - y; break;
+            case 4: sy = h - 1 - y; break;
+            case 5: sx = y; sy = x; break;
+            case 6: sx = y; sy = h - 1 - x; break;
+            case 7: sx = w - 1 - y; sy = h - 1 - x; break;
+            case 8: sx = w - 1 - y; sy = x; break;
+            }
+            std::memcpy(&turned[(y * out_w + x) * n], &picture.pixels[(sy * w + sx) * n], n);
+        }
+    picture.pixels.swap(turned);
+    picture.width = int32_t(out_w);
+    picture.height = int32_t(out_h);
+    // The rest of the EXIF block travels as it was; only the tag says upright now.
+    const size_t at = exif_orientation_at(picture.exif);
+    picture.exif[at] = picture.exif[0] == 'I' ? 1 : 0;
+    picture.exif[at + 1] = picture.exif[0] == 'I' ? 0 : 1;
+    picture.turned_upright = true;
+    static const char* const how[] = {"", "", "mirrored", "a half turn", "flipped upside down",
+                                      "mirrored, a quarter turn anticlockwise", "a quarter turn clockwise",
+                                      "mirrored, a quarter turn clockwise", "a quarter turn anticlockwise"};
+    return std::string("the picture is turned upright (") + how[orientation] + ") as its orientation tag (" +
+           std::to_string(orientation) + ") asks, as an editor opens it; the output's tag says upright (1). "
+           "To filter it as stored, use --keep-orientation";
 }
 
 bool picture_format_known(const std::string& path)

@@ -11,12 +11,13 @@ struct Picture {
     int32_t height = 0;
     int32_t planes = 0;
     std::vector<unsigned char> pixels; // width * height * planes bytes
-    // Carried from the file read to the file written, unchanged, where the
-    // output's format holds them: an ICC profile whose colour space fits the
-    // planes, and the EXIF block from its TIFF header on (orientation tag
-    // included: the pixels are never turned).
+    // Carried from the file read to the file written where the output's
+    // format holds them: an ICC profile whose colour space fits the planes,
+    // and the EXIF block from its TIFF header on (unchanged, but for the
+    // orientation tag of a picture turned upright).
     std::vector<unsigned char> icc_profile;
     std::vector<unsigned char> exif;
+    bool turned_upright = false;
 
     unsigned char* at(int32_t x, int32_t y)
     {
@@ -47,7 +48,7 @@ bool encode_picture(const std::string& path, const Picture& picture, std::vector
 
 // A sentence for everything of `picture` that a file written as `path`
 // cannot hold (transparency in a JPEG, a profile or EXIF in a BMP), and for
-// an orientation tag, which is kept but never applied.
+// an orientation tag kept without being applied.
 std::vector<std::string> output_notes(const Picture& picture, const std::string& path);
 
 // Why a file that was read is no picture this host takes, in a person's
@@ -56,6 +57,12 @@ std::vector<std::string> output_notes(const Picture& picture, const std::string&
 // headers promise is refused here, since the decoder would fill the missing
 // rows with black, and a table the decoder would overrun.
 std::string picture_file_problem(const std::vector<unsigned char>& bytes);
+
+// Turns the pixels as the EXIF orientation tag says a viewer shows them, as
+// an editor does when it opens a photo, and sets the tag to 1 (upright).
+// Returns the sentence that says so; empty, and nothing changed, for an
+// upright picture or one without the tag.
+std::string turn_upright(Picture& picture);
 
 // True when save_picture knows the extension of `path`.
 bool picture_format_known(const std::string& path);

@@ -19,6 +19,10 @@ not valid UTF-8 cannot reach Wine and is refused: rename the file.
   --arch 32    the 32-bit plug-in and host (default)
   --arch 64    the 64-bit plug-in and host, build/win64, in a 64-bit Wine
                prefix (also --64)
+  --keep-orientation
+               filter a photo as stored and keep its EXIF orientation tag
+               (by default it is turned upright as the tag says, as image
+               editors do, and the output's tag says upright)
   -h, --help   this text
 
 Exit codes: 0 done; 1 bad arguments; 2 picture unreadable or not writable;
@@ -34,12 +38,14 @@ fail() {
 
 arch=32
 args=()
+host_options=()
 while [ $# -gt 0 ]; do
   case $1 in
     -h|--help) usage; exit 0 ;;
     --arch) [ $# -ge 2 ] || fail "--arch needs 32 or 64"; arch=$2; shift ;;
     --arch=*) arch=${1#--arch=} ;;
     --32|--64) arch=${1#--} ;;
+    --keep-orientation) host_options+=("$1") ;;
     --) shift; args+=("$@"); break ;;
     -[0-9]*) args+=("$1") ;; # a negative size, refused below with the range
     -*.*|-*/*) fail "unknown option '$1' (for a file whose name begins with '-', write ./$1, or put -- before it)" ;;
@@ -150,7 +156,7 @@ progress=lines
 state_of() { stat -L -c '%i %y %s' -- "$1" 2>/dev/null || true; }
 before=$(state_of "$out")
 status=0
-./tools/wine-run.sh "$tree/filterhost.exe" --progress "$progress" --settings "$size" "$tree/Cellumbra.8bf" \
+./tools/wine-run.sh "$tree/filterhost.exe" "${host_options[@]}" --progress "$progress" --settings "$size" "$tree/Cellumbra.8bf" \
   "$picture" "$out" || status=$?
 [ "$status" -ne 0 ] || [ "$(state_of "$out")" = "$before" ] || restore_mode
 # Wine ends a program that a Ctrl-C meets while it starts with exit 0 and

@@ -356,7 +356,8 @@ TEST(FilterhostUser, KeepsTransparencyAndSaysWhatItChanges)
         {"grey.png", "out.png", {"the picture is grey; it is filtered and written as RGB"}},
         {"deep.png", "out.png", {"16 bits per channel; it is filtered and written with 8", "grey"}},
         {"palette.bmp", "out.png", {"the picture has a colour palette; it is filtered and written as RGB"}},
-        {"turned.jpg", "out.png", {"the orientation tag (6) is kept, not applied"}},
+        {"turned.jpg", "out.png", {"the picture is turned upright (a quarter turn clockwise) as its orientation tag (6) "
+                                   "asks, as an editor opens it; the output's tag says upright (1)"}},
         {"plain.jpg", "out.png", {}},
         {"wild.jpg", "out.png", {}},
     };
@@ -384,7 +385,7 @@ TEST(FilterhostUser, CarriesTheColourProfileAndExifOver)
     ASSERT_TRUE(put_bytes(dir + "\\in.jpg", with_metadata(file_bytes(dir + "\\plain.jpg"), m, 40000)));
     for (const char* in : {"in.png", "in.jpg"})
         for (const char* out : {"out.png", "out.jpg"}) {
-            RunResult r = run_filterhost({"--quiet", plugin, dir + "\\" + in, dir + "\\" + out});
+            RunResult r = run_filterhost({"--quiet", "--keep-orientation", plugin, dir + "\\" + in, dir + "\\" + out});
             ASSERT_EQ(exit_ok, r.exit_code) << r.err;
             EXPECT_EQ("filterhost: the orientation tag (6) is kept, not applied: the pixels are filtered as stored, "
                       "and viewers turn the result as they turn the original\r\n",
@@ -402,7 +403,7 @@ TEST(FilterhostUser, CarriesTheColourProfileAndExifOver)
     } cases[] = {
         {"in.jpg", "out.bmp", {"BMP holds no colour profile or EXIF: '" + dir + "\\out.bmp' is written without "
                                "the picture's colour profile (150000 bytes) and EXIF block (48 bytes)",
-                               "the orientation tag (6) is not applied and cannot be kept"}},
+                               "the picture is turned upright (a quarter turn clockwise)"}},
         {"cmyk.jpg", "out.jpg", {"the picture is CMYK; it is filtered and written as RGB",
                                  "the picture's colour profile is for CMYK and does not fit the RGB output; it is "
                                  "dropped"}},
@@ -415,6 +416,43 @@ TEST(FilterhostUser, CarriesTheColourProfileAndExifOver)
         EXPECT_EQ(int(c.said.size()), count_lines(r.err, "filterhost: ")) << r.err;
     }
     EXPECT_TRUE(metadata_of(file_bytes(dir + "\\out.jpg")).icc.empty());
+}
+
+TEST(FilterhostUser, TurnsPhotosUprightAsEditorsOpenThem)
+{
+    const std::string dir = scratch_dir("upright");
+    ScopedEnv no_script("HOSTPROBE_SCRIPT", "");
+    ScopedEnv invert("HOSTPROBE_MAIN", "invert");
+    const TestPicture stored = make_coordinate_picture(5, 3, 3);
+    ASSERT_TRUE(write_png(dir + "\\plain.png", stored));
+    // Which stored corner shows at the upright picture's top left and top
+    // right, for each value of the tag: 0 top left, 1 top right, 2 bottom
+    // left, 3 bottom right.
+    const int corners[9][2] = {{}, {0, 1}, {1, 0}, {3, 2}, {2, 3}, {0, 2}, {2, 0}, {3, 1}, {1, 3}};
+    const auto stored_corner = [&](int c) { return stored.at(c % 2 ? 4 : 0, c / 2 ? 2 : 0); };
+    for (unsigned char tag = 1; tag <= 8; ++tag) {
+        const std::string in = dir + "\\in" + std::to_string(tag) + ".png", out = dir + "\\out.png";
+        ASSERT_TRUE(put_bytes(in, with_metadata(file_bytes(dir + "\\plain.png"), {{}, exif_with_orientation(tag)})));
+        RunResult r = run_filterhost({"--quiet", in_build_dir("HostProbe.8bf"), in, out});
+        ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+        EXPECT_EQ(tag == 1 ? 0 : 1, count_lines(r.err, "filterhost: the picture is turned upright")) << r.err;
+        TestPicture got;
+        ASSERT_TRUE(read_picture(out, got));
+        ASSERT_EQ(tag >= 5 ? 3 : 5, got.width) << int(tag);
+        for (int side = 0; side < 2; ++side)
+            for (int p = 0; p < 3; ++p)
+                EXPECT_EQ(255 - stored_corner(corners[tag][side])[p], got.at(side ? got.width - 1 : 0, 0)[p])
+                    << "tag " << int(tag) << (side ? ", top right" : ", top left");
+        EXPECT_TRUE(metadata_of(file_bytes(out)).exif == exif_with_orientation(1)) << int(tag);
+    }
+    // As stored, on request: pixels and tag as they were.
+    RunResult r = run_filterhost({"--quiet", "--keep-orientation", in_build_dir("HostProbe.8bf"), dir + "\\in6.png",
+                                  dir + "\\out.png"});
+    ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+    TestPicture got;
+    ASSERT_TRUE(read_picture(dir + "\\out.png", got));
+    EXPECT_EQ(5, got.width);
+    EXPECT_TRUE(metadata_of(file_bytes(dir + "\\out.png")).exif == exif_with_orientation(6));
 }
 
 TEST(FilterhostUser, ShowsProgressTheWayTheTerminalOrLogTakesIt)
