@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -453,6 +454,37 @@ TEST(FilterhostUser, TurnsPhotosUprightAsEditorsOpenThem)
     ASSERT_TRUE(read_picture(dir + "\\out.png", got));
     EXPECT_EQ(5, got.width);
     EXPECT_TRUE(metadata_of(file_bytes(dir + "\\out.png")).exif == exif_with_orientation(6));
+}
+
+TEST(FilterhostUser, WritesTheSameJpegFromBothBuilds)
+{
+    // A 64-bit prefix runs both hosts, a 32-bit one only its own.
+    if (sizeof(void*) == 4)
+        GTEST_SKIP() << "the 64-bit build's run of this test compares both hosts";
+    const std::string host32 = build_dir() + "\\..\\win32\\filterhost.exe";
+    if (!file_exists(host32))
+        GTEST_SKIP() << "no 32-bit build beside this one (tools/build.sh win32)";
+    // Gradients, noise and fine texture, as in a photo: where float rounding
+    // lands on either side of a half often enough to show.
+    const std::string dir = scratch_dir("jpeg-bytes");
+    TestPicture photo = make_coordinate_picture(640, 480, 3);
+    uint32_t seed = 1;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x) {
+            unsigned char* p = photo.at(x, y);
+            seed = seed * 1103515245u + 12345u;
+            p[0] = static_cast<unsigned char>(127 + 120 * std::sin(x / 37.0 + y / 53.0) + int(seed >> 29) - 4);
+            p[1] = static_cast<unsigned char>(127 + 120 * std::cos(x / 23.0 - y / 41.0) + int(seed >> 26 & 7) - 4);
+            p[2] = static_cast<unsigned char>(x * y);
+        }
+    ASSERT_TRUE(write_png(dir + "\\photo.png", photo));
+    for (const std::string& bits : {"32", "64"}) {
+        const std::string tree = build_dir() + "\\..\\win" + bits + "\\";
+        RunResult r = run_program(tree + "filterhost.exe", {"--quiet", "--settings", "2", tree + "Cellumbra.8bf",
+                                                            dir + "\\photo.png", dir + "\\out" + bits + ".jpg"});
+        ASSERT_EQ(exit_ok, r.exit_code) << bits << ": " << r.err;
+    }
+    EXPECT_TRUE(file_bytes(dir + "\\out32.jpg") == file_bytes(dir + "\\out64.jpg"));
 }
 
 TEST(FilterhostUser, ShowsProgressTheWayTheTerminalOrLogTakesIt)
