@@ -389,8 +389,43 @@ std::string picture_file_problem(const Bytes& b)
     return b.size() < needed ? damaged : std::string();
 }
 
+namespace {
+
+// The file in memory as the decoder's reader, telling how far it has got.
+struct ProgressReader {
+    const Bytes& bytes;
+    DecodeProgress& progress;
+    size_t at = 0, told = 0;
+
+    static int read(void* user, char* data, int size)
+    {
+        auto& r = *static_cast<ProgressReader*>(user);
+        const size_t n = std::min(size_t(std::max(size, 0)), r.bytes.size() - r.at);
+        std::memcpy(data, r.bytes.data() + r.at, n);
+        r.at += n;
+        // About every percent: the decoder reads in small pieces.
+        if (r.at - r.told >= r.bytes.size() / 100 + 1) {
+            r.told = r.at;
+            r.progress.advance(r.at, r.bytes.size());
+        }
+        return int(n);
+    }
+    static void skip(void* user, int n)
+    {
+        auto& r = *static_cast<ProgressReader*>(user);
+        r.at = n < 0 ? r.at - std::min(r.at, size_t(-int64_t(n))) : std::min(r.bytes.size(), r.at + size_t(n));
+    }
+    static int eof(void* user)
+    {
+        auto& r = *static_cast<ProgressReader*>(user);
+        return r.at >= r.bytes.size();
+    }
+};
+
+} // namespace
+
 bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Picture& picture, std::string& why,
-                    std::vector<std::string>* notes)
+                    std::vector<std::string>* notes, DecodeProgress* progress)
 {
     why = picture_file_problem(bytes);
     if (why.empty() && bytes.size() > size_t(INT_MAX))
@@ -431,8 +466,15 @@ bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Pict
         read_png_facts(bytes, facts);
     else if (is_jpeg(bytes))
         read_jpeg_facts(bytes, facts);
-    unsigned char* data = stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes,
-                                                planes);
+    unsigned char* data = nullptr;
+    if (progress != nullptr) {
+        progress->begin(width, height);
+        ProgressReader reader{bytes, *progress};
+        const stbi_io_callbacks callbacks = {ProgressReader::read, ProgressReader::skip, ProgressReader::eof};
+        data = stbi_load_from_callbacks(&callbacks, &reader, &width, &height, &file_planes, planes);
+    } else {
+        data = stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes, planes);
+    }
     if (data == nullptr) {
         const char* reason = stbi_failure_reason();
         why = reason && std::strcmp(reason, "outofmem") == 0

@@ -30,6 +30,18 @@ struct Picture {
     size_t row_bytes() const { return size_t(width) * size_t(planes); }
 };
 
+// Told how decoding goes, so that a person waiting on a large picture sees
+// it move: begin once the header is read and the picture will be decoded,
+// then advance with the bytes of the file the decoder has taken (a
+// baseline JPEG is decoded as it is taken; a PNG is taken first and
+// inflated after).
+class DecodeProgress {
+public:
+    virtual ~DecodeProgress() = default;
+    virtual void begin(int32_t width, int32_t height) = 0;
+    virtual void advance(size_t done, size_t total) = 0;
+};
+
 // Decodes a PNG, JPEG or BMP held in memory, converted to `planes` planes:
 // 1 grey, 3 RGB, 4 RGBA (opaque alpha where the file has none); 0 takes RGBA
 // when the file has transparency and RGB otherwise. A picture whose pixels
@@ -39,7 +51,8 @@ struct Picture {
 // palette or CMYK to RGB, transparency dropped, a profile or metadata that
 // cannot be carried over). Portable: the fuzzer calls it as the host does.
 bool decode_picture(const std::vector<unsigned char>& bytes, int32_t planes, uint64_t max_bytes, Picture& picture,
-                    std::string& why, std::vector<std::string>* notes = nullptr);
+                    std::string& why, std::vector<std::string>* notes = nullptr,
+                    DecodeProgress* progress = nullptr);
 
 // Encodes by the extension of `path` (.png, .bmp, .jpg or .jpeg), with the
 // picture's profile and EXIF where the format holds them.
@@ -70,7 +83,7 @@ bool picture_format_known(const std::string& path);
 // The file edges of the above (refhost/picture_file.cpp). load_picture
 // refuses pictures that the memory left to this process cannot hold.
 bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error,
-                  std::vector<std::string>* notes = nullptr);
+                  std::vector<std::string>* notes = nullptr, DecodeProgress* progress = nullptr);
 // Writes through a new file that replaces `path` only once it is whole
 // (refhost/system.h).
 bool save_picture(const std::string& path, const Picture& picture, std::string& error);

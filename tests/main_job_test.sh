@@ -28,6 +28,7 @@ never_says() { ! grep -qF -- "$2" <<<"$said" || { echo "FAIL $1: '$2' in:"; echo
 check help 0 "$job" --help
 says help "Usage: tools/run-main-job.sh"
 says help "--arch 64"
+says help "--keep-orientation"
 check extra 1 "$job" a.png 5 out.png more
 says extra "unexpected argument 'more'"
 for size in 0 -5 101 abc 1e9 " 7"; do

@@ -499,9 +499,36 @@ TEST(FilterhostUser, ShowsProgressTheWayTheTerminalOrLogTakesIt)
               "filterhost: filtering done (100%)\r\n",
               r.err);
 
+    // A large picture shows its reading and writing too. On a console each
+    // phase's bar is redrawn on the line below the one that names the
+    // picture and what is done, which it never draws over.
+    const std::string large = dir + "\\large.png", out = dir + "\\out.jpg";
+    ASSERT_TRUE(write_png(large, make_coordinate_picture(4000, 2000, 3)));
+    for (const bool bar : {false, true}) {
+        r = run_filterhost({"--progress", bar ? "bar" : "lines", in_build_dir("Cellumbra.8bf"), large, out});
+        ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; (end = r.err.find("\r\n", at)) != std::string::npos; at = end + 2)
+            lines.push_back(r.err.substr(at, end - at));
+        std::vector<std::string> want = {"filterhost: reading '" + large + "' (4000 x 2000)",
+                                         "filterhost: filtering '" + large + "' (4000 x 2000, RGB) with Cellumbra",
+                                         "filterhost: writing '" + out + "'"};
+        want.insert(want.begin() + 2, bar ? "a bar" : "filterhost: filtering done (100%)");
+        if (bar)
+            want.insert(want.begin() + 1, "a bar");
+        ASSERT_EQ(want.size(), lines.size()) << r.err;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (want[i] == "a bar")
+                EXPECT_TRUE(lines[i].rfind("\r[", 0) == 0 && lines[i].size() > 6 &&
+                            lines[i].compare(lines[i].size() - 6, 6, "] 100%") == 0)
+                    << lines[i];
+            else
+                EXPECT_EQ(want[i], lines[i]);
+    }
+
     // On a console the bar is redrawn in place and ends at 100%.
     ProgressReport console(true, false);
-    EXPECT_EQ("", console.start("x"));
+    EXPECT_EQ("filterhost: x\n", console.start("x"));
     EXPECT_EQ("\r[" + std::string(22, '#') + std::string(18, '.') + "]  57%", console.update(884, 1536));
     EXPECT_EQ("", console.update(885, 1536));
     EXPECT_EQ("\r[" + std::string(40, '#') + "] 100%\n", console.finish(true));
