@@ -85,6 +85,14 @@ for row in "600 photo.png" "640 out/cells.png" "600 link.png" "$(printf '%o' $((
 done
 [ -L link.png ] || { echo "FAIL link.png is no longer a link"; failed=1; }
 rm link.png out/new.png
+# A Wine server of the job's prefix started by hand, whose mask lets others
+# read: the job waits for it to end (here after 4 s, as a person ends it)
+# rather than write through it.
+(umask 022 && WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX wineserver -p)
+(sleep 4 && WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX wineserver -k) &
+check "a server started by hand" 0 "$job" --arch "$arch" photo.png 5 photo.png
+says "a server started by hand" "waiting for the Wine programs started by hand"
+[ "$(stat -c %a photo.png)" = 600 ] || { echo "FAIL a server started by hand: mode $(stat -c %a photo.png)"; failed=1; }
 
 # Names in any script under a locale whose character set is ASCII (C or
 # POSIX: containers, cron, CI); a name that is not UTF-8 cannot pass.

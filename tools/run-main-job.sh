@@ -149,6 +149,28 @@ if [ ! -d "$WINEPREFIX/drive_c" ]; then
   echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; a few seconds)" >&2
   step ./tools/wine-run.sh --prepare
 fi
+# A Wine server of this prefix that something else started (a program run
+# by hand with WINEPREFIX set to it) makes files with its own mask, which may
+# let others read the new picture: the job waits until it has ended.
+foreign_server() {
+  local id pid mask
+  id=server-$(printf '%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  for pid in $(pgrep wineserver); do
+    [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$id" ] || continue
+    mask=$(sed -n 's/^Umask:[[:space:]]*//p' "/proc/$pid/status" 2>/dev/null)
+    [ -z "$mask" ] || [ $((8#$mask & 077)) -eq $((8#077)) ] || return 0
+  done
+  return 1
+}
+if foreign_server; then
+  echo "run-main-job: waiting for the Wine programs started by hand in ${WINEPREFIX#"$root"/} to end" \
+    "('WINEPREFIX=${WINEPREFIX} wineserver -k' ends them), so that the new picture stays private" >&2
+  while foreign_server; do
+    sleep 0.2
+    stop_if_interrupted
+  done
+fi
+
 # Under Wine a terminal is no console to the host: say which it is.
 progress=lines
 [ ! -t 2 ] || progress=bar
