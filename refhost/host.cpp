@@ -19,6 +19,11 @@ Host* active_host = nullptr;
 // A plug-in that loops forever asking for areas is cut off here.
 constexpr int32 max_continue_calls = 100000;
 
+// From about this size on, reading and writing a picture take a good part
+// of a second or more (a 52-megapixel photo about 3 s to read): a person
+// then sees those phases too, not only the filtering.
+constexpr int64_t large_picture_pixels = 8000000;
+
 Boolean PS_CDECL abort_trampoline()
 {
     return active_host->abort_proc();
@@ -118,16 +123,46 @@ int Host::prepare_picture()
     std::string error;
     std::vector<std::string> notes;
     pause_for_test("reading");
-    if (!load_picture(options_.input, options_.planes, source_, error, &notes)) {
+    // Decoding tells how far it has got; a large picture shows it.
+    struct Reading : DecodeProgress {
+        Host& host;
+        bool shown = false;
+        explicit Reading(Host& h) : host(h) {}
+        void begin(int32_t width, int32_t height) override
+        {
+            shown = int64_t(width) * height >= large_picture_pixels;
+            if (shown)
+                print_text(stderr, host.progress_.start("reading '" + host.options_.input + "' (" +
+                                                        std::to_string(width) + " x " + std::to_string(height) + ")"));
+        }
+        void advance(size_t done, size_t total) override
+        {
+            if (shown)
+                print_text(stderr, host.progress_.update(int64_t(done), int64_t(total)));
+        }
+    } reading(*this);
+    const bool loaded = load_picture(options_.input, options_.planes, source_, error, &notes, &reading);
+    if (reading.shown)
+        finish_progress(loaded);
+    if (!loaded) {
         say(error);
         return exit_picture;
     }
     // Reading a large picture takes a while: a Ctrl-C meanwhile ends the run here.
     if (interrupted())
         return interrupted_exit();
+    // Editors turn a photo upright when they open it, so the cells stand as
+    // the person sees the picture.
+    if (!options_.keep_orientation) {
+        const std::string turned = turn_upright(source_);
+        if (!turned.empty())
+            notes.push_back(turned);
+    }
     if (!options_.output.empty()) {
         if (!picture_format_known(options_.output)) {
-            say("cannot write '" + options_.output + "': use .png, .bmp or .jpg");
+            say(is_folder(options_.output)
+                    ? "'" + options_.output + "' is a folder; give the output a file name ending in .png, .bmp or .jpg"
+                    : "cannot write '" + options_.output + "': its name must end in .png, .bmp or .jpg");
             return exit_usage;
         }
         // Found now, not after the filtering.
@@ -303,8 +338,9 @@ int Host::run()
         std::fflush(stdout);
     }
     print_text(stderr, progress_.start("filtering '" + options_.input + "' (" + std::to_string(source_.width) +
-                                       " x " + std::to_string(source_.height) + ", " +
-                                       mode_name(source_.planes) + ") with " + plugin_.pipl.name));
+                                           " x " + std::to_string(source_.height) + ", " +
+                                           mode_name(source_.planes) + ") with " + plugin_.pipl.name,
+                                       "filtering done"));
 
     int16 result = 0;
     if (options_.dialog) {
@@ -379,6 +415,9 @@ int Host::run()
         std::fflush(stdout);
     }
     if (!options_.output.empty()) {
+        // The encoders tell nothing while they work: the phase is said.
+        if (int64_t(destination_.width) * destination_.height >= large_picture_pixels)
+            print_text(stderr, progress_.start("writing '" + options_.output + "'"));
         std::string error;
         if (!save_picture(options_.output, destination_, error)) {
             say(error);

@@ -46,6 +46,9 @@ const char* const help_text =
     "                           use, at most 1073741824, as real hosts offer)\n"
     "  --high-buffers           place the image buffers top-down, above 2 GiB in\n"
     "                           the 32-bit host and above 4 GiB in the 64-bit one\n"
+    "  --keep-orientation       filter a photo as stored and keep its EXIF\n"
+    "                           orientation tag (default: turn it upright as the\n"
+    "                           tag says, as editors do, and set the tag to 1)\n"
     "\n"
     "Host services:\n"
     "  --color-answer R,G,B     colorServices answers this colour without a dialog\n"
@@ -66,12 +69,16 @@ const char* const help_text =
     "                           otherwise; a launcher that sees a terminal where\n"
     "                           Windows sees none asks for bar)\n"
     "  -h, --help               this text\n"
+    "  --                       what follows are file names, even when they begin\n"
+    "                           with '-'\n"
     "\n"
     "Message boxes of the plug-in are answered by the host with their default\n"
     "button, and their caption and text printed, unless --dialog or --about runs\n"
     "on a display a person sees; there a colour request keeps the colour\n"
-    "offered unless --color-answer is given. The progress bar is drawn on a console; in a\n"
-    "log there is a line at the start and one at the end. The output is written\n"
+    "offered unless --color-answer is given. The progress bar is drawn on a console,\n"
+    "below a line that names the picture; in a log there is a line at the start\n"
+    "and one at the end. A picture of 8 megapixels or more shows its reading (a\n"
+    "bar) and its writing (a line) too. The output is written\n"
     "to a new file beside OUTPUT that replaces it only when whole; OUTPUT may be\n"
     "INPUT. Runs of one plug-in wait for each other, since its stored settings\n"
     "are shared.\n"
@@ -203,6 +210,7 @@ const OptionRow option_rows[] = {
     {"--gray", false, [](H& o, auto&, auto&) -> const char* { o.planes = 1; return nullptr; }},
     {"--trace", false, [](H& o, auto&, auto&) -> const char* { o.trace = true; return nullptr; }},
     {"--high-buffers", false, [](H& o, auto&, auto&) -> const char* { o.high_buffers = true; return nullptr; }},
+    {"--keep-orientation", false, [](H& o, auto&, auto&) -> const char* { o.keep_orientation = true; return nullptr; }},
     {"--quiet", false, [](H& o, auto&, auto&) -> const char* { o.quiet = true; return nullptr; }},
     {"--no-color-services", false, [](H& o, auto&, auto&) -> const char* { o.omit_color = true; return nullptr; }},
     {"--settings", true,
@@ -291,6 +299,10 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
+        if (name == "--") {
+            positional.insert(positional.end(), args.begin() + long(i) + 1, args.end());
+            break;
+        }
         std::string value;
         bool has_inline = false;
         if (name.size() > 2 && name.compare(0, 2, "--") == 0) {
@@ -305,6 +317,10 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
         if (!row) {
             if (name.size() > 1 && name[0] == '-') {
                 error = "unknown option " + name;
+                // Most likely a file, such as "-1.png": a person needs the way round.
+                if (name.find_first_of("./\\") != std::string::npos)
+                    error += " (for a file whose name begins with '-', put -- before the file names, or write "
+                             ".\\" + name + ")";
                 return false;
             }
             positional.push_back(name);

@@ -293,12 +293,12 @@ void read_png_facts(const Bytes& b, FileFacts& facts)
         drop(facts, "gamma");
 }
 
-// The orientation tag of an EXIF block (from its TIFF header on); 1
-// (upright) when there is none.
-int exif_orientation(const Bytes& t)
+// Where the value of the orientation tag of an EXIF block (from its TIFF
+// header on) lies, 0 when there is none.
+size_t exif_orientation_at(const Bytes& t)
 {
     if (t.size() < 8 || (t[0] != 'I' && t[0] != 'M'))
-        return 1;
+        return 0;
     const bool le = t[0] == 'I';
     // Offsets come from the file: reckoned in 64 bits, so that none wraps.
     const auto get = [&](uint64_t at, int bytes) -> uint32_t {
@@ -311,9 +311,16 @@ int exif_orientation(const Bytes& t)
     for (uint32_t k = 0; k < count && ifd + 2 + 12 * (uint64_t(k) + 1) <= t.size(); ++k) {
         const uint64_t entry = ifd + 2 + 12 * uint64_t(k);
         if (get(entry, 2) == 0x0112)
-            return int(get(entry + 8, 2));
+            return size_t(entry + 8);
     }
-    return 1;
+    return 0;
+}
+
+// The orientation tag's value; 1 (upright) when there is none.
+int exif_orientation(const Bytes& t)
+{
+    const size_t at = exif_orientation_at(t);
+    return at == 0 ? 1 : int(t[0] == 'I' ? get_le(t, at, 2) : get_be(t, at, 2));
 }
 
 // The colour space an ICC profile is for, in words ("RGB", "grey", "CMYK").
@@ -347,6 +354,8 @@ std::string joined(const std::vector<std::string>& words)
 
 std::string picture_file_problem(const Bytes& b)
 {
+    if (b.empty())
+        return "the file is empty (0 bytes)";
     if (!is_png(b) && !is_jpeg(b) && !is_bmp(b))
         return "not a PNG, JPEG or BMP picture";
     if (is_jpeg(b))
@@ -380,8 +389,43 @@ std::string picture_file_problem(const Bytes& b)
     return b.size() < needed ? damaged : std::string();
 }
 
+namespace {
+
+// The file in memory as the decoder's reader, telling how far it has got.
+struct ProgressReader {
+    const Bytes& bytes;
+    DecodeProgress& progress;
+    size_t at = 0, told = 0;
+
+    static int read(void* user, char* data, int size)
+    {
+        auto& r = *static_cast<ProgressReader*>(user);
+        const size_t n = std::min(size_t(std::max(size, 0)), r.bytes.size() - r.at);
+        std::memcpy(data, r.bytes.data() + r.at, n);
+        r.at += n;
+        // About every percent: the decoder reads in small pieces.
+        if (r.at - r.told >= r.bytes.size() / 100 + 1) {
+            r.told = r.at;
+            r.progress.advance(r.at, r.bytes.size());
+        }
+        return int(n);
+    }
+    static void skip(void* user, int n)
+    {
+        auto& r = *static_cast<ProgressReader*>(user);
+        r.at = n < 0 ? r.at - std::min(r.at, size_t(-int64_t(n))) : std::min(r.bytes.size(), r.at + size_t(n));
+    }
+    static int eof(void* user)
+    {
+        auto& r = *static_cast<ProgressReader*>(user);
+        return r.at >= r.bytes.size();
+    }
+};
+
+} // namespace
+
 bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Picture& picture, std::string& why,
-                    std::vector<std::string>* notes)
+                    std::vector<std::string>* notes, DecodeProgress* progress)
 {
     why = picture_file_problem(bytes);
     if (why.empty() && bytes.size() > size_t(INT_MAX))
@@ -422,8 +466,15 @@ bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Pict
         read_png_facts(bytes, facts);
     else if (is_jpeg(bytes))
         read_jpeg_facts(bytes, facts);
-    unsigned char* data = stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes,
-                                                planes);
+    unsigned char* data = nullptr;
+    if (progress != nullptr) {
+        progress->begin(width, height);
+        ProgressReader reader{bytes, *progress};
+        const stbi_io_callbacks callbacks = {ProgressReader::read, ProgressReader::skip, ProgressReader::eof};
+        data = stbi_load_from_callbacks(&callbacks, &reader, &width, &height, &file_planes, planes);
+    } else {
+        data = stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &file_planes, planes);
+    }
     if (data == nullptr) {
         const char* reason = stbi_failure_reason();
         why = reason && std::strcmp(reason, "outofmem") == 0
@@ -485,20 +536,61 @@ std::vector<std::string> output_notes(const Picture& picture, const std::string&
     const bool exif_kept = !picture.exif.empty() && !bmp && !(jpeg && picture.exif.size() > jpeg_exif_max);
     std::vector<std::string> lost;
     if (!picture.icc_profile.empty() && !icc_kept)
-        lost.push_back("colour profile");
+        lost.push_back("colour profile (" + std::to_string(picture.icc_profile.size()) + " bytes)");
     if (!picture.exif.empty() && !exif_kept)
         lost.push_back("EXIF block (" + std::to_string(picture.exif.size()) + " bytes)");
     if (!lost.empty())
         notes.push_back(std::string(bmp ? "BMP holds no colour profile or EXIF" : "too large for a JPEG") + ": '" +
                         path + "' is written without the picture's " + joined(lost));
     const int orientation = exif_orientation(picture.exif);
-    if (orientation >= 2 && orientation <= 8)
+    if (orientation >= 2 && orientation <= 8 && !picture.turned_upright)
         notes.push_back("the orientation tag (" + std::to_string(orientation) + ") " +
                         (exif_kept ? "is kept, not applied: the pixels are filtered as stored, and viewers turn "
                                      "the result as they turn the original"
                                    : "is not applied and cannot be kept: viewers show the result turned against "
                                      "the original"));
     return notes;
+}
+
+std::string turn_upright(Picture& picture)
+{
+    const int orientation = exif_orientation(picture.exif);
+    if (orientation < 2 || orientation > 8)
+        return std::string();
+    const size_t w = size_t(picture.width), h = size_t(picture.height), n = size_t(picture.planes);
+    // From 5 on, rows and columns trade places.
+    const bool across = orientation >= 5;
+    const size_t out_w = across ? h : w, out_h = across ? w : h;
+    Bytes turned(picture.pixels.size());
+    for (size_t y = 0; y < out_h; ++y)
+        for (size_t x = 0; x < out_w; ++x) {
+            // The stored pixel that shows at (x, y) once the picture is upright.
+            size_t sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = w - 1 - x; break;
+            case 3: sx = w - 1 - x; sy = h - 1 - y; break;
+            case 4: sy = h - 1 - y; break;
+            case 5: sx = y; sy = x; break;
+            case 6: sx = y; sy = h - 1 - x; break;
+            case 7: sx = w - 1 - y; sy = h - 1 - x; break;
+            case 8: sx = w - 1 - y; sy = x; break;
+            }
+            std::memcpy(&turned[(y * out_w + x) * n], &picture.pixels[(sy * w + sx) * n], n);
+        }
+    picture.pixels.swap(turned);
+    picture.width = int32_t(out_w);
+    picture.height = int32_t(out_h);
+    // The rest of the EXIF block travels as it was; only the tag says upright now.
+    const size_t at = exif_orientation_at(picture.exif);
+    picture.exif[at] = picture.exif[0] == 'I' ? 1 : 0;
+    picture.exif[at + 1] = picture.exif[0] == 'I' ? 0 : 1;
+    picture.turned_upright = true;
+    static const char* const how[] = {"", "", "mirrored", "a half turn", "flipped upside down",
+                                      "mirrored, a quarter turn anticlockwise", "a quarter turn clockwise",
+                                      "mirrored, a quarter turn clockwise", "a quarter turn anticlockwise"};
+    return std::string("the picture is turned upright (") + how[orientation] + ") as its orientation tag (" +
+           std::to_string(orientation) + ") asks, as an editor opens it; the output's tag says upright (1). "
+           "To filter it as stored, use --keep-orientation";
 }
 
 bool picture_format_known(const std::string& path)

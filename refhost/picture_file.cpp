@@ -5,7 +5,7 @@
 #include "refhost/system.h"
 
 bool load_picture(const std::string& path, int32_t planes, Picture& picture, std::string& error,
-                  std::vector<std::string>* notes)
+                  std::vector<std::string>* notes, DecodeProgress* progress)
 {
     std::vector<unsigned char> bytes;
     std::string why;
@@ -17,7 +17,7 @@ bool load_picture(const std::string& path, int32_t planes, Picture& picture, std
     // source and as the destination, beside the plug-in's own buffers.
     const uint64_t usable = usable_memory();
     const uint64_t budget = usable > 0 ? usable / 3 : std::numeric_limits<uint64_t>::max();
-    if (!decode_picture(bytes, planes, budget, picture, why, notes)) {
+    if (!decode_picture(bytes, planes, budget, picture, why, notes, progress)) {
         error = "cannot read '" + path + "': " + why;
         return false;
     }

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
-std::string ProgressReport::start(const std::string& what)
+std::string ProgressReport::start(const std::string& what, const std::string& done)
 {
     started_ = true;
-    return quiet_ || terminal_ ? std::string() : "filterhost: " + what + "\n";
+    drawn_ = false;
+    percent_ = -1;
+    done_ = done;
+    return quiet_ ? std::string() : "filterhost: " + what + "\n";
 }
 
 std::string ProgressReport::bar() const
@@ -16,11 +19,11 @@ std::string ProgressReport::bar() const
     return text + std::string(3 - std::min<size_t>(3, number.size()), ' ') + number + "%";
 }
 
-std::string ProgressReport::update(int32_t done, int32_t total)
+std::string ProgressReport::update(int64_t done, int64_t total)
 {
-    int64_t percent = total > 0 ? int64_t(done) * 100 / total : 0;
+    int64_t percent = total > 0 ? done * 100 / total : 0;
     percent = std::min<int64_t>(std::max<int64_t>(percent, 0), 100);
-    if (percent == percent_)
+    if (!started_ || percent == percent_)
         return std::string();
     percent_ = int(percent);
     if (quiet_ || !terminal_)
@@ -39,11 +42,9 @@ std::string ProgressReport::finish(bool succeeded)
     if (quiet_)
         return std::string();
     if (terminal_) {
-        const bool was_drawn = drawn_;
-        drawn_ = false;
         if (succeeded)
             return bar() + "\n";
-        return was_drawn ? "\n" : std::string();
+        return drawn_ ? "\n" : std::string();
     }
-    return succeeded ? "filterhost: filtering done (100%)\n" : std::string();
+    return succeeded && !done_.empty() ? "filterhost: " + done_ + " (100%)\n" : std::string();
 }

@@ -27,8 +27,11 @@ bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes,
 // Writes `bytes` to a new file beside `path`, checks every write and the
 // close, then puts it in the place of `path` in one step. On any failure, or
 // when Ctrl-C came meanwhile, the new file is removed and `path` is left as
-// it was.
+// it was. Where `path` is a symbolic link, the file it points to is replaced
+// and the link stays; other hard links keep the old file.
 bool replace_file(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error);
+
+bool is_folder(const std::string& path);
 
 // Before any work: can a picture be written as `path`? The folder must exist
 // and take a new file; `path` itself must not be a folder or a device.

@@ -106,6 +106,26 @@ uint64_t disk_full_after()
     return v && *v ? std::strtoull(v, nullptr, 10) : UINT64_MAX;
 }
 
+// The file a name leads to: a symbolic link given as the output stays a
+// link, and the file it points to is replaced, through a new file beside that
+// file (a rename cannot cross disks). A name of no file yet is its own.
+std::wstring final_name(const std::wstring& name)
+{
+    HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return name;
+    std::vector<wchar_t> buf(32768);
+    const DWORD n = GetFinalPathNameByHandleW(file, buf.data(), DWORD(buf.size()), FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    if (n == 0 || n >= buf.size())
+        return name;
+    std::wstring found(buf.data(), n);
+    if (found.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\\\" + found.substr(8);
+    return found.compare(0, 4, L"\\\\?\\") == 0 ? found.substr(4) : found;
+}
+
 } // namespace
 
 void catch_interrupts()
@@ -167,6 +187,12 @@ bool read_whole_file(const std::string& path, std::vector<unsigned char>& bytes,
     return ok;
 }
 
+bool is_folder(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool check_writable(const std::string& path, std::string& error)
 {
     const std::string device = reserved_device_name(path);
@@ -207,7 +233,7 @@ bool check_writable(const std::string& path, std::string& error)
         return false;
     }
     // The one sure test: make a file there, as the real write will.
-    const std::wstring probe = name + L".filterhost-probe-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring probe = final_name(name) + L".filterhost-probe-" + std::to_wstring(GetCurrentProcessId());
     HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -222,7 +248,7 @@ bool check_writable(const std::string& path, std::string& error)
 
 bool replace_file(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error)
 {
-    const std::wstring target = widen(path);
+    const std::wstring target = final_name(widen(path));
     const std::wstring temp = target + L".filterhost-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
     HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

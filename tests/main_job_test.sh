@@ -28,6 +28,7 @@ never_says() { ! grep -qF -- "$2" <<<"$said" || { echo "FAIL $1: '$2' in:"; echo
 check help 0 "$job" --help
 says help "Usage: tools/run-main-job.sh"
 says help "--arch 64"
+says help "--keep-orientation"
 check extra 1 "$job" a.png 5 out.png more
 says extra "unexpected argument 'more'"
 for size in 0 -5 101 abc 1e9 " 7"; do
@@ -41,12 +42,24 @@ says arch "--arch takes 32 or 64"
 cd "$scratch/elsewhere"
 cp "$root/assets/sample.png" photo.png
 export CELLUMBRA_MAIN_JOB_PREFIX=$scratch/prefix
-# A picture that is not there: said with the path the user meant, and no
-# folder made for the output.
-check missing 2 "$job" --arch "$arch" missing.png 5 new/out.png
-says missing "$scratch/elsewhere/missing.png': no such file"
+# Inputs that cannot be read: said with the path the user meant before Wine
+# starts (so before the first run prepares it), and no folder made for the
+# output. Root reads every file, so the locked one is a case only for others.
+: >empty.png
+mkdir folder.png
+rows=("missing.png|2|$scratch/elsewhere/missing.png': no such file" "empty.png|2|empty.png': the file is empty (0 bytes)"
+  "folder.png|2|folder.png': it is a folder" "-photo.png|1|write ./-photo.png, or put -- before it")
+if [ "$(id -u)" -ne 0 ]; then
+  cp photo.png locked.png && chmod 000 locked.png && rows+=("locked.png|2|locked.png': access denied")
+fi
+for row in "${rows[@]}"; do
+  IFS='|' read -r name code words <<<"$row"
+  check "input $name" "$code" "$job" --arch "$arch" "$name" 5 new/out.png
+  says "input $name" "$words"
+  never_says "input $name" "first run"
+done
 [ ! -e new ] || { echo "FAIL missing: the output folder was made"; failed=1; }
-says missing "first run: preparing the Wine environment"
+rm -rf empty.png folder.png locked.png
 
 mkdir out
 check relative 0 "$job" --arch "$arch" photo.png 7 out/cells.png
@@ -54,12 +67,32 @@ says relative "filterhost: filtering '$scratch/elsewhere/photo.png'"
 says relative "filterhost: filtering done (100%)"
 says relative "Filtered picture written to out/cells.png"
 never_says relative $'\r['
-never_says relative "first run"
+says relative "first run: preparing the Wine environment"
 [ -s out/cells.png ] || { echo "FAIL relative: no out/cells.png"; failed=1; }
 # On a terminal (which Wine does not show the host as a console) the bar.
 check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /dev/null
 says terminal $'\r[....'
 says terminal "] 100%"
+
+# Permissions: a replaced picture keeps its mode, in place too; a symbolic
+# link stays a link to the file replaced; a new picture gets a new file's.
+ln -s out/cells.png link.png
+for row in "600 photo.png" "640 out/cells.png" "600 link.png" "$(printf '%o' $((0666 & ~$(umask)))) out/new.png"; do
+  read -r mode name <<<"$row"
+  [ ! -f "$name" ] || chmod "$mode" "$(readlink -f "$name")"
+  check "mode $mode of $name" 0 "$job" --arch "$arch" photo.png 5 "$name"
+  [ "$(stat -L -c %a "$name")" = "$mode" ] || { echo "FAIL mode of $name: $(stat -L -c %a "$name")"; failed=1; }
+done
+[ -L link.png ] || { echo "FAIL link.png is no longer a link"; failed=1; }
+rm link.png out/new.png
+# A Wine server of the job's prefix started by hand, whose mask lets others
+# read: the job waits for it to end (here after 4 s, as a person ends it)
+# rather than write through it.
+(umask 022 && WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX wineserver -p)
+(sleep 4 && WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX wineserver -k) &
+check "a server started by hand" 0 "$job" --arch "$arch" photo.png 5 photo.png
+says "a server started by hand" "waiting for the Wine programs started by hand"
+[ "$(stat -c %a photo.png)" = 600 ] || { echo "FAIL a server started by hand: mode $(stat -c %a photo.png)"; failed=1; }
 
 # Names in any script under a locale whose character set is ASCII (C or
 # POSIX: containers, cron, CI); a name that is not UTF-8 cannot pass.
@@ -89,6 +122,8 @@ interrupt_at() {
     kill -0 "$group" 2>/dev/null || break
     sleep 0.1
   done
+  # The new picture, before it replaces the private one: private too.
+  temp_mode=$(stat -c %a photo.png.filterhost-*.tmp 2>/dev/null)
   kill -INT -- -"$group" 2>/dev/null
   wait "$group"
   code=$?
@@ -97,12 +132,14 @@ interrupt_at() {
   [ "$code" -eq 130 ] || { echo "FAIL $name: exit $code"; echo "$said"; failed=1; }
   [ "$(grep -c interrupted <<<"$said")" -eq 1 ] || { echo "FAIL $name: not one 'interrupted' line:"; echo "$said"; failed=1; }
   says "$name" "filterhost: test pause while $phase"
+  [ -z "$temp_mode" ] || [ "$temp_mode" = 600 ] || { echo "FAIL $name: the new file was $temp_mode"; failed=1; }
   never_says "$name" "XIO"
   never_says "$name" "X connection"
   [ "$(md5sum <photo.png)" = "$before" ] || { echo "FAIL $name: the picture changed"; failed=1; }
   rm interrupt.log
   [ "$(ls)" = "$files" ] || { echo "FAIL $name: left behind:"; ls; failed=1; }
 }
+chmod 640 photo.png
 for phase in reading filtering writing; do interrupt_at "$phase" ""; done
 display_log=$scratch/display
 setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$display_log" >/dev/null 2>&1 &

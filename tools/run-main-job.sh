@@ -19,6 +19,10 @@ not valid UTF-8 cannot reach Wine and is refused: rename the file.
   --arch 32    the 32-bit plug-in and host (default)
   --arch 64    the 64-bit plug-in and host, build/win64, in a 64-bit Wine
                prefix (also --64)
+  --keep-orientation
+               filter a photo as stored and keep its EXIF orientation tag
+               (by default it is turned upright as the tag says, as image
+               editors do, and the output's tag says upright)
   -h, --help   this text
 
 Exit codes: 0 done; 1 bad arguments; 2 picture unreadable or not writable;
@@ -34,14 +38,17 @@ fail() {
 
 arch=32
 args=()
+host_options=()
 while [ $# -gt 0 ]; do
   case $1 in
     -h|--help) usage; exit 0 ;;
     --arch) [ $# -ge 2 ] || fail "--arch needs 32 or 64"; arch=$2; shift ;;
     --arch=*) arch=${1#--arch=} ;;
     --32|--64) arch=${1#--} ;;
+    --keep-orientation) host_options+=("$1") ;;
     --) shift; args+=("$@"); break ;;
     -[0-9]*) args+=("$1") ;; # a negative size, refused below with the range
+    -*.*|-*/*) fail "unknown option '$1' (for a file whose name begins with '-', write ./$1, or put -- before it)" ;;
     -?*) fail "unknown option '$1' (see tools/run-main-job.sh --help)" ;;
     *) args+=("$1") ;;
   esac
@@ -91,6 +98,19 @@ step() {
   [ "$code" -eq 0 ] || exit "$code"
 }
 
+# A picture that cannot be read is said at once, before anything is built
+# or Wine starts, in the words the host would use.
+problem=
+if [ -d "$picture" ]; then problem="it is a folder"
+elif [ ! -e "$picture" ]; then problem="no such file"
+elif [ ! -r "$picture" ]; then problem="access denied (you have no permission to read it)"
+elif [ ! -s "$picture" ]; then problem="the file is empty (0 bytes)"
+fi
+if [ -n "$problem" ]; then
+  echo "run-main-job: cannot read '$picture': $problem" >&2
+  exit 2
+fi
+
 cd "$root"
 step ./tools/bootstrap.sh
 tree=build/win$arch
@@ -101,21 +121,66 @@ step ./tools/build.sh "win$arch" Cellumbra filterhost >/dev/null
 # Only the job's own folder is made; a folder the user named must exist.
 [ -n "${args[2]:-}" ] || mkdir -p build/main-job
 
+# A picture that is replaced keeps its permissions and is never readable
+# more widely, not even for a moment. Wine makes every file with the mask of
+# its server, which the first Wine program of the prefix starts: from here on
+# that mask lets the user alone in, so the host's new file is private, and
+# once it has taken the old one's place it gets the old one's mode and group
+# (the host replaces the file a symbolic link points to, and so does this).
+# A new picture gets the mode any new file of the user gets.
+new_file_mode=$(printf '%o' $((0666 & ~$(umask))))
+umask 077
+target=$(readlink -f -- "$out" 2>/dev/null || printf '%s\n' "$out")
+keep_mode=$new_file_mode keep_group=
+if [ -f "$target" ]; then read -r keep_mode keep_group < <(stat -c '%a %g' -- "$target"); fi
+restore_mode() {
+  [ -f "$target" ] || return 0
+  local mode=$keep_mode
+  # A group the user is not in cannot be given back: then it reads nothing.
+  if [ -n "$keep_group" ] && ! chgrp -- "$keep_group" "$target" 2>/dev/null; then
+    mode=$(printf '%o' $((8#$mode & ~070)))
+  fi
+  chmod -- "$mode" "$target"
+}
+
 # Tests point the job at a prefix of their own.
 export WINEPREFIX=${CELLUMBRA_MAIN_JOB_PREFIX:-$prefix}
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (about 12 s)" >&2
+  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; a few seconds)" >&2
   step ./tools/wine-run.sh --prepare
 fi
+# A Wine server of this prefix that something else started (a program run
+# by hand with WINEPREFIX set to it) makes files with its own mask, which may
+# let others read the new picture: the job waits until it has ended.
+foreign_server() {
+  local id pid mask
+  id=server-$(printf '%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  for pid in $(pgrep wineserver); do
+    [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$id" ] || continue
+    mask=$(sed -n 's/^Umask:[[:space:]]*//p' "/proc/$pid/status" 2>/dev/null)
+    [ -z "$mask" ] || [ $((8#$mask & 077)) -eq $((8#077)) ] || return 0
+  done
+  return 1
+}
+if foreign_server; then
+  echo "run-main-job: waiting for the Wine programs started by hand in ${WINEPREFIX#"$root"/} to end" \
+    "('WINEPREFIX=${WINEPREFIX} wineserver -k' ends them), so that the new picture stays private" >&2
+  while foreign_server; do
+    sleep 0.2
+    stop_if_interrupted
+  done
+fi
+
 # Under Wine a terminal is no console to the host: say which it is.
 progress=lines
 [ ! -t 2 ] || progress=bar
 # The output as it was: a new picture replaces it as a new file.
-state_of() { stat -c '%i %y %s' -- "$1" 2>/dev/null || true; }
+state_of() { stat -L -c '%i %y %s' -- "$1" 2>/dev/null || true; }
 before=$(state_of "$out")
 status=0
-./tools/wine-run.sh "$tree/filterhost.exe" --progress "$progress" --settings "$size" "$tree/Cellumbra.8bf" \
+./tools/wine-run.sh "$tree/filterhost.exe" "${host_options[@]}" --progress "$progress" --settings "$size" "$tree/Cellumbra.8bf" \
   "$picture" "$out" || status=$?
+[ "$status" -ne 0 ] || [ "$(state_of "$out")" = "$before" ] || restore_mode
 # Wine ends a program that a Ctrl-C meets while it starts with exit 0 and
 # without a word.
 if [ "$status" -eq 0 ] && [ "$(state_of "$out")" = "$before" ]; then

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -106,8 +107,6 @@ TEST(FilterhostUser, ReplacesTheOutputOnlyWhenItIsWhole)
     EXPECT_EQ(exit_picture, r.exit_code);
     EXPECT_TRUE(contains(r.err, "no-such-folder' does not exist")) << r.err;
     EXPECT_FALSE(contains(r.err, "filtering")) << r.err;
-    r = run_filterhost({probe, input, dir});
-    EXPECT_EQ(exit_usage, r.exit_code) << "a folder has no picture extension: " << r.err;
     CreateDirectoryA((dir + "\\folder.png").c_str(), nullptr);
     r = run_filterhost({probe, input, dir + "\\folder.png"});
     EXPECT_EQ(exit_picture, r.exit_code);
@@ -150,21 +149,39 @@ TEST(FilterhostUser, RefusesPicturesItCannotReadInPlainWords)
     ASSERT_NE(jpeg.end(), frame);
     std::copy_n("\x1f\x40\x1f\x40", 4, frame + 5);
     ASSERT_TRUE(put_bytes(dir + "\\bomb.jpg", jpeg));
+    ASSERT_TRUE(put_bytes(dir + "\\nothing.png", {}));
+    const std::string out = dir + "\\out.png";
     const struct {
-        std::string file, says;
+        std::vector<std::string> files; // input, output
+        int code;
+        std::string says;
     } cases[] = {
-        {dir + "\\wide.png", "too large: 40000 x 10"},
-        {dir + "\\text.png", "not a PNG, JPEG or BMP picture"},
-        {dir + "\\empty.bmp", "the picture has no pixels (0 x 30)"},
-        {dir + "\\bomb.jpg", "the file is damaged or cut short"},
-        {dir + "\\absent.png", "absent.png': no such file"},
-        {dir, "it is a folder"},
+        {{dir + "\\wide.png", out}, exit_picture, "too large: 40000 x 10"},
+        {{dir + "\\text.png", out}, exit_picture, "not a PNG, JPEG or BMP picture"},
+        {{dir + "\\nothing.png", out}, exit_picture, "nothing.png': the file is empty (0 bytes)"},
+        {{dir + "\\empty.bmp", out}, exit_picture, "the picture has no pixels (0 x 30)"},
+        {{dir + "\\bomb.jpg", out}, exit_picture, "the file is damaged or cut short"},
+        {{dir + "\\absent.png", out}, exit_picture, "absent.png': no such file"},
+        {{dir, out}, exit_picture, "it is a folder"},
+        {{dir + "\\whole.png", dir}, exit_usage,
+         "'" + dir + "' is a folder; give the output a file name ending in .png, .bmp or .jpg"},
+        {{dir + "\\whole.png", dir + "\\out.tif"}, exit_usage, "its name must end in .png, .bmp or .jpg"},
+        {{"-whole.png", out}, exit_usage,
+         "unknown option -whole.png (for a file whose name begins with '-', put -- before the file names, or "
+         "write .\\-whole.png)"},
     };
     for (const auto& c : cases) {
-        RunResult r = run_filterhost({"--quiet", plugin, c.file, dir + "\\out.png"});
-        EXPECT_EQ(exit_picture, r.exit_code) << c.file;
+        RunResult r = run_filterhost({"--quiet", plugin, c.files[0], c.files[1]});
+        EXPECT_EQ(c.code, r.exit_code) << c.files[0];
         EXPECT_TRUE(contains(r.err, c.says)) << r.err;
     }
+    // After --, a name that begins with '-' is a file.
+    ASSERT_TRUE(CopyFileW(widen(dir + "\\whole.png").c_str(), widen(dir + "\\-whole.png").c_str(), FALSE));
+    SetCurrentDirectoryW(widen(dir).c_str());
+    RunResult r = run_filterhost({"--quiet", plugin, "--", "-whole.png", "-out.png"});
+    SetCurrentDirectoryW(widen(build_dir()).c_str());
+    EXPECT_EQ(exit_ok, r.exit_code) << r.err;
+    EXPECT_TRUE(file_exists(dir + "\\-out.png"));
 }
 
 TEST(FilterhostUser, AnswersTheBoxesNobodySeesAndOffersWhatRealHostsOffer)
@@ -341,7 +358,8 @@ TEST(FilterhostUser, KeepsTransparencyAndSaysWhatItChanges)
         {"grey.png", "out.png", {"the picture is grey; it is filtered and written as RGB"}},
         {"deep.png", "out.png", {"16 bits per channel; it is filtered and written with 8", "grey"}},
         {"palette.bmp", "out.png", {"the picture has a colour palette; it is filtered and written as RGB"}},
-        {"turned.jpg", "out.png", {"the orientation tag (6) is kept, not applied"}},
+        {"turned.jpg", "out.png", {"the picture is turned upright (a quarter turn clockwise) as its orientation tag (6) "
+                                   "asks, as an editor opens it; the output's tag says upright (1)"}},
         {"plain.jpg", "out.png", {}},
         {"wild.jpg", "out.png", {}},
     };
@@ -369,7 +387,7 @@ TEST(FilterhostUser, CarriesTheColourProfileAndExifOver)
     ASSERT_TRUE(put_bytes(dir + "\\in.jpg", with_metadata(file_bytes(dir + "\\plain.jpg"), m, 40000)));
     for (const char* in : {"in.png", "in.jpg"})
         for (const char* out : {"out.png", "out.jpg"}) {
-            RunResult r = run_filterhost({"--quiet", plugin, dir + "\\" + in, dir + "\\" + out});
+            RunResult r = run_filterhost({"--quiet", "--keep-orientation", plugin, dir + "\\" + in, dir + "\\" + out});
             ASSERT_EQ(exit_ok, r.exit_code) << r.err;
             EXPECT_EQ("filterhost: the orientation tag (6) is kept, not applied: the pixels are filtered as stored, "
                       "and viewers turn the result as they turn the original\r\n",
@@ -386,8 +404,8 @@ TEST(FilterhostUser, CarriesTheColourProfileAndExifOver)
         std::vector<std::string> said;
     } cases[] = {
         {"in.jpg", "out.bmp", {"BMP holds no colour profile or EXIF: '" + dir + "\\out.bmp' is written without "
-                               "the picture's colour profile and EXIF block (48 bytes)",
-                               "the orientation tag (6) is not applied and cannot be kept"}},
+                               "the picture's colour profile (150000 bytes) and EXIF block (48 bytes)",
+                               "the picture is turned upright (a quarter turn clockwise)"}},
         {"cmyk.jpg", "out.jpg", {"the picture is CMYK; it is filtered and written as RGB",
                                  "the picture's colour profile is for CMYK and does not fit the RGB output; it is "
                                  "dropped"}},
@@ -402,6 +420,74 @@ TEST(FilterhostUser, CarriesTheColourProfileAndExifOver)
     EXPECT_TRUE(metadata_of(file_bytes(dir + "\\out.jpg")).icc.empty());
 }
 
+TEST(FilterhostUser, TurnsPhotosUprightAsEditorsOpenThem)
+{
+    const std::string dir = scratch_dir("upright");
+    ScopedEnv no_script("HOSTPROBE_SCRIPT", "");
+    ScopedEnv invert("HOSTPROBE_MAIN", "invert");
+    const TestPicture stored = make_coordinate_picture(5, 3, 3);
+    ASSERT_TRUE(write_png(dir + "\\plain.png", stored));
+    // Which stored corner shows at the upright picture's top left and top
+    // right, for each value of the tag: 0 top left, 1 top right, 2 bottom
+    // left, 3 bottom right.
+    const int corners[9][2] = {{}, {0, 1}, {1, 0}, {3, 2}, {2, 3}, {0, 2}, {2, 0}, {3, 1}, {1, 3}};
+    const auto stored_corner = [&](int c) { return stored.at(c % 2 ? 4 : 0, c / 2 ? 2 : 0); };
+    for (unsigned char tag = 1; tag <= 8; ++tag) {
+        const std::string in = dir + "\\in" + std::to_string(tag) + ".png", out = dir + "\\out.png";
+        ASSERT_TRUE(put_bytes(in, with_metadata(file_bytes(dir + "\\plain.png"), {{}, exif_with_orientation(tag)})));
+        RunResult r = run_filterhost({"--quiet", in_build_dir("HostProbe.8bf"), in, out});
+        ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+        EXPECT_EQ(tag == 1 ? 0 : 1, count_lines(r.err, "filterhost: the picture is turned upright")) << r.err;
+        TestPicture got;
+        ASSERT_TRUE(read_picture(out, got));
+        ASSERT_EQ(tag >= 5 ? 3 : 5, got.width) << int(tag);
+        for (int side = 0; side < 2; ++side)
+            for (int p = 0; p < 3; ++p)
+                EXPECT_EQ(255 - stored_corner(corners[tag][side])[p], got.at(side ? got.width - 1 : 0, 0)[p])
+                    << "tag " << int(tag) << (side ? ", top right" : ", top left");
+        EXPECT_TRUE(metadata_of(file_bytes(out)).exif == exif_with_orientation(1)) << int(tag);
+    }
+    // As stored, on request: pixels and tag as they were.
+    RunResult r = run_filterhost({"--quiet", "--keep-orientation", in_build_dir("HostProbe.8bf"), dir + "\\in6.png",
+                                  dir + "\\out.png"});
+    ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+    TestPicture got;
+    ASSERT_TRUE(read_picture(dir + "\\out.png", got));
+    EXPECT_EQ(5, got.width);
+    EXPECT_TRUE(metadata_of(file_bytes(dir + "\\out.png")).exif == exif_with_orientation(6));
+}
+
+TEST(FilterhostUser, WritesTheSameJpegFromBothBuilds)
+{
+    // A 64-bit prefix runs both hosts, a 32-bit one only its own.
+    if (sizeof(void*) == 4)
+        GTEST_SKIP() << "the 64-bit build's run of this test compares both hosts";
+    const std::string host32 = build_dir() + "\\..\\win32\\filterhost.exe";
+    if (!file_exists(host32))
+        GTEST_SKIP() << "no 32-bit build beside this one (tools/build.sh win32)";
+    // Gradients, noise and fine texture, as in a photo: where float rounding
+    // lands on either side of a half often enough to show.
+    const std::string dir = scratch_dir("jpeg-bytes");
+    TestPicture photo = make_coordinate_picture(640, 480, 3);
+    uint32_t seed = 1;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x) {
+            unsigned char* p = photo.at(x, y);
+            seed = seed * 1103515245u + 12345u;
+            p[0] = static_cast<unsigned char>(127 + 120 * std::sin(x / 37.0 + y / 53.0) + int(seed >> 29) - 4);
+            p[1] = static_cast<unsigned char>(127 + 120 * std::cos(x / 23.0 - y / 41.0) + int(seed >> 26 & 7) - 4);
+            p[2] = static_cast<unsigned char>(x * y);
+        }
+    ASSERT_TRUE(write_png(dir + "\\photo.png", photo));
+    for (const std::string& bits : {"32", "64"}) {
+        const std::string tree = build_dir() + "\\..\\win" + bits + "\\";
+        RunResult r = run_program(tree + "filterhost.exe", {"--quiet", "--settings", "2", tree + "Cellumbra.8bf",
+                                                            dir + "\\photo.png", dir + "\\out" + bits + ".jpg"});
+        ASSERT_EQ(exit_ok, r.exit_code) << bits << ": " << r.err;
+    }
+    EXPECT_TRUE(file_bytes(dir + "\\out32.jpg") == file_bytes(dir + "\\out64.jpg"));
+}
+
 TEST(FilterhostUser, ShowsProgressTheWayTheTerminalOrLogTakesIt)
 {
     // Standard error is a file here: one line at the start, one at the end,
@@ -414,9 +500,36 @@ TEST(FilterhostUser, ShowsProgressTheWayTheTerminalOrLogTakesIt)
               "filterhost: filtering done (100%)\r\n",
               r.err);
 
+    // A large picture shows its reading and writing too. On a console each
+    // phase's bar is redrawn on the line below the one that names the
+    // picture and what is done, which it never draws over.
+    const std::string large = dir + "\\large.png", out = dir + "\\out.jpg";
+    ASSERT_TRUE(write_png(large, make_coordinate_picture(4000, 2000, 3)));
+    for (const bool bar : {false, true}) {
+        r = run_filterhost({"--progress", bar ? "bar" : "lines", in_build_dir("Cellumbra.8bf"), large, out});
+        ASSERT_EQ(exit_ok, r.exit_code) << r.err;
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; (end = r.err.find("\r\n", at)) != std::string::npos; at = end + 2)
+            lines.push_back(r.err.substr(at, end - at));
+        std::vector<std::string> want = {"filterhost: reading '" + large + "' (4000 x 2000)",
+                                         "filterhost: filtering '" + large + "' (4000 x 2000, RGB) with Cellumbra",
+                                         "filterhost: writing '" + out + "'"};
+        want.insert(want.begin() + 2, bar ? "a bar" : "filterhost: filtering done (100%)");
+        if (bar)
+            want.insert(want.begin() + 1, "a bar");
+        ASSERT_EQ(want.size(), lines.size()) << r.err;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (want[i] == "a bar")
+                EXPECT_TRUE(lines[i].rfind("\r[", 0) == 0 && lines[i].size() > 6 &&
+                            lines[i].compare(lines[i].size() - 6, 6, "] 100%") == 0)
+                    << lines[i];
+            else
+                EXPECT_EQ(want[i], lines[i]);
+    }
+
     // On a console the bar is redrawn in place and ends at 100%.
     ProgressReport console(true, false);
-    EXPECT_EQ("", console.start("x"));
+    EXPECT_EQ("filterhost: x\n", console.start("x"));
     EXPECT_EQ("\r[" + std::string(22, '#') + std::string(18, '.') + "]  57%", console.update(884, 1536));
     EXPECT_EQ("", console.update(885, 1536));
     EXPECT_EQ("\r[" + std::string(40, '#') + "] 100%\n", console.finish(true));
