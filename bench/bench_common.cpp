@@ -116,19 +116,34 @@ void MemoryHost::prepare(const Picture& in, Picture& out, int32_t max_space)
     active_host = this;
 }
 
-int32_t planned_band_rows(int32_t max_space, const Picture& picture)
+namespace {
+
+// The rows a band of the cells reads beyond its own at size s: 2s - 1 above,
+// 2s below, which the plug-in asks for with every band.
+int32_t reach_rows(int32_t s)
 {
-    const int32_t rows = max_space / ((2 * picture.planes + 2) * (picture.width + 4));
-    return std::min(rows, picture.height);
+    return 4 * s - 1;
 }
 
-int32_t max_space_for_rows(int32_t rows, const Picture& picture)
+} // namespace
+
+int32_t planned_band_rows(int32_t max_space, const Picture& picture, int32_t s)
 {
-    return rows * (2 * picture.planes + 2) * (picture.width + 4);
+    const int32_t whole = max_space / ((2 * picture.planes + 2) * (picture.width + 4));
+    if (whole >= picture.height) return picture.height;
+    return (max_space / ((picture.planes + 1) * (picture.width + 4)) - reach_rows(s)) / 2;
 }
 
-void specialised_cells(const Picture& in, Picture& out, int32_t s, int32_t band_rows)
+int32_t max_space_for_rows(int32_t rows, const Picture& picture, int32_t s)
 {
+    if (rows >= picture.height) return rows * (2 * picture.planes + 2) * (picture.width + 4);
+    return (2 * rows + reach_rows(s)) * (picture.planes + 1) * (picture.width + 4);
+}
+
+// The cells of one band: every band the plug-in plans holds the rows its cells read.
+void specialised_cells(const Picture& in, Picture& out, int32_t s)
+{
+    const int32_t band_rows = in.height;
     const int32_t width = in.width, height = in.height, planes = in.planes;
     const size_t row_bytes = size_t(in.row_bytes());
     const int32_t tile_w = 6 * s, tile_h = 4 * s;
@@ -263,9 +278,9 @@ int run_benchmark(PluginDriver& driver, const Options& options)
     };
     std::vector<Case> cases;
     for (int32_t rows : {in.height, options.many_band_rows}) {
-        const int32_t max_space = max_space_for_rows(rows, in);
-        const int32_t band_rows = planned_band_rows(max_space, in);
         for (int32_t size : options.sizes) {
+            const int32_t max_space = max_space_for_rows(rows, in, size);
+            const int32_t band_rows = planned_band_rows(max_space, in, size);
             cases.emplace_back();
             Case& c = cases.back();
             c.size = size;
@@ -281,7 +296,7 @@ int run_benchmark(PluginDriver& driver, const Options& options)
         for (Case& c : cases) {
             driver.set_size(c.size);
             const double t0 = seconds_now();
-            specialised_cells(in, reference, c.size, c.band_rows);
+            specialised_cells(in, reference, c.size);
             c.loop_times.push_back(seconds_now() - t0);
             for (int table = 0; table < 2; ++table) {
                 PathRuns& path = c.paths[table];
@@ -375,8 +390,8 @@ int run_thread_tables(PluginDriver& driver, const Options& options, const Pictur
     };
     std::vector<Layout> layouts;
     for (int32_t rows : {in.height, options.many_band_rows}) {
-        const int32_t max_space = max_space_for_rows(rows, in);
-        const int32_t band_rows = planned_band_rows(max_space, in);
+        const int32_t max_space = max_space_for_rows(rows, in, size);
+        const int32_t band_rows = planned_band_rows(max_space, in, size);
         const size_t counts = size_t(cores) + 1;
         layouts.emplace_back();
         Layout& l = layouts.back();
@@ -392,7 +407,7 @@ int run_thread_tables(PluginDriver& driver, const Options& options, const Pictur
     for (int rep = 0; rep < options.repetitions; ++rep)
         for (Layout& l : layouts) {
             const double t0 = seconds_now();
-            specialised_cells(in, reference, size, l.band_rows);
+            specialised_cells(in, reference, size);
             l.loop_times.push_back(seconds_now() - t0);
             for (int32_t n = 1; n <= cores; ++n) {
                 set_thread_setting(n);

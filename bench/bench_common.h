@@ -38,15 +38,16 @@ struct MemoryHost {
     void prepare(const Picture& in, Picture& out, int32_t max_space);
 };
 
-// The rows per band that the shell plans for this maxSpace, and the maxSpace
-// that gives a wanted number of rows per band.
-int32_t planned_band_rows(int32_t max_space, const Picture& picture);
-int32_t max_space_for_rows(int32_t rows, const Picture& picture);
+// The rows per band that the shell plans for this maxSpace at a cell size,
+// and the maxSpace that gives a wanted number of rows per band: the rows the
+// cells read around a band count within it.
+int32_t planned_band_rows(int32_t max_space, const Picture& picture, int32_t size);
+int32_t max_space_for_rows(int32_t rows, const Picture& picture, int32_t size);
 
 // The same cells as the plug-in's kernel, computed by a loop that knows the
 // filter: row values hoisted, no table, no variables, centres clamped to the
-// band's rows as the plug-in's src does.
-void specialised_cells(const Picture& in, Picture& out, int32_t size, int32_t band_rows);
+// picture as the plug-in's src does with bands that hold what the cells read.
+void specialised_cells(const Picture& in, Picture& out, int32_t size);
 
 // Steady-clock seconds since the clock's epoch.
 double seconds_now();

@@ -12,7 +12,7 @@
 
 // The band's rows spread over the run's threads. Each thread takes the next
 // row not yet taken, waits until it lies within the pool's window, saves the
-// host's bytes of it, walks it with its own copy of the variables, and marks
+// host's bytes of it unless it is the next row to be reported, walks it with its own copy of the variables, and marks
 // it done. The host's thread (worker 0) works rows as well and, between them,
 // makes the host calls for every row finished so far in row order: the pixel
 // count, the abort test and progress, exactly as walk_rows makes them. A
@@ -72,7 +72,9 @@ struct ParallelBand final : BandJob {
             }
             if (pool.stopped()) break;
             const RowBytes row = row_bytes(walk.buffers, i);
-            pool.save_row(i, row.out, row_out_bytes);
+            // The next row to be reported has no abort test before it: no
+            // cancel can ask for its bytes back.
+            if (!pool.is_front(i)) pool.save_row(i, row.out, row_out_bytes);
             const int32_t last =
                 pixel_local_row<Block, Layout, HasMask>(walk.setup, view, vars, row, o.top + i, o.left, o.right);
             if (last >= o.left) last_row = o.top + i, last_column = last;

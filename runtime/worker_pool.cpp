@@ -93,7 +93,7 @@ void WorkerPool::start_threads()
 void WorkerPool::begin_band(int32_t rows)
 {
     band_rows_ = rows;
-    for (int32_t r = 0; r < rows; ++r) row_state_[r].store(row_untouched, std::memory_order_relaxed);
+    for (int32_t r = 0; r < rows; ++r) row_state_[r].store(0, std::memory_order_relaxed);
     next_row_.store(0, std::memory_order_relaxed);
     front_.store(0, std::memory_order_relaxed);
     stopped_.store(false, std::memory_order_relaxed);
@@ -104,13 +104,13 @@ void WorkerPool::save_row(int32_t row, const unsigned char* out, size_t bytes)
     // Row `row` - window_, the slot's last tenant, lies before the front:
     // its abort test let it stand, and its bytes are not needed again.
     std::memcpy(&saved_rows_[size_t(row % window_) * saved_row_bytes_], out, bytes);
-    row_state_[row].store(row_saved, std::memory_order_relaxed);
+    row_state_[row].store(state_saved, std::memory_order_relaxed);
 }
 
 void WorkerPool::restore_rows_after(int32_t row, unsigned char* out, intptr_t out_row_bytes, size_t bytes)
 {
     for (int32_t r = row + 1; r < band_rows_; ++r)
-        if (row_state_[r].load(std::memory_order_acquire) != row_untouched)
+        if (row_state_[r].load(std::memory_order_acquire) & state_saved)
             std::memcpy(out + r * out_row_bytes, &saved_rows_[size_t(r % window_) * saved_row_bytes_], bytes);
 }
 

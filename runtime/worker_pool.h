@@ -76,13 +76,11 @@ public:
     // A row may be walked once it lies within the window of the rows whose
     // host calls are made.
     bool within_window(int32_t row) const { return row < front_.load(std::memory_order_acquire) + window_; }
+    bool is_front(int32_t row) const { return row == front_.load(std::memory_order_acquire); }
     // Keeps the host's bytes of a row before it is walked.
     void save_row(int32_t row, const unsigned char* out, size_t bytes);
-    void finish_row(int32_t row) { row_state_[row].store(row_finished_state, std::memory_order_release); }
-    bool row_finished(int32_t row) const
-    {
-        return row_state_[row].load(std::memory_order_acquire) == row_finished_state;
-    }
+    void finish_row(int32_t row) { row_state_[row].fetch_or(state_finished, std::memory_order_release); }
+    bool row_finished(int32_t row) const { return row_state_[row].load(std::memory_order_acquire) & state_finished; }
     // The host's thread: the abort test of rows 0..rows-1 let them stand.
     void rows_reported(int32_t rows) { front_.store(rows, std::memory_order_release); }
     void stop() { stopped_.store(true, std::memory_order_relaxed); }
@@ -104,7 +102,7 @@ public:
     static int32_t started_threads();
 
 private:
-    enum : unsigned char { row_untouched, row_saved, row_finished_state };
+    enum : unsigned char { state_saved = 1, state_finished = 2 }; // bits of a row's state
     struct ThreadStart {
         WorkerPool* pool;
         int32_t worker;
