@@ -9,4 +9,6 @@ void bind_filter_blocks()
     kernel_blocks[1] = nullptr;        // Prepass
     kernel_blocks[2] = nullptr;        // Start
     kernel_blocks[3] = nullptr;        // Interpass
+    // The reach is the filter's, however its block is reached.
+    kernel_binding.reach = cellumbra_reach;
 }
