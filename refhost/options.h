@@ -44,8 +44,8 @@ struct HostOptions {
 
     bool has_max_space = false; // else what the process can still use, at most max_space_cap
     int32_t max_space = 0;
-    bool high_buffers = false;
-    bool keep_orientation = false; // filter as stored, keeping the EXIF orientation tag // image buffers above 2 GiB (32-bit) or 4 GiB (64-bit)
+    bool high_buffers = false;     // image buffers above 2 GiB (32-bit) or 4 GiB (64-bit)
+    bool keep_orientation = false; // filter as stored, keeping the EXIF orientation tag
     unsigned char foreground[3] = {0, 0, 0};
     unsigned char background[3] = {255, 255, 255};
 

@@ -12,8 +12,8 @@
 
 // The band's rows spread over the run's threads. Each thread takes the next
 // row not yet taken, waits until it lies within the pool's window, saves the
-// host's bytes of it unless it is the next row to be reported, walks it with its own copy of the variables, and marks
-// it done. The host's thread (worker 0) works rows as well and, between them,
+// host's bytes of it unless it is the next row to be reported, walks it with
+// its own copy of the variables, and marks it done. The host's thread (worker 0) works rows as well and, between them,
 // makes the host calls for every row finished so far in row order: the pixel
 // count, the abort test and progress, exactly as walk_rows makes them. A
 // cancel stops every thread before its next row, and every row after the one

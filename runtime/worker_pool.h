@@ -68,7 +68,6 @@ public:
     {
         return rows <= row_capacity_ && row_bytes <= saved_row_bytes_;
     }
-    int32_t window() const { return window_; }
 
     // Rows 0..rows-1 of a band, handed out in increasing order.
     void begin_band(int32_t rows);

@@ -1,24 +1,25 @@
 #include "runtime/worker_thread.h"
 
+namespace {
+
+void run(void* thread)
+{
+    const WorkerThread& t = *static_cast<const WorkerThread*>(thread);
+    t.entry(t.arg);
+}
+
+} // namespace
+
 #ifdef _WIN32
 
 #include <windows.h>
 #include <process.h>
 
-#include <new>
-
 namespace {
 
-struct Start {
-    void (*entry)(void*);
-    void* arg;
-};
-
-unsigned __stdcall thread_entry(void* p)
+unsigned __stdcall thread_entry(void* thread)
 {
-    const Start start = *static_cast<Start*>(p);
-    delete static_cast<Start*>(p);
-    start.entry(start.arg);
+    run(thread);
     return 0;
 }
 
@@ -26,19 +27,14 @@ unsigned __stdcall thread_entry(void* p)
 
 bool start_worker_thread(WorkerThread& thread, void (*entry)(void*), void* arg)
 {
-    Start* start = new (std::nothrow) Start{entry, arg};
-    if (!start) return false;
+    thread.entry = entry;
+    thread.arg = arg;
     // A reservation, not a commit: without the flag the size would only be
     // committed, and the host program's own reservation (often 1 MB or more)
     // would be taken for every worker.
-    const uintptr_t handle =
-        _beginthreadex(nullptr, unsigned(worker_stack_reserve), thread_entry, start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!handle) {
-        delete start;
-        return false;
-    }
-    thread.handle = handle;
-    return true;
+    thread.handle = _beginthreadex(nullptr, unsigned(worker_stack_reserve), thread_entry, &thread,
+                                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    return thread.handle != 0;
 }
 
 void join_worker_thread(WorkerThread& thread)
@@ -52,32 +48,28 @@ void join_worker_thread(WorkerThread& thread)
 
 size_t current_stack_reservation()
 {
-    // The stack is one reserved region, from its allocation base up to the
-    // thread's stack base.
-    MEMORY_BASIC_INFORMATION info{};
-    const volatile char here = 0;
-    if (!VirtualQuery(const_cast<char*>(&here), &info, sizeof info)) return 0;
-    const NT_TIB* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
-    return size_t(static_cast<const char*>(tib->StackBase) - static_cast<const char*>(info.AllocationBase));
+    // The stack is one reservation: the regions (reserved, guard, committed)
+    // that share the allocation base of a local variable's page.
+    MEMORY_BASIC_INFORMATION here{};
+    const volatile char local = 0;
+    if (!VirtualQuery(const_cast<char*>(&local), &here, sizeof here)) return 0;
+    const char* base = static_cast<const char*>(here.AllocationBase);
+    size_t size = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    while (VirtualQuery(base + size, &region, sizeof region) && region.AllocationBase == here.AllocationBase)
+        size += region.RegionSize;
+    return size;
 }
 
 #else
 
-#include <new>
 #include <pthread.h>
 
 namespace {
 
-struct Start {
-    void (*entry)(void*);
-    void* arg;
-};
-
-void* thread_entry(void* p)
+void* thread_entry(void* thread)
 {
-    const Start start = *static_cast<Start*>(p);
-    delete static_cast<Start*>(p);
-    start.entry(start.arg);
+    run(thread);
     return nullptr;
 }
 
@@ -85,22 +77,18 @@ void* thread_entry(void* p)
 
 bool start_worker_thread(WorkerThread& thread, void (*entry)(void*), void* arg)
 {
-    Start* start = new (std::nothrow) Start{entry, arg};
-    if (!start) return false;
+    thread.entry = entry;
+    thread.arg = arg;
     pthread_attr_t attr;
     pthread_t id;
     bool started = false;
     if (pthread_attr_init(&attr) == 0) {
         if (pthread_attr_setstacksize(&attr, worker_stack_reserve) == 0)
-            started = pthread_create(&id, &attr, thread_entry, start) == 0;
+            started = pthread_create(&id, &attr, thread_entry, &thread) == 0;
         pthread_attr_destroy(&attr);
     }
-    if (!started) {
-        delete start;
-        return false;
-    }
-    thread.handle = uintptr_t(id);
-    return true;
+    thread.handle = started ? uintptr_t(id) : 0;
+    return started;
 }
 
 void join_worker_thread(WorkerThread& thread)

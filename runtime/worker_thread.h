@@ -8,8 +8,11 @@
 
 constexpr size_t worker_stack_reserve = 256 * 1024;
 
+// Lives at one address while its thread runs: the thread starts from it.
 struct WorkerThread {
     uintptr_t handle = 0; // 0: not running
+    void (*entry)(void*) = nullptr;
+    void* arg = nullptr;
 };
 
 // Starts entry(arg) on a new thread; false when the system refuses one.
