@@ -44,6 +44,17 @@ if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q "^#arch=$WINEARCH\$" "$WINEPREFI
       rm -rf "$WINEPREFIX" ;;
   esac
 fi
+# A 64-bit program started through the 32-bit loader (what `wine` is when
+# both are installed) is handed on through start.exe and ShellExecuteEx: one
+# process more, and under load that hand-over now and then fails with
+# "ShellExecuteEx failed: Internal error" before the program ever runs. Such
+# a program is started by the 64-bit loader itself.
+loader=wine
+if [ "$prepare_only" -eq 0 ] && [ -f "${1:-}" ] && [ "$(pe_machine "$1")" = 8664 ]; then
+  for candidate in "$(command -v wine64 2>/dev/null)" /usr/lib/wine/wine64 /usr/lib64/wine/wine64; do
+    if [ -n "$candidate" ] && [ -x "$candidate" ]; then loader=$candidate; break; fi
+  done
+fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No network installers for .NET or HTML engines in a fresh prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -170,9 +181,9 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=:$number XAUTHORITY=$private/auth
   start_ignoring_interrupts
   # Wine's farewell to a display that goes away after the program is noise.
-  wine "$@" 2> >(exec grep -v --line-buffered -e '^X connection to .* broken' \
+  "$loader" "$@" 2> >(exec grep -v --line-buffered -e '^X connection to .* broken' \
     -e '^XIO:  fatal IO error' -e '^      after [0-9]* requests' >&2)
   exit $?
 fi
 start_ignoring_interrupts
-exec wine "$@"
+exec "$loader" "$@"
