@@ -145,7 +145,7 @@ display_log=$scratch/display
 setsid Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$display_log" >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill "$xvfb"' EXIT
-for _ in $(seq 100); do grep -q '^[0-9]' "$display_log" && break; sleep 0.1; done
+for _ in $(seq 600); do grep -q '^[0-9]' "$display_log" && break; kill -0 "$xvfb" 2>/dev/null || break; sleep 0.1; done
 for phase in reading filtering writing; do interrupt_at "$phase" ":$(head -n 1 "$display_log")"; done
 
 [ "$failed" -eq 0 ] && echo "main job: all cases passed"

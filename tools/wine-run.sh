@@ -165,8 +165,9 @@ if [ -z "${DISPLAY:-}" ]; then
   setsid Xvfb -displayfd 3 -nolisten tcp -terminate -auth "$private/auth" -screen 0 1280x1024x24 \
     3>"$private/display" </dev/null >/dev/null 2>"$private/xvfb.log" &
   xvfb=$!
-  # It writes its display number once it takes connections.
-  for _ in $(seq 200); do
+  # It writes its display number once it takes connections. On a loaded
+  # machine that can take seconds; one that fails ends, which ends the wait.
+  for _ in $(seq 1200); do
     grep -q '^[0-9]' "$private/display" 2>/dev/null && break
     kill -0 "$xvfb" 2>/dev/null || break
     sleep 0.05
