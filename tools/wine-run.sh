@@ -24,11 +24,13 @@ pe_machine() {
   [ -n "$pe" ] || return 1
   od -An -t x2 -j $((pe + 4)) -N 2 "$1" 2>/dev/null | tr -d ' '
 }
+machine=
+[ ! -f "${1:-}" ] || machine=$(pe_machine "$1")
 if [ -z "${WINEARCH:-}" ]; then
   # A prefix keeps the architecture it was made with; an unqualified new one
   # would be win64 whenever 64-bit Wine is installed.
   WINEARCH=win32
-  [ -f "${1:-}" ] && [ "$(pe_machine "$1")" = 8664 ] && WINEARCH=win64
+  [ "$machine" != 8664 ] || WINEARCH=win64
 fi
 case "$WINEARCH" in
   win32|win64) export WINEARCH ;;
@@ -50,7 +52,7 @@ fi
 # "ShellExecuteEx failed: Internal error" before the program ever runs. Such
 # a program is started by the 64-bit loader itself.
 loader=wine
-if [ "$prepare_only" -eq 0 ] && [ -f "${1:-}" ] && [ "$(pe_machine "$1")" = 8664 ]; then
+if [ "$machine" = 8664 ]; then
   for candidate in "$(command -v wine64 2>/dev/null)" /usr/lib/wine/wine64 /usr/lib64/wine/wine64; do
     if [ -n "$candidate" ] && [ -x "$candidate" ]; then loader=$candidate; break; fi
   done
