@@ -8,12 +8,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -273,29 +277,53 @@ std::vector<unsigned char> expected_picture(const FakeHost& host, int32_t s, int
     return want;
 }
 
-// A pixel-local block that inverts its pixel slowly, bound as the product
-// binds its own: a row takes long enough for the other threads to race ahead.
-struct SlowCells {
+// A pixel-local block that inverts its pixel, bound as the product binds its
+// own. `slow` makes a row take long enough for the other threads to race
+// ahead; `at_row`, called at the first pixel of every row on the thread that
+// walks it, lets a test hold a thread there, so that the others are surely
+// ahead of it whatever the scheduler does.
+struct LatchCells {
+    static inline bool slow = false;
+    static inline std::function<void(int32_t row)> at_row;
+
     template <class Builtins>
     void operator()(KernelVariables& vars, Builtins& builtins)
     {
-        volatile int32_t spin = 0;
-        for (int i = 0; i < 2000; ++i) spin = spin + i;
+        if (vars.v[slot::x] == 0 && at_row) at_row(vars.v[slot::y]);
+        if (slow) {
+            volatile int32_t spin = 0;
+            for (int i = 0; i < 2000; ++i) spin = spin + i;
+        }
         for (int z = 0; z < 3; ++z) vars.v[slot::out_red + z] = 255 - vars.v[slot::in_red + z];
     }
     static void entry(KernelVariables& vars, const BuiltinTable& builtins)
     {
-        SlowCells block;
+        LatchCells block;
         block(vars, builtins);
     }
-    static int16_t walk(const BandWalk& walk) { return pixel_local_walk<SlowCells>(walk); }
-    static void bind()
+    static int16_t walk(const BandWalk& walk) { return pixel_local_walk<LatchCells>(walk); }
+    static void bind(bool slow_rows, std::function<void(int32_t)> hook = {})
     {
+        slow = slow_rows;
+        at_row = std::move(hook);
         kernel_blocks[0] = entry;
         kernel_binding.bound[0] = BoundBlock{entry, walk, true};
         kernel_binding.reach = nullptr;
     }
+    static void unbind() { at_row = nullptr; }
 };
+
+// Polls until `done` holds or ten seconds pass; false on the timeout, which a
+// latch takes for "this will not happen" and goes on.
+template <class Condition>
+bool wait_for(Condition done)
+{
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done())
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        else std::this_thread::yield();
+    return true;
+}
 
 // CELLUMBRA_THREADS as a person sets it; 0 removes it.
 void set_threads(int32_t n)
@@ -330,6 +358,7 @@ struct CellPicture : ::testing::TestWithParam<int32_t> {
     }
     void TearDown() override
     {
+        LatchCells::unbind();
         control_values[0] = saved_size;
         set_threads(0);
     }
@@ -553,13 +582,61 @@ TEST_P(CellPicture, ACancelLeavesThePictureOfOneThread)
     EXPECT_EQ(host.requested_band_tops().back(), 0); // no later band was asked for
 }
 
+// Rows the threads walked ahead of a cancel get the host's bytes back, up to
+// the band's last: whichever thread walks the first row holds it until every
+// other row of the band is walked, and the host cancels at the first abort
+// test, which comes after that row.
+TEST_P(CellPicture, ACancelGivesBackEveryRowWalkedAhead)
+{
+    if (GetParam() < 2) return;
+    std::atomic<bool> held{false};
+    LatchCells::bind(false, [&](int32_t row) {
+        if (row != 0) return;
+        held = true;
+        const WorkerPool& pool = *run_state.workers;
+        wait_for([&] {
+            for (int32_t i = 1; i < band_plan.height; ++i)
+                if (!pool.row_finished(i)) return false;
+            return true;
+        });
+    });
+    FakeHost host(40, 30, 3);
+    paint_positions(host);
+    plan_bands(host, 5); // within the window of two threads
+    host.abort_from_call = 1;
+    EXPECT_EQ(host.run(), userCanceledErr);
+    ASSERT_EQ(band_plan.height, 5);
+    EXPECT_TRUE(held);
+    for (int32_t y = 0; y < host.height; ++y)
+        for (int32_t x = 0; x < host.width; ++x)
+            ASSERT_EQ(host.picture[host.offset(y, x)], y == 0 ? 255 - host.source_at(y, x, 0) : host.source_at(y, x, 0))
+                << "row " << y;
+}
+
 // With threads, a row's abort test and progress come only once its pixels
-// are written, however slowly its block runs: at every progress call, every
-// row counted so far holds its cells.
+// are written: at every progress call, every row counted so far holds its
+// cells. With two threads the first row a worker takes is held until the
+// host's thread has begun a row two beyond it, so the host surely looks at
+// the held row, unwritten, before it is done; with more, slow rows let the
+// threads race.
 TEST_P(CellPicture, ProgressComesAfterTheRowsPixels)
 {
     if (GetParam() < 2) return;
-    SlowCells::bind();
+    const std::thread::id host_thread = std::this_thread::get_id();
+    std::atomic<int32_t> held_row{-1}, host_row{-1};
+    bool host_held = false, host_waited = false;
+    if (GetParam() == 2)
+        LatchCells::bind(false, [&](int32_t row) {
+            if (std::this_thread::get_id() == host_thread) {
+                host_row = row;
+                if (!host_held) host_held = true, host_waited = wait_for([&] { return held_row >= 0; });
+                return;
+            }
+            int32_t none = -1;
+            if (held_row.compare_exchange_strong(none, row)) wait_for([&] { return host_row >= row + 2; });
+        });
+    else
+        LatchCells::bind(true);
     FakeHost host(64, 48, 3);
     paint_positions(host);
     int32_t checked = 0;
@@ -575,6 +652,30 @@ TEST_P(CellPicture, ProgressComesAfterTheRowsPixels)
     ASSERT_EQ(host.run(), noErr);
     EXPECT_EQ(checked, host.height);
     EXPECT_GT(WorkerPool::started_threads(), 0);
+    if (GetParam() == 2) EXPECT_TRUE(host_waited);
+}
+
+// A picture of one band is a band of exactly the planned height, and the
+// threads share its rows: the host's thread holds its first row until
+// another thread has walked one, which none does while the band stays with
+// the host's thread alone.
+TEST_P(CellPicture, TheThreadsShareABandOfThePlannedHeight)
+{
+    if (GetParam() < 2) return;
+    const std::thread::id host_thread = std::this_thread::get_id();
+    std::atomic<bool> helped{false};
+    bool held = false;
+    LatchCells::bind(false, [&](int32_t) {
+        if (std::this_thread::get_id() != host_thread)
+            helped = true;
+        else if (!held)
+            held = true, wait_for([&] { return helped.load(); });
+    });
+    FakeHost host(64, 48, 3);
+    paint_positions(host);
+    ASSERT_EQ(host.run(), noErr);
+    EXPECT_EQ(band_plan.height, host.height);
+    EXPECT_TRUE(helped) << "the host's thread walked every row";
 }
 
 // A band exactly the size of the threshold is spread; one pixel fewer is not.
