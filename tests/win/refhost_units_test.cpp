@@ -62,6 +62,20 @@ TEST(PictureFiles, SaysWhatTheOutputCannotHoldAndDropsDamagedProfiles)
     EXPECT_EQ("not enough memory for a 12 x 8 picture (its pixels take 1 MB; 0 MB can be spared)", error);
 }
 
+// Cameras write EXIF in either byte order; the tag is read and rewritten in
+// the block's own.
+TEST(PictureFiles, TurnsPhotosUprightWhateverTheExifByteOrder)
+{
+    for (bool intel : {false, true})
+        for (unsigned char tag : {3, 6, 8}) {
+            Picture p = make_coordinate_picture(5, 3, 3);
+            p.exif = exif_with_orientation(tag, intel);
+            EXPECT_FALSE(turn_upright(p).empty()) << int(tag) << (intel ? " Intel" : " Motorola");
+            EXPECT_EQ(tag == 3 ? 5 : 3, p.width) << int(tag);
+            EXPECT_TRUE(p.exif == exif_with_orientation(1, intel)) << int(tag) << (intel ? " Intel" : " Motorola");
+        }
+}
+
 // ------------------------------------------------------------ area service
 
 TEST(AreaService, DeliversExactlyTheRequestedAreasAtFactorOne)

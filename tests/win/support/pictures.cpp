@@ -137,9 +137,10 @@ Bytes made_up_profile(size_t size, const char* space)
     return p;
 }
 
-Bytes exif_with_orientation(unsigned char value)
+Bytes exif_with_orientation(unsigned char value, bool intel)
 {
-    Bytes e = {'M', 'M', 0, '*', 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, value, 0, 0, 0, 0, 0, 0};
+    Bytes e = intel ? Bytes{'I', 'I', '*', 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, value, 0, 0, 0, 0, 0, 0, 0}
+                    : Bytes{'M', 'M', 0, '*', 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, value, 0, 0, 0, 0, 0, 0};
     const char camera[] = "a camera of the tests";
     e.insert(e.end(), camera, camera + sizeof camera);
     return e;

@@ -39,8 +39,9 @@ struct FileMetadata {
 // A made-up profile of `size` bytes for the colour space `space` ("RGB ",
 // "CMYK"): a valid header's size and space, the rest a pattern.
 std::vector<unsigned char> made_up_profile(size_t size, const char* space);
-// An EXIF block whose one tag says orientation `value`, and some camera text.
-std::vector<unsigned char> exif_with_orientation(unsigned char value);
+// An EXIF block whose one tag says orientation `value`, and some camera text:
+// in Motorola byte order, or with `intel` in Intel order.
+std::vector<unsigned char> exif_with_orientation(unsigned char value, bool intel = false);
 // A PNG or JPEG file (as written by stb) with the metadata written into it:
 // PNG iCCP and eXIf chunks; a JPEG APP1 segment and APP2 segments of at
 // most `part` profile bytes each.
