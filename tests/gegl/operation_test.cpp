@@ -311,7 +311,7 @@ TEST(CellsOperation, TheGeglToolGivesThePluginsCellsOnTheStoredValuesInThePictur
     struct FileCase {
         const char* what;
         const char* encoding; // as stored
-        const char* space;    // a babl space, or null for sRGB
+        bool wide;            // in a wide-gamut space of gamma 2.2, else in sRGB
         const char* told;     // the colour chunks kept of those GEGL writes
         int colour_type;
         int32_t size;
@@ -319,20 +319,24 @@ TEST(CellsOperation, TheGeglToolGivesThePluginsCellsOnTheStoredValuesInThePictur
     // Without sRGB, GEGL's gAMA and cHRM are those other programs write for
     // an sRGB picture: to GEGL a space of their own.
     const FileCase cases[] = {
-        {"RGBA as GEGL writes it", "R'G'B'A u8", nullptr, "gAMA sRGB cHRM", 6, 9},
-        {"plain RGB", "R'G'B' u8", nullptr, "", 2, 4},
-        {"RGB with a wide-gamut profile", "R'G'B' u8", "Adobish", "iCCP", 2, 4},
-        {"RGBA with a wide-gamut profile", "R'G'B'A u8", "Adobish", "iCCP", 6, 3},
-        {"RGB with gAMA and cHRM", "R'G'B' u8", nullptr, "gAMA cHRM", 2, 4},
-        {"plain grey", "Y' u8", nullptr, "", 0, 4},
-        {"grey with alpha", "Y'A u8", nullptr, "", 4, 2},
+        {"RGBA as GEGL writes it", "R'G'B'A u8", false, "gAMA sRGB cHRM", 6, 9},
+        {"plain RGB", "R'G'B' u8", false, "", 2, 4},
+        {"RGB with a wide-gamut profile", "R'G'B' u8", true, "iCCP", 2, 4},
+        {"RGBA with a wide-gamut profile", "R'G'B'A u8", true, "iCCP", 6, 3},
+        {"RGB with gAMA and cHRM", "R'G'B' u8", false, "gAMA cHRM", 2, 4},
+        {"plain grey", "Y' u8", false, "", 0, 4},
+        {"grey with alpha", "Y'A u8", false, "", 4, 2},
     };
+    // The white and primaries of a common print-work space; GEGL writes it
+    // as an ICC profile.
+    const Babl* wide = babl_space_from_chromaticities("cellumbra-wide", 0.3127, 0.3290, 0.64, 0.33, 0.21, 0.71, 0.15,
+                                                      0.06, babl_trc_gamma(2.2), nullptr, nullptr, BABL_SPACE_FLAG_NONE);
     gchar* dir = g_dir_make_tmp("cellumbra-gegl-XXXXXX", nullptr);
     ASSERT_NE(dir, nullptr);
     const std::string in = std::string(dir) + "/in.png", out = std::string(dir) + "/out.png",
                       reference = std::string(dir) + "/reference.png";
     for (const FileCase& f : cases) {
-        const Babl* format = babl_format_with_space(f.encoding, f.space ? babl_space(f.space) : nullptr);
+        const Babl* format = babl_format_with_space(f.encoding, f.wide ? wide : nullptr);
         const int32_t stored = babl_format_get_n_components(format), walked = stored < 3 ? stored + 2 : stored;
         const Case c{173, 91, stored, 1, Ask::whole};
         // The plug-in's picture, and the same values stored: for grey, plane
