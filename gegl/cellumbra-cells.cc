@@ -22,6 +22,7 @@ property_int (size, "Size", 20)
 
 #include <gegl-op.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "filter/cellumbra_kernel.h"
@@ -38,10 +39,19 @@ void controls_for(const GeglProperties* o, int32_t (&controls)[8])
     controls[0] = o->size < 1 ? 1 : o->size > 100 ? 100 : o->size;
 }
 
+// The picture's own colours: formats in the source's space, so that the cells
+// are computed on its stored 8-bit values and the result keeps its profile
+// (without a space, babl_format would mean sRGB and GEGL would convert both
+// ways). A grey picture stays grey, and a picture without alpha gets none.
 const Babl* pixel_format(GeglOperation* operation)
 {
     const Babl* source = gegl_operation_get_source_format(operation, "input");
-    return babl_format(source && babl_format_has_alpha(source) ? "R'G'B'A u8" : "R'G'B' u8");
+    if (!source) return babl_format("R'G'B' u8");
+    const Babl* space = gegl_operation_get_source_space(operation, "input");
+    const bool alpha = babl_format_has_alpha(source);
+    const bool grey = (babl_get_model_flags(babl_format_get_model(source)) & BABL_MODEL_FLAG_GRAY) != 0;
+    const char* encoding = grey ? (alpha ? "Y'A u8" : "Y' u8") : (alpha ? "R'G'B'A u8" : "R'G'B' u8");
+    return babl_format_with_space(encoding, space);
 }
 
 void prepare(GeglOperation* operation)
@@ -68,6 +78,29 @@ GeglRectangle get_bounding_box(GeglOperation* operation)
     return in ? *in : GeglRectangle{0, 0, 0, 0};
 }
 
+// The block reads and writes three colour planes, and the walk serves the
+// plug-in's three and four. A grey pixel is the plug-in's grey (Y, Y, Y) or
+// (Y, Y, Y, A), whose cells have three equal colour planes: spreading the
+// grey plane over three and taking plane 0 back gives exactly the plug-in's
+// bytes through the walk the plug-in runs, for a copy in and out on grey
+// pictures alone. A walk of one or two planes would need sampling built-ins
+// of its own in the run-time that the plug-in shares, for the same result.
+void spread_grey(const unsigned char* grey, unsigned char* rgb, size_t pixels, int32_t stored)
+{
+    for (size_t i = 0; i < pixels; ++i, grey += stored, rgb += stored + 2) {
+        rgb[0] = rgb[1] = rgb[2] = grey[0];
+        if (stored == 2) rgb[3] = grey[1];
+    }
+}
+
+void take_grey(const unsigned char* rgb, unsigned char* grey, size_t pixels, int32_t stored)
+{
+    for (size_t i = 0; i < pixels; ++i, grey += stored, rgb += stored + 2) {
+        grey[0] = rgb[0];
+        if (stored == 2) grey[1] = rgb[3];
+    }
+}
+
 // The plug-in sees the picture from its top-left pixel, so the cells are laid
 // from the input's top-left corner, wherever it lies, and a centre beyond the
 // picture takes the nearest pixel of it. Reading only the margins' part that
@@ -85,11 +118,21 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
     gegl_rectangle_intersect(&read, &wanted, box);
 
     const Babl* format = gegl_operation_get_format(operation, "output");
-    const int32_t planes = babl_format_get_n_components(format);
+    const int32_t stored = babl_format_get_n_components(format);
+    const bool grey = stored < 3;
+    const int32_t planes = grey ? stored + 2 : stored;
     const uintptr_t in_row = uintptr_t(read.width) * uintptr_t(planes);
+    const size_t read_pixels = size_t(read.width) * size_t(read.height);
     // GEGL's per-thread scratch memory: a chunk's worth, reused from call to call.
     auto* in = static_cast<unsigned char*>(gegl_scratch_alloc(in_row * uintptr_t(read.height)));
-    gegl_buffer_get(input, &read, 1.0, format, in, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_CLAMP);
+    if (grey) {
+        auto* values = static_cast<unsigned char*>(gegl_scratch_alloc(read_pixels * size_t(stored)));
+        gegl_buffer_get(input, &read, 1.0, format, values, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_CLAMP);
+        spread_grey(values, in, read_pixels, stored);
+        gegl_scratch_free(values);
+    } else {
+        gegl_buffer_get(input, &read, 1.0, format, in, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_CLAMP);
+    }
     const SamplingView view{in, uint32_t(read.x - box->x), uint32_t(read.y - box->y), uint32_t(read.width - 1),
                             uint32_t(read.height - 1), uintptr_t(planes), in_row};
     int32_t controls[8];
@@ -100,11 +143,18 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
     GeglBufferIterator* it = gegl_buffer_iterator_new(output, &out, 0, format, GEGL_ACCESS_WRITE, GEGL_ABYSS_NONE, 1);
     while (gegl_buffer_iterator_next(it)) {
         const GeglRectangle& piece = it->items[0].roi;
+        auto* tiles = static_cast<unsigned char*>(it->items[0].data);
+        const size_t piece_pixels = size_t(piece.width) * size_t(piece.height);
+        unsigned char* cells =
+            grey ? static_cast<unsigned char*>(gegl_scratch_alloc(piece_pixels * size_t(planes))) : tiles;
         const BandBuffers buffers{in + uintptr_t(piece.y - read.y) * in_row + uintptr_t(piece.x - read.x) * uintptr_t(planes),
-                                  static_cast<unsigned char*>(it->items[0].data), nullptr, intptr_t(in_row),
-                                  intptr_t(piece.width) * planes, 0};
+                                  cells, nullptr, intptr_t(in_row), intptr_t(piece.width) * planes, 0};
         const int32_t left = piece.x - box->x, top = piece.y - box->y;
         cellumbra_walk_rows(controls, view, buffers, planes, left, top, left + piece.width, top + piece.height);
+        if (grey) {
+            take_grey(cells, tiles, piece_pixels, stored);
+            gegl_scratch_free(cells);
+        }
     }
     gegl_scratch_free(in);
     return TRUE;
