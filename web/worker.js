@@ -65,6 +65,11 @@ async function decode(file) {
   if (bytes.length === 0) throw new Refusal('The file is empty.');
   const png = bytes.length >= 8 && [137, 80, 78, 71, 13, 10, 26, 10].every((b, i) => bytes[i] === b);
   if (png) {
+    // The header's size first: the decoder refuses a large picture without saying why.
+    if (bytes.length >= 24 && String.fromCharCode(...bytes.subarray(12, 16)) === 'IHDR') {
+      const header = new DataView(bytes.buffer, 16, 8);
+      checkSize(header.getUint32(0), header.getUint32(4));
+    }
     const data = reserve(bytes.length);
     memory().set(bytes, data);
     const info = reserve(12);
