@@ -18,6 +18,7 @@
   let generation = 0;
   let shownSize = 0;
   let progressTimer = 0;
+  let stopped = 0; // runs the worker stopped part way for a newer size
   const pending = new Map(); // what the tests' calls wait for: message type -> resolve
   const ready = new Promise((resolve) => pending.set('ready', resolve));
   worker.postMessage({type: 'init', kernel}, [kernel.buffer]);
@@ -84,6 +85,7 @@
         break;
       case 'result':
         if (m.generation !== generation || m.raw) break;
+        stopped = m.stopped;
         busy(false);
         paint(ui.result, m.result, picture.width, picture.height);
         shownSize = m.size;
@@ -190,9 +192,11 @@
   });
 
   // For automation and the tests: the page's own worker on pixels given
-  // directly (planes 3 or 4, interleaved), the cells' bytes back.
+  // directly (planes 3 or 4, interleaved), the cells' bytes back; and how
+  // many runs a newer size stopped part way.
   const next = (type) => new Promise((resolve) => pending.set(type, resolve));
   window.cellumbra = {
+    get runsStopped() { return stopped; },
     async cells(width, height, planes, pixels, cellSize) {
       await ready;
       const opened = next('opened'), failed = next('error');

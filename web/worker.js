@@ -9,6 +9,7 @@ let picture = null; // {width, height, planes, input, output} (addresses in the 
 let done = null; // {generation, size}: the output as the last finished run left it
 let latest = 0; // the newest generation asked for
 let work = Promise.resolve(); // the job in progress, which the next one waits for
+let stopped = 0; // runs that a newer size stopped part way
 
 // The most pixels a picture may have: its pixels twice (in and out) must fit
 // the module's 4 GB beside the decoder's, and the page shows it in a canvas
@@ -147,7 +148,10 @@ async function cells(size, generation) {
   const {width, height, planes, input, output} = picture;
   const rows = Math.max(1, Math.floor(BAND_PIXELS / width));
   for (let top = 0; top < height; top += rows) {
-    if (generation !== latest) return false;
+    if (generation !== latest) {
+      if (top > 0) stopped += 1;
+      return false;
+    }
     kernel.cells(input, output, width, height, planes, size, top, Math.min(height, top + rows));
     postMessage({type: 'progress', generation, done: Math.min(height, top + rows) / height});
     await breathe();
@@ -241,7 +245,7 @@ async function handle(m) {
       if (!(await cells(m.size, m.generation))) return null;
       const {width, height, planes, output} = picture;
       const result = m.raw ? memory().slice(output, output + width * height * planes).buffer : rgba(output);
-      return {type: 'result', generation: m.generation, size: m.size, raw: !!m.raw, result, transfer: [result]};
+      return {type: 'result', generation: m.generation, size: m.size, raw: !!m.raw, stopped, result, transfer: [result]};
     }
     case 'save': {
       if (!picture || !done || done.generation !== latest) return {type: 'error', message: 'Nothing to save yet.'};
