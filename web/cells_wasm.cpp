@@ -69,3 +69,10 @@ void cells(const unsigned char* in, unsigned char* out, int32_t width, int32_t h
                               nullptr, intptr_t(row), intptr_t(row), 0};
     cellumbra_walk_rows(controls, view, buffers, planes, 0, top, width, bottom);
 }
+
+// RGB pixels as opaque RGBA, for the page's canvases: several times faster
+// here than in the worker's script on a large picture.
+EXPORT(opaque_rgba) void opaque_rgba(const unsigned char* rgb, unsigned char* rgba, uint32_t pixels)
+{
+    for (uint32_t i = 0; i < pixels; ++i, rgb += 3, rgba += 4) rgba[0] = rgb[0], rgba[1] = rgb[1], rgba[2] = rgb[2], rgba[3] = 255;
+}

@@ -43,8 +43,11 @@
   }
 
   function paint(canvas, buffer, width, height) {
-    canvas.width = width;
-    canvas.height = height;
+    // A canvas given its size again is made anew: only when it changes.
+    if (canvas.width !== width || canvas.height !== height) {
+      canvas.width = width;
+      canvas.height = height;
+    }
     canvas.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(buffer), width, height), 0, 0);
   }
 

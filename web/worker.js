@@ -49,13 +49,14 @@ function forget() {
 function rgba(at) {
   const {width, height, planes} = picture;
   const n = width * height;
-  const src = memory().subarray(at, at + n * planes);
-  if (planes === 4) return src.slice().buffer;
-  const out = new Uint8Array(n * 4);
-  for (let i = 0, j = 0; i < n * 3; i += 3, j += 4) {
-    out[j] = src[i], out[j + 1] = src[i + 1], out[j + 2] = src[i + 2], out[j + 3] = 255;
+  if (planes === 4) return memory().slice(at, at + n * 4).buffer;
+  const wide = reserve(n * 4);
+  try {
+    kernel.opaque_rgba(at, wide, n);
+    return memory().slice(wide, wide + n * 4).buffer;
+  } finally {
+    kernel.release(wide);
   }
-  return out.buffer;
 }
 
 // Pixels in the module's memory, with their planes: PNG through its own

@@ -276,8 +276,11 @@ await check('a 50-megapixel picture is filtered with a progress bar, and a newer
     new MutationObserver(() => { window.progressShown ||= !document.getElementById('progress').hidden; })
       .observe(document.getElementById('progress'), {attributes: true});
   });
-  await openFile(write('large.png', writePng(width, height, 3, pixels, 1)));
+  const file = write('large.png', writePng(width, height, 3, pixels, 1));
+  const opening = Date.now();
+  await openFile(file);
   await waitForStatus(/^large: 8660 x 5774 pixels, cells of size 3\.$/, 90000);
+  console.log(`  (50 megapixels: opened and shown in cells in ${((Date.now() - opening) / 1000).toFixed(1)} s)`);
   // A size, and another once the first has filtered its first band: the
   // first run stops there, and only the second is shown.
   const stoppedBefore = await page.evaluate(() => window.cellumbra.runsStopped);
@@ -299,7 +302,9 @@ await check('a 50-megapixel picture is filtered with a progress bar, and a newer
       size.dispatchEvent(new Event('input'));
     }, 0);
   });
+  const resizing = Date.now();
   await waitForStatus(/cells of size 9\.$/, 60000);
+  console.log(`  (a new size: ${((Date.now() - resizing) / 1000).toFixed(2)} s, both sizes included)`);
   const shown = await page.evaluate(() => window.sizesShown);
   expect(shown.join() === '9', `sizes shown: ${shown}`);
   const stoppedAfter = await page.evaluate(() => window.cellumbra.runsStopped);
