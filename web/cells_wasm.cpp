@@ -76,3 +76,31 @@ EXPORT(opaque_rgba) void opaque_rgba(const unsigned char* rgb, unsigned char* rg
 {
     for (uint32_t i = 0; i < pixels; ++i, rgb += 3, rgba += 4) rgba[0] = rgb[0], rgba[1] = rgb[1], rgba[2] = rgb[2], rgba[3] = 255;
 }
+
+// The picture as it is shown when its EXIF orientation (2 to 8) says it is
+// stored mirrored or turned: `to` receives it upright, height x width for
+// orientations 5 to 8. Browsers turn a PNG by its eXIf chunk as they turn a
+// JPEG, so the page does too.
+EXPORT(orient)
+void orient(const unsigned char* from, unsigned char* to, int32_t width, int32_t height, int32_t planes,
+            int32_t orientation)
+{
+    const bool turned = orientation >= 5 && orientation <= 8;
+    const intptr_t out_width = turned ? height : width;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            int32_t u = x, v = y; // where the pixel is shown
+            switch (orientation) {
+            case 2: u = width - 1 - x; break;
+            case 3: u = width - 1 - x, v = height - 1 - y; break;
+            case 4: v = height - 1 - y; break;
+            case 5: u = y, v = x; break;
+            case 6: u = height - 1 - y, v = x; break;
+            case 7: u = height - 1 - y, v = width - 1 - x; break;
+            case 8: u = y, v = width - 1 - x; break;
+            }
+            const unsigned char* p = from + (intptr_t(y) * width + x) * planes;
+            unsigned char* q = to + (intptr_t(v) * out_width + u) * planes;
+            for (int32_t k = 0; k < planes; ++k) q[k] = p[k];
+        }
+}

@@ -82,7 +82,7 @@ async function decode(file) {
       checkSize(width, height);
       const pixels = kernel.png_decode(data, bytes.length, planes);
       if (!pixels) throw new Refusal('This PNG file is damaged, or too large for the memory the browser gives this page.');
-      return {width, height, planes, input: pixels};
+      return upright({width, height, planes, input: pixels}, pngOrientation(bytes));
     } finally {
       kernel.release(info);
       kernel.release(data);
@@ -107,6 +107,48 @@ async function decode(file) {
   } finally {
     bitmap.close();
   }
+}
+
+// The EXIF orientation in a PNG's eXIf chunk (before its pixels), 1 without one.
+function pngOrientation(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.length);
+  for (let at = 8; at + 12 <= bytes.length;) {
+    const length = view.getUint32(at);
+    const type = String.fromCharCode(...bytes.subarray(at + 4, at + 8));
+    if (type === 'IDAT' || at + 12 + length > bytes.length) break;
+    if (type === 'eXIf') return exifOrientation(new DataView(bytes.buffer, bytes.byteOffset + at + 8, length));
+    at += 12 + length;
+  }
+  return 1;
+}
+function exifOrientation(tiff) {
+  try {
+    const little = tiff.getUint16(0) === 0x4949;
+    const ifd = tiff.getUint32(4, little);
+    const entries = tiff.getUint16(ifd, little);
+    for (let i = 0; i < entries; i++) {
+      const entry = ifd + 2 + i * 12;
+      if (tiff.getUint16(entry, little) === 0x0112 && tiff.getUint16(entry + 2, little) === 3) {
+        const value = tiff.getUint16(entry + 8, little);
+        return value >= 1 && value <= 8 ? value : 1;
+      }
+    }
+  } catch (e) {
+    // A damaged block: the pixels as stored.
+  }
+  return 1;
+}
+function upright(p, orientation) {
+  if (orientation === 1) return p;
+  const bytes = p.width * p.height * p.planes;
+  let turned = 0;
+  try {
+    turned = reserve(bytes);
+    kernel.orient(p.input, turned, p.width, p.height, p.planes, orientation);
+  } finally {
+    kernel.release(p.input);
+  }
+  return orientation >= 5 ? {...p, width: p.height, height: p.width, input: turned} : {...p, input: turned};
 }
 
 function dropAlpha(data) {

@@ -10,7 +10,7 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
-import {claimPng, readPng, writePng} from './png.mjs';
+import {claimPng, exifOrientation, readPng, writePng} from './png.mjs';
 
 const [pagePath, pluginCells, artifacts] = process.argv.slice(2).map((p) => path.resolve(p));
 const pageUrl = 'file://' + pagePath;
@@ -20,7 +20,9 @@ fs.mkdirSync(downloads);
 fs.mkdirSync(artifacts, {recursive: true});
 
 let passed = 0, failed = 0;
+const only = process.env.WEB_TESTS_ONLY; // a word of the names of the checks to run, when debugging
 async function check(name, body) {
+  if (only && !name.includes(only)) return;
   try {
     await body();
     console.log(`ok: ${name}`);
@@ -77,18 +79,26 @@ const browser = await puppeteer.launch({
 const cdp = await browser.target().createCDPSession();
 await cdp.send('Browser.setDownloadBehavior', {behavior: 'allow', downloadPath: downloads, eventsEnabled: true});
 
-const page = await browser.newPage();
-await page.setViewport({width: 1100, height: 720});
 const requests = [];
-await page.setRequestInterception(true);
-page.on('request', (request) => {
-  // The page file itself, and the page's own objects in memory (its worker, its downloads).
-  if (request.url() !== pageUrl && !request.url().startsWith('blob:')) requests.push(request.url());
-  request.continue();
-});
 const pageErrors = [];
-page.on('pageerror', (e) => pageErrors.push(e.message));
-await page.goto(pageUrl);
+// A tab of its own for each group of checks that saves: here the browser let
+// one tab download ten pictures in quick succession and held back the
+// eleventh.
+let page = null;
+async function freshPage() {
+  if (page) await page.close();
+  page = await browser.newPage();
+  await page.setViewport({width: 1100, height: 720});
+  await page.setRequestInterception(true);
+  page.on('request', (request) => {
+    // The page file itself, and the page's own objects in memory (its worker, its downloads).
+    if (request.url() !== pageUrl && !request.url().startsWith('blob:')) requests.push(request.url());
+    request.continue();
+  });
+  page.on('pageerror', (e) => pageErrors.push(e.message));
+  await page.goto(pageUrl);
+}
+await freshPage();
 
 // Bounded polling for what the page says.
 async function waitForStatus(pattern, timeout = 60000) {
@@ -121,7 +131,8 @@ async function download(name, timeout = 60000) {
     }
     await new Promise((r) => setTimeout(r, 25));
   }
-  throw new Error(`no download ${name}; the folder holds ${fs.readdirSync(downloads).join(', ') || 'nothing'}`);
+  const said = await page.$eval('#status', (s) => s.textContent);
+  throw new Error(`no download ${name}; the folder holds ${fs.readdirSync(downloads).join(', ') || 'nothing'}; the page says "${said}"`);
 }
 const write = (name, bytes) => {
   const file = path.join(work, name);
@@ -196,8 +207,7 @@ async function sidewaysJpeg() {
     const blob = await canvas.convertToBlob({type: 'image/jpeg', quality: 0.95});
     return [...new Uint8Array(await blob.arrayBuffer())];
   }));
-  const tiff = Buffer.from([0x4d, 0x4d, 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0]);
-  const body = Buffer.concat([Buffer.from('Exif\0\0', 'latin1'), tiff]);
+  const body = Buffer.concat([Buffer.from('Exif\0\0', 'latin1'), exifOrientation(6)]);
   const app1 = Buffer.concat([Buffer.from([0xff, 0xe1, (body.length + 2) >> 8, (body.length + 2) & 255]), body]);
   return Buffer.concat([jpeg.subarray(0, 2), app1, jpeg.subarray(2)]);
 }
@@ -210,6 +220,8 @@ function jpegSize(file) {
   return null;
 }
 await check('a JPEG with an EXIF orientation is filtered upright and saved as JPEG with the chosen quality', async () => {
+  await freshPage();
+  await typeSize(3);
   await openFile(write('sideways.jpg', await sidewaysJpeg()));
   await waitForStatus(/^sideways: 20 x 40 pixels, cells of size 3\.$/);
   await page.select('#format', 'jpeg');
@@ -235,7 +247,36 @@ await check('a JPEG with an EXIF orientation is filtered upright and saved as JP
   expect(top[0] > 200 && top[2] < 60 && bottom[2] > 200 && bottom[0] < 60, `top ${top}, bottom ${bottom}: not red over blue`);
 });
 
+await check('a PNG with an EXIF orientation is filtered upright as the browser shows it, with the plug-in\'s bytes', async () => {
+  await freshPage();
+  const pixels = pattern(13, 7, 3, 77);
+  const problems = [];
+  await typeSize(3);
+  for (let orientation = 2; orientation <= 8; orientation++) {
+    const png = writePng(13, 7, 3, pixels, 6, orientation);
+    // The browser's own upright picture (opaque, so a canvas keeps it exactly).
+    const shown = await page.evaluate(async (data) => {
+      const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
+      const bitmap = await createImageBitmap(new Blob([bytes], {type: 'image/png'}));
+      const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+      canvas.getContext('2d').drawImage(bitmap, 0, 0);
+      const rgba = canvas.getContext('2d').getImageData(0, 0, bitmap.width, bitmap.height).data;
+      return {width: bitmap.width, height: bitmap.height, rgb: [...rgba].filter((_, i) => i % 4 !== 3)};
+    }, png.toString('base64'));
+    await openFile(write(`turned${orientation}.png`, png));
+    await waitForStatus(new RegExp(`^turned${orientation}: ${shown.width} x ${shown.height} pixels, cells of size 3\\.$`));
+    await page.click('#save');
+    const saved = readPng(await download(`turned${orientation}-cells-3.png`));
+    const want = pluginBytes(shown.width, shown.height, 3, Buffer.from(shown.rgb), 3);
+    const difference = firstDifference(saved.pixels, want, shown.width, 3);
+    if (difference) problems.push(`orientation ${orientation}: ${difference}`);
+  }
+  expect(problems.length === 0, problems.join('\n  '));
+});
+
 await check('a picture dropped on the page or pasted opens as one chosen with the button', async () => {
+  await freshPage();
+  await typeSize(3);
   const png = writePng(rgba.width, rgba.height, 4, rgba.pixels).toString('base64');
   for (const [how, name] of [['drop', 'dropped.png'], ['paste', 'pasted.png']]) {
     await page.evaluate((how, name, data) => {
@@ -250,6 +291,8 @@ await check('a picture dropped on the page or pasted opens as one chosen with th
 });
 
 await check('a file the page cannot decode, an empty file and a huge picture each say so, and the page goes on', async () => {
+  await freshPage();
+  await typeSize(3);
   const cases = [
     ['noise.png', Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), Buffer.from(pattern(300, 1, 3, 1))]), /PNG file is damaged/],
     ['notes.jpg', Buffer.from('no picture in here\n'), /not a picture the browser can read/],
@@ -267,6 +310,8 @@ await check('a file the page cannot decode, an empty file and a huge picture eac
 });
 
 await check('a 50-megapixel picture is filtered with a progress bar, and a newer size abandons the run in progress', async () => {
+  await freshPage();
+  await typeSize(3);
   const width = 8660, height = 5774;
   const pixels = new Uint8Array(width * height * 3);
   for (let y = 0, i = 0; y < height; y++)
@@ -284,6 +329,9 @@ await check('a 50-megapixel picture is filtered with a progress bar, and a newer
   // A size, and another once the first has filtered its first band: the
   // first run stops there, and only the second is shown.
   const stoppedBefore = await page.evaluate(() => window.cellumbra.runsStopped);
+  // Once the page has drawn the picture (a frame of its own), its thread
+  // answers at once.
+  await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
   await page.evaluate(() => {
     window.sizesShown = [];
     new MutationObserver(() => {

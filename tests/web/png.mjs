@@ -31,12 +31,19 @@ export function header(width, height, planes) {
   return h;
 }
 
-// 8 bits a sample, RGB or RGBA, unfiltered rows.
-export function writePng(width, height, planes, pixels, level = 6) {
+// An EXIF block (big-endian TIFF) holding only the orientation tag.
+export function exifOrientation(orientation) {
+  return Buffer.from([0x4d, 0x4d, 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, orientation, 0, 0, 0, 0, 0, 0, 0, 0]);
+}
+
+// 8 bits a sample, RGB or RGBA, unfiltered rows; with an eXIf chunk when an
+// orientation is given.
+export function writePng(width, height, planes, pixels, level = 6, orientation = 0) {
   const row = width * planes;
   const raw = Buffer.alloc((row + 1) * height);
   for (let y = 0; y < height; y++) Buffer.from(pixels.buffer, pixels.byteOffset + y * row, row).copy(raw, y * (row + 1) + 1);
   return Buffer.concat([signature, chunk('IHDR', header(width, height, planes)),
+    ...(orientation ? [chunk('eXIf', exifOrientation(orientation))] : []),
     chunk('IDAT', zlib.deflateSync(raw, {level})), chunk('IEND', Buffer.alloc(0))]);
 }
 
