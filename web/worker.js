@@ -88,11 +88,13 @@ async function decode(file) {
       kernel.release(data);
     }
   }
+  const claimed = jpegSize(bytes);
+  if (claimed) checkSize(claimed.width, claimed.height);
   let bitmap;
   try {
     bitmap = await createImageBitmap(file, {imageOrientation: 'from-image', premultiplyAlpha: 'none'});
   } catch (e) {
-    throw new Refusal('This file is not a picture the browser can read.');
+    throw new Refusal('This file is not a picture the browser can read, or too large for it.');
   }
   const {width, height} = bitmap;
   try {
@@ -107,6 +109,21 @@ async function decode(file) {
   } finally {
     bitmap.close();
   }
+}
+
+// The size a JPEG's frame header gives, so that a photo too large is refused
+// before the browser tries to decode it; null for anything else.
+function jpegSize(bytes) {
+  if (bytes[0] !== 0xff || bytes[1] !== 0xd8) return null;
+  for (let at = 2; at + 9 <= bytes.length && bytes[at] === 0xff;) {
+    const marker = bytes[at + 1];
+    const length = (bytes[at + 2] << 8) | bytes[at + 3];
+    // Start of frame: every kind but the table markers C4, C8 and CC.
+    if (marker >= 0xc0 && marker <= 0xcf && marker !== 0xc4 && marker !== 0xc8 && marker !== 0xcc)
+      return {height: (bytes[at + 5] << 8) | bytes[at + 6], width: (bytes[at + 7] << 8) | bytes[at + 8]};
+    at += 2 + length;
+  }
+  return null;
 }
 
 // The EXIF orientation in a PNG's eXIf chunk (before its pixels), 1 without one.

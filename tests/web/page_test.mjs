@@ -295,9 +295,12 @@ await check('a file the page cannot decode, an empty file and a huge picture eac
   await typeSize(3);
   const cases = [
     ['noise.png', Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), Buffer.from(pattern(300, 1, 3, 1))]), /PNG file is damaged/],
-    ['notes.jpg', Buffer.from('no picture in here\n'), /not a picture the browser can read/],
+    ['notes.jpg', Buffer.from('no picture in here\n'), /not a picture the browser can read, or too large for it/],
     ['empty.png', Buffer.alloc(0), /^The file is empty\.$/],
     ['huge.png', claimPng(40000, 40000), /too large for the page: 40000 x 40000 pixels \(1600 megapixels\)/],
+    // A JPEG's frame header claiming 30000 x 20000, the rest of it left out.
+    ['huge.jpg', Buffer.from([0xff, 0xd8, 0xff, 0xc0, 0, 11, 8, 0x4e, 0x20, 0x75, 0x30, 1, 1, 0x11, 0, 0xff, 0xd9]),
+      /too large for the page: 30000 x 20000 pixels \(600 megapixels\)/],
   ];
   for (const [name, bytes, said] of cases) {
     await openFile(write(name, bytes));
