@@ -42,13 +42,12 @@
     ui.quality.disabled = !on || ui.format.value !== 'jpeg';
   }
 
-  function paint(canvas, buffer, width, height) {
-    // A canvas given its size again is made anew: only when it changes.
-    if (canvas.width !== width || canvas.height !== height) {
-      canvas.width = width;
-      canvas.height = height;
-    }
-    canvas.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(buffer), width, height), 0, 0);
+  // The worker's bitmap, handed over as it is: the page's thread does no
+  // work per pixel, however large the picture.
+  function paint(canvas, bitmap) {
+    canvas.width = bitmap.width;
+    canvas.height = bitmap.height;
+    canvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
   }
 
   const size = () => Number(ui.size.value);
@@ -77,7 +76,7 @@
     switch (m.type) {
       case 'opened':
         picture = {width: m.width, height: m.height};
-        paint(ui.original, m.original, m.width, m.height);
+        paint(ui.original, m.original);
         ui.hint.hidden = true;
         say(`${name}: ${m.width} x ${m.height} pixels${m.planes === 4 ? ', with transparency' : ''}.`);
         enable(false);
@@ -90,7 +89,7 @@
         if (m.generation !== generation || m.raw) break;
         stopped = m.stopped;
         busy(false);
-        paint(ui.result, m.result, picture.width, picture.height);
+        paint(ui.result, m.result);
         shownSize = m.size;
         ui.view.setAttribute('aria-label', `${name} in cells of size ${m.size}`);
         say(`${name}: ${picture.width} x ${picture.height} pixels, cells of size ${m.size}.`);

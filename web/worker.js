@@ -46,6 +46,12 @@ function forget() {
 }
 
 // The picture's pixels, RGBA, for the page to show.
+// The picture's pixels as a bitmap the page draws without work of its own
+// thread (colour multiplied by alpha there, as a canvas shows it anyway).
+function shown(at) {
+  const {width, height} = picture;
+  return createImageBitmap(new ImageData(new Uint8ClampedArray(rgba(at)), width, height));
+}
 function rgba(at) {
   const {width, height, planes} = picture;
   const n = width * height;
@@ -297,14 +303,14 @@ async function handle(m) {
       const p = m.file ? await decode(m.file) : fromRaw(m.width, m.height, m.planes, new Uint8Array(m.pixels));
       adopt(p);
       const {width, height, planes} = picture;
-      const original = rgba(picture.input);
+      const original = await shown(picture.input);
       return {type: 'opened', width, height, planes, original, transfer: [original]};
     }
     case 'cells': {
       if (!picture || m.generation !== latest) return null;
       if (!(await cells(m.size, m.generation))) return null;
       const {width, height, planes, output} = picture;
-      const result = m.raw ? memory().slice(output, output + width * height * planes).buffer : rgba(output);
+      const result = m.raw ? memory().slice(output, output + width * height * planes).buffer : await shown(output);
       return {type: 'result', generation: m.generation, size: m.size, raw: !!m.raw, stopped, result, transfer: [result]};
     }
     case 'save': {
