@@ -225,8 +225,6 @@ await check('a JPEG with an EXIF orientation is filtered upright and saved as JP
   await openFile(write('sideways.jpg', await sidewaysJpeg()));
   await waitForStatus(/^sideways: 20 x 40 pixels, cells of size 3\.$/);
   await page.select('#format', 'jpeg');
-  await page.click('#quality', {clickCount: 3});
-  await page.keyboard.type('40');
   const sizes = [];
   for (const quality of ['40', '100']) {
     await page.$eval('#quality', (q, v) => { q.value = v; }, quality);
