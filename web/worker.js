@@ -326,7 +326,9 @@ async function handle(m) {
 
 onmessage = (event) => {
   const m = event.data;
+  // A newer size, or another picture, stops the run in progress at its next band.
   if (m.type === 'cells') latest = m.generation;
+  else if (m.type === 'open') latest = 0;
   work = work.then(async () => {
     try {
       const answer = await handle(m);

@@ -393,6 +393,26 @@ await check('every control has a name a screen reader reads, and C and Z compare
   expect(fitted, 'Z again did not fit the picture to the window');
 });
 
+await check('another picture opened while the cells run stops the run and shows the new picture', async () => {
+  const stoppedBefore = await page.evaluate(() => window.cellumbra.runsStopped);
+  const png = writePng(rgba.width, rgba.height, 4, rgba.pixels).toString('base64');
+  await page.evaluate((data) => {
+    const size = document.getElementById('size');
+    size.value = '40';
+    size.dispatchEvent(new Event('input'));
+    const poll = setInterval(() => {
+      if (document.getElementById('progress').value <= 0) return;
+      clearInterval(poll);
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([Uint8Array.from(atob(data), (c) => c.charCodeAt(0))], 'small.png'));
+      document.getElementById('view').dispatchEvent(new DragEvent('drop', {dataTransfer: transfer, bubbles: true}));
+    }, 0);
+  }, png);
+  await waitForStatus(/^small: 97 x 61 pixels, cells of size 40\.$/, 60000);
+  const stoppedAfter = await page.evaluate(() => window.cellumbra.runsStopped);
+  expect(stoppedAfter === stoppedBefore + 1, `runs stopped part way: ${stoppedBefore}, then ${stoppedAfter}`);
+});
+
 await check('the page is shown in light and dark and on a phone; a screenshot is kept', async () => {
   await page.setViewport({width: 1000, height: 640});
   await openFile(path.resolve(path.dirname(new URL(import.meta.url).pathname), '../../docs/before.png'));
