@@ -96,6 +96,14 @@ async function freshPage() {
     request.continue();
   });
   page.on('pageerror', (e) => pageErrors.push(e.message));
+  // The worker's requests pass outside the page's interception: its own
+  // session reports them, from the moment the worker has started.
+  page.on('workercreated', (worker) => {
+    worker.client.on('Network.requestWillBeSent', ({request}) => {
+      if (!request.url.startsWith('blob:')) requests.push(request.url);
+    });
+    worker.client.send('Network.enable').catch(() => {});
+  });
   await page.goto(pageUrl);
 }
 await freshPage();
