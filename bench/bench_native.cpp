@@ -12,6 +12,7 @@
 #include <new>
 
 #include "bench/bench_common.h"
+#include "bench/bench_web.h"
 #ifdef CELLUMBRA_BENCH_GEGL
 #include <cstring>
 
@@ -203,8 +204,14 @@ int main(int argc, char** argv)
     const bool gegl = argc > 1 && !std::strcmp(argv[1], "--gegl");
     if (gegl) --argc, ++argv;
 #endif
+    // --web SCRIPT WASM first: the browser page's module under Node beside the plug-in.
+    const bool web = argc > 3 && !std::strcmp(argv[1], "--web");
+    const char* web_script = web ? argv[2] : nullptr;
+    const char* web_module = web ? argv[3] : nullptr;
+    if (web) argc -= 3, argv += 3;
     const bench::Options options = bench::parse_options(argc, argv);
     NativeDriver driver;
+    if (web) return bench::run_web_benchmark(driver, options, web_script, web_module);
 #ifdef CELLUMBRA_BENCH_GEGL
     if (gegl) return bench::run_gegl_benchmark(driver, options);
 #endif

@@ -5,7 +5,14 @@
 // comparison of squared distances decides; ties go to the middle, and a pixel
 // on the line tx = 3·s or ty = 2·s counts to the right or lower quarter.
 #include "filter/cellumbra_kernel.h"
+// The plug-in's walk spreads a band over the host's threads. A build for a
+// target without threads (the browser page's WebAssembly, web/) keeps only
+// the row walk that other engines call, which needs none of them.
+#ifdef CELLUMBRA_WITHOUT_THREADS
+#include "runtime/pixel_loop.h"
+#else
 #include "runtime/parallel_band.h"
+#endif
 
 namespace {
 
@@ -208,10 +215,12 @@ bool cellumbra_reach(const int32_t* controls, KernelReach& reach)
     return true;
 }
 
+#ifndef CELLUMBRA_WITHOUT_THREADS
 int16_t cellumbra_main_walk(const BandWalk& walk)
 {
     return pixel_local_walk<CellumbraMain>(walk);
 }
+#endif
 
 void cellumbra_walk_rows(const int32_t* controls, const SamplingView& view, const BandBuffers& buffers,
                          int32_t planes, int32_t left, int32_t top, int32_t right, int32_t bottom)

@@ -13,12 +13,17 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth zip unzip faketime
   googletest libstb-dev
   libgegl-dev gegl pkg-config
+  lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
+  chromium nodejs
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
+# The browser page's tests install puppeteer-core with npm, which some builds
+# of nodejs carry themselves; Debian's comes in a package of its own.
+command -v npm >/dev/null || missing+=(npm)
 
 if [ "$need_i386" -eq 0 ] && [ "${#missing[@]}" -eq 0 ]; then
   exit 0

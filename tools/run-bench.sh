@@ -9,7 +9,9 @@
 # (CELLUMBRA_THREADS), and small pictures on one thread and two.
 # Arguments go to every program: --reps N (default 5), --size WxH (default 4000x3000).
 # tools/run-bench.sh --gegl [...] instead times the GEGL operation natively,
-# beside GEGL's own hexagons and blocks, a plain operation and the plug-in.
+# beside GEGL's own hexagons and blocks, a plain operation and the plug-in;
+# tools/run-bench.sh --web [...] the browser page's WebAssembly kernel under
+# Node beside the plug-in natively, both on one thread.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -19,6 +21,13 @@ source tools/configure.sh
 configure build/bench-native -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc \
   -DCELLUMBRA_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release
 cmake --build build/bench-native -j 2 --target cellumbra_bench >/dev/null
+if [ "${1:-}" = --web ]; then
+  shift
+  web/build.sh >/dev/null
+  echo "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg); Node $(node --version)"
+  cd build/bench-native
+  exec bench/cellumbra_bench --web "$root/bench/web_bench.mjs" "$root/build/web/cells.wasm" "$@"
+fi
 if [ "${1:-}" = --gegl ]; then
   echo "load average before the GEGL run: $(cut -d' ' -f1-3 /proc/loadavg)"
   exec build/bench-native/bench/cellumbra_bench "$@"

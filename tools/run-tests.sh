@@ -3,8 +3,8 @@
 # natively under sanitizers (and the threaded ones under ThreadSanitizer), the
 # GEGL operation through the real GEGL, every Windows test (unit and
 # end-to-end) of the 32-bit build under 32-bit Wine and of the 64-bit build
-# under 64-bit Wine, packs both plug-ins and the GEGL module, and runs a
-# bounded fuzz. Ends with a line per suite ("win64: N passed, N failed") and
+# under 64-bit Wine, packs both plug-ins and the GEGL module, writes the
+# browser page and drives it in Chromium, and runs a bounded fuzz. Ends with a line per suite ("win64: N passed, N failed") and
 # the total "N passed, N failed", counting test cases.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -72,15 +72,12 @@ echo "== package"
 if ./tools/package.sh; then summary+=("package: 1 passed, 0 failed"); else summary+=("package: 0 passed, 1 failed"); status=1; fi
 if ./tools/package-gegl.sh; then summary+=("package-gegl: 1 passed, 0 failed"); else summary+=("package-gegl: 0 passed, 1 failed"); status=1; fi
 
-# Tests of the command-line tools; each ends with "name: N passed, N failed".
-echo "== tool tests"
-for t in tests/tools/*_test.sh; do
-  out=$("$t" 2>&1)
-  rc=$?
-  echo "$out"
-  last=$(tail -n 1 <<<"$out")
-  # Its count is taken only when it agrees with its exit status.
-  agrees=0
+# The browser page, written to dist/ and driven in Chromium; like the tool
+# tests below, it ends with "web: N passed, N failed".
+echo "== web"
+# A script's count is taken only when it agrees with its exit status.
+suite_line() { # name, exit status, the script's last line
+  local name=$1 rc=$2 last=$3 agrees=0
   if [ "$rc" -eq 0 ]; then
     [[ "$last" == *" 0 failed" ]] && agrees=1
   else
@@ -89,9 +86,22 @@ for t in tests/tools/*_test.sh; do
   if [ "$agrees" -eq 1 ] && [[ "$last" =~ ^[a-z0-9-]+:\ [0-9]+\ passed,\ [0-9]+\ failed$ ]]; then
     summary+=("$last")
   else
-    summary+=("$(basename "$t" .sh): 0 passed, 1 failed")
+    summary+=("$name: 0 passed, 1 failed")
   fi
   [ "$rc" -eq 0 ] || status=1
+}
+out=$(tests/web/run.sh 2>&1)
+rc=$?
+echo "$out"
+suite_line web "$rc" "$(tail -n 1 <<<"$out")"
+
+# Tests of the command-line tools; each ends with "name: N passed, N failed".
+echo "== tool tests"
+for t in tests/tools/*_test.sh; do
+  out=$("$t" 2>&1)
+  rc=$?
+  echo "$out"
+  suite_line "$(basename "$t" .sh)" "$rc" "$(tail -n 1 <<<"$out")"
 done
 
 echo "== fuzz"
