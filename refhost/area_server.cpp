@@ -1,6 +1,7 @@
 #include "refhost/area_server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -13,7 +14,32 @@
 
 namespace {
 bool buffers_high = false;
+
+double seconds_now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
+
+// Adds the time from its making to its end to a field of AreaTimes, when
+// times are kept.
+class Timed {
+public:
+    Timed(AreaTimes* times, double AreaTimes::*field)
+        : times_(times), field_(field), start_(times != nullptr ? seconds_now() : 0)
+    {
+    }
+    ~Timed()
+    {
+        if (times_ != nullptr)
+            times_->*field_ += seconds_now() - start_;
+    }
+
+private:
+    AreaTimes* times_;
+    double AreaTimes::*field_;
+    double start_;
+};
+} // namespace
 
 void place_buffers_high(bool high)
 {
@@ -107,7 +133,7 @@ int32 AreaServer::sampling_factor(Fixed rate)
 // a pad value or edge replication delivers the whole area; otherwise the area
 // is cut to the picture and `rect` tells the plug-in what it got.
 OSErr AreaServer::deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi, int32 factor, int16 padding,
-                          Delivery& result) const
+                          Delivery& result, double AreaTimes::*copy_time) const
 {
     result = Delivery();
     result.factor = factor;
@@ -135,8 +161,20 @@ OSErr AreaServer::deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi,
     const int32 height = rect.bottom - rect.top;
     const int32 count = hi - lo + 1;
     const uint64_t bytes = uint64_t(width) * uint64_t(height) * uint64_t(count);
-    if (bytes > max_request_bytes || !result.buffer.allocate(size_t(bytes)))
+    if (bytes > max_request_bytes)
         return memFullErr;
+    {
+        Timed timed(times, &AreaTimes::allocation);
+        if (!result.buffer.allocate(size_t(bytes)))
+            return memFullErr;
+    }
+    if (times != nullptr) {
+        Timed timed(times, &AreaTimes::first_touch);
+        for (size_t at = 0; at < result.buffer.size(); at += 4096)
+            result.buffer.data()[at] = 0;
+        result.buffer.data()[result.buffer.size() - 1] = 0;
+    }
+    Timed timed(times, copy_time);
     result.rect = rect;
     result.row_bytes = width * count;
     result.lo_plane = lo;
@@ -166,6 +204,7 @@ void AreaServer::write_back()
 {
     Delivery& out = out_;
     if (out.buffer.data() != nullptr && out.factor == 1 && !out.written) {
+        Timed timed(times, &AreaTimes::write_back);
         // Only the part inside the picture; padding beyond it has nowhere to go.
         const int32 left = std::max<int32>(out.rect.left, 0);
         const int32 top = std::max<int32>(out.rect.top, 0);
@@ -195,14 +234,14 @@ OSErr AreaServer::serve(FilterRecord& record)
     const int32 mask_factor = sampling_factor(record.maskRate);
     Delivery in, out, mask;
     OSErr err = deliver(source_, record.inRect, record.inLoPlane, record.inHiPlane, in_factor,
-                        record.inputPadding, in);
+                        record.inputPadding, in, &AreaTimes::input);
     // The output area is seen at the input's factor: hosts know no separate
     // output rate, and a preview fills outRect from inRect of the same scale.
     if (err == noErr)
         err = deliver(destination_, record.outRect, record.outLoPlane, record.outHiPlane, in_factor,
-                      record.outputPadding, out);
+                      record.outputPadding, out, &AreaTimes::output);
     if (err == noErr && selection_ != nullptr)
-        err = deliver(*selection_, record.maskRect, 0, 0, mask_factor, record.maskPadding, mask);
+        err = deliver(*selection_, record.maskRect, 0, 0, mask_factor, record.maskPadding, mask, &AreaTimes::mask);
 
     if (err != noErr) {
         in = Delivery();
@@ -211,9 +250,7 @@ OSErr AreaServer::serve(FilterRecord& record)
     }
     // The new buffers exist before the old ones go, so no address is reused
     // from one request to the next and a stale pointer shows.
-    in_ = std::move(in);
-    out_ = std::move(out);
-    mask_ = std::move(mask);
+    replace(in, out, mask);
 
     record.inData = in_.buffer.data();
     record.inRowBytes = in_.row_bytes;
@@ -224,11 +261,18 @@ OSErr AreaServer::serve(FilterRecord& record)
     return err;
 }
 
+void AreaServer::replace(Delivery& in, Delivery& out, Delivery& mask)
+{
+    Timed timed(times, &AreaTimes::freeing);
+    in_ = std::move(in);
+    out_ = std::move(out);
+    mask_ = std::move(mask);
+}
+
 void AreaServer::release(FilterRecord& record)
 {
-    in_ = Delivery();
-    out_ = Delivery();
-    mask_ = Delivery();
+    Delivery none[3];
+    replace(none[0], none[1], none[2]);
     record.inData = nullptr;
     record.inRowBytes = 0;
     record.outData = nullptr;

@@ -62,6 +62,13 @@ private:
     size_t size_ = 0;
 };
 
+// Where serving areas spends its time, in seconds, summed over a run
+// (filterhost --times). A buffer's first touch is timed on its own: every
+// page is written once before the copy, as the copy would write it first.
+struct AreaTimes {
+    double allocation = 0, first_touch = 0, input = 0, output = 0, mask = 0, write_back = 0, freeing = 0;
+};
+
 // What the host handed out for one of the three areas.
 struct Delivery {
     HostBuffer buffer;
@@ -100,12 +107,16 @@ public:
     // Called with the area (image pixels) whenever output reaches the picture.
     std::function<void(const Rect16&)> on_write_back;
 
+    // When set, serving adds its time here.
+    AreaTimes* times = nullptr;
+
     // Larger single requests are refused with memFullErr instead of tried.
     size_t max_request_bytes = size_t(1) << 30;
 
 private:
     OSErr deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi, int32 factor, int16 padding,
-                  Delivery& result) const;
+                  Delivery& result, double AreaTimes::*copy_time) const;
+    void replace(Delivery& in, Delivery& out, Delivery& mask);
 
     const Picture& source_;
     Picture& destination_;
