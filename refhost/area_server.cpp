@@ -127,6 +127,22 @@ int32 AreaServer::sampling_factor(Fixed rate)
     return factor < 1 ? 1 : factor;
 }
 
+// Copies `pixels` pixels of `count` bytes, taken `step` bytes apart, to
+// `dst` packed: one copy when they lie packed in the picture too (all its
+// planes at factor 1), else a pixel at a time without a call for each.
+static void copy_pixels(unsigned char* dst, const unsigned char* src, int32 pixels, int32 count, size_t step)
+{
+    if (pixels <= 0)
+        return;
+    if (step == size_t(count)) {
+        std::memcpy(dst, src, size_t(pixels) * size_t(count));
+        return;
+    }
+    for (int32 i = 0; i < pixels; ++i, dst += count, src += step)
+        for (int32 p = 0; p < count; ++p)
+            dst[p] = src[p];
+}
+
 // Fills `result` with the area `rect` of `from` seen at `factor` (pixel (x, y)
 // of the reduced picture is pixel (x * factor, y * factor) of `from`), planes
 // lo..hi. Beyond the reduced picture the plug-in's padding choice decides:
@@ -181,21 +197,39 @@ OSErr AreaServer::deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi,
     result.plane_count = count;
 
     const unsigned char pad = static_cast<unsigned char>(padding >= 0 ? padding & 0xFF : 0);
+    // Columns of the area that lie inside the reduced picture; those left and
+    // right of them are padding or repeat the edge pixel.
+    const int32 inner_left = std::min<int32>(std::max<int32>(rect.left, 0), rect.right);
+    const int32 inner_right = std::max<int32>(std::min<int32>(rect.right, reduced_w), inner_left);
+    const size_t from_row_bytes = from.row_bytes();
+    const size_t step = size_t(factor) * size_t(from.planes); // bytes between pixels taken
     for (int32 y = rect.top; y < rect.bottom; ++y) {
         unsigned char* dst = result.buffer.data() + size_t(y - rect.top) * size_t(result.row_bytes);
-        for (int32 x = rect.left; x < rect.right; ++x, dst += count) {
-            int32 rx = x, ry = y;
-            const bool inside = x >= 0 && y >= 0 && x < reduced_w && y < reduced_h;
-            if (!inside) {
-                if (padding >= 0) {
-                    std::memset(dst, pad, size_t(count));
-                    continue;
-                }
-                rx = std::min(std::max(x, 0), reduced_w - 1);
-                ry = std::min(std::max(y, 0), reduced_h - 1);
+        int32 ry = y;
+        if (y < 0 || y >= reduced_h) {
+            if (padding >= 0) {
+                std::memset(dst, pad, size_t(result.row_bytes));
+                continue;
             }
-            std::memcpy(dst, from.at(rx * factor, ry * factor) + lo, size_t(count));
+            ry = std::min(std::max(y, 0), reduced_h - 1);
         }
+        const unsigned char* row = from.pixels.data() + size_t(ry) * size_t(factor) * from_row_bytes + size_t(lo);
+        // Left of the picture, inside it, right of it.
+        const size_t left_bytes = size_t(inner_left - rect.left) * size_t(count);
+        const size_t inner_bytes = size_t(inner_right - inner_left) * size_t(count);
+        const size_t right_bytes = size_t(rect.right - inner_right) * size_t(count);
+        if (padding >= 0) {
+            std::memset(dst, pad, left_bytes);
+            std::memset(dst + left_bytes + inner_bytes, pad, right_bytes);
+        } else {
+            const unsigned char* first = row;
+            const unsigned char* last = row + size_t(reduced_w - 1) * step;
+            for (size_t at = 0; at < left_bytes; at += size_t(count))
+                std::memcpy(dst + at, first, size_t(count));
+            for (size_t at = left_bytes + inner_bytes; at < left_bytes + inner_bytes + right_bytes; at += size_t(count))
+                std::memcpy(dst + at, last, size_t(count));
+        }
+        copy_pixels(dst + left_bytes, row + size_t(inner_left) * step, inner_right - inner_left, count, step);
     }
     return noErr;
 }
@@ -210,11 +244,18 @@ void AreaServer::write_back()
         const int32 top = std::max<int32>(out.rect.top, 0);
         const int32 right = std::min<int32>(out.rect.right, destination_.width);
         const int32 bottom = std::min<int32>(out.rect.bottom, destination_.height);
+        const size_t planes = size_t(destination_.planes);
         for (int32 y = top; y < bottom; ++y) {
             const unsigned char* src = out.buffer.data() + size_t(y - out.rect.top) * size_t(out.row_bytes) +
                                        size_t(left - out.rect.left) * size_t(out.plane_count);
-            for (int32 x = left; x < right; ++x, src += out.plane_count)
-                std::memcpy(destination_.at(x, y) + out.lo_plane, src, size_t(out.plane_count));
+            unsigned char* dst = destination_.at(left, y) + out.lo_plane;
+            if (size_t(out.plane_count) == planes) {
+                std::memcpy(dst, src, size_t(right - left) * planes);
+                continue;
+            }
+            for (int32 x = left; x < right; ++x, src += out.plane_count, dst += planes)
+                for (int32 p = 0; p < out.plane_count; ++p)
+                    dst[p] = src[p];
         }
         if (on_write_back && left < right && top < bottom) {
             Rect16 area = {int16(top), int16(left), int16(bottom), int16(right)};
