@@ -31,8 +31,11 @@ void place_buffers_high(bool high);
 uint64_t high_buffer_floor();
 
 // One block of image data handed to the plug-in: exactly the requested size,
-// newly allocated for every request, its end flush against an inaccessible
-// page so that a plug-in reading or writing past it faults at once.
+// allocated for every request while the previous request's blocks still
+// exist (so never at their address), its end flush against an inaccessible
+// page so that a plug-in reading or writing past it faults at once. A large
+// one may reuse a block that the picture decoder or an earlier request no
+// longer needs (refhost/block_pool.h).
 class HostBuffer {
 public:
     HostBuffer() = default;

@@ -520,8 +520,14 @@ Boolean Host::abort_proc()
     // The threads the plug-in runs meanwhile, when a trace asks for them.
     if (options_.trace && threads_before_ > 0)
         threads_during_ = std::max(threads_during_, process_thread_count());
-    // Keep the host window alive while the plug-in works, as an editor would.
-    pump_window_messages();
+    // Keep the host window alive while the plug-in works, as an editor
+    // would. A look every few tens of milliseconds is as lively as one a row,
+    // which under Wine cost a round trip to the Wine server each.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_pump_ >= std::chrono::milliseconds(20)) {
+        pump_window_messages();
+        last_pump_ = now;
+    }
     pause_for_test("filtering");
     return interrupted() ||
            (options_.cancel_after_abort_calls > 0 && abort_calls_ >= options_.cancel_after_abort_calls);

@@ -3,6 +3,7 @@
 // which the selectors are sent.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -109,6 +110,7 @@ private:
     int32 progress_calls_ = 0;
     int32 last_done_ = 0, last_total_ = 0;
     int32 display_calls_ = 0;
+    std::chrono::steady_clock::time_point last_pump_{};
     int32 color_calls_ = 0;
     uint32_t host_thread_ = 0;
     int32 foreign_thread_calls_ = 0;
