@@ -112,12 +112,32 @@ if [ -n "$problem" ]; then
 fi
 
 cd "$root"
+# Each step that takes a while says so as it starts (the bootstrap when it
+# installs, the build when it has steps to run, Wine's preparation).
 step ./tools/bootstrap.sh
 tree=build/win$arch
 export WINEARCH=win$arch
 prefix=$root/build/wineprefix/main-job
 [ "$arch" = 32 ] || prefix=$prefix-64
-step ./tools/build.sh "win$arch" Cellumbra filterhost >/dev/null
+# The build's steps as a counter: redrawn on a terminal, a line at every
+# tenth of them in a log.
+build_counter() {
+  local terminal=0
+  [ ! -t 2 ] || terminal=1
+  awk -v terminal="$terminal" '
+    /^\[[0-9]+\/[0-9]+\] / && !/Re-checking globbed|Re-running CMake/ {
+      count = $1; gsub(/[^0-9\/]/, "", count); split(count, n, "/")
+      if (terminal) printf "\rbuild: step %d of %d", n[1], n[2] > "/dev/stderr"
+      else if (int(n[1] * 10 / n[2]) != shown) { shown = int(n[1] * 10 / n[2]); printf "build: step %d of %d\n", n[1], n[2] > "/dev/stderr" }
+      drawn = terminal
+      fflush("/dev/stderr")
+    }
+    END { if (drawn) printf "\n" > "/dev/stderr" }'
+}
+step_build() {
+  ./tools/build.sh "win$arch" Cellumbra filterhost | build_counter
+}
+step step_build
 # Only the job's own folder is made; a folder the user named must exist.
 [ -n "${args[2]:-}" ] || mkdir -p build/main-job
 
@@ -146,7 +166,7 @@ restore_mode() {
 # Tests point the job at a prefix of their own.
 export WINEPREFIX=${CELLUMBRA_MAIN_JOB_PREFIX:-$prefix}
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; a few seconds)" >&2
+  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; up to about 15 s)" >&2
   step ./tools/wine-run.sh --prepare
 fi
 # A Wine server of this prefix that something else started (a program run
