@@ -21,6 +21,9 @@ configure() {
   if [ -f "$dir/build.ninja" ] && [ -f "$dir/CMakeCache.txt" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$options" ]; then
     return 0
   fi
+  # A tree's first configure takes a while (CMake tries the compilers).
+  [ -f "$dir/CMakeCache.txt" ] ||
+    echo "build: configuring $dir for the first time (about 10 to 30 s)" >&2
   # The toolchain file only counts at the first configure; CMake's warning
   # that a later one did not use it is noise to whoever runs this.
   cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli "$@" >/dev/null

@@ -173,10 +173,14 @@ fi
 # by hand with WINEPREFIX set to it) makes files with its own mask, which may
 # let others read the new picture: the job waits until it has ended.
 foreign_server() {
-  local id pid mask
+  local id pid mask cwd home
   id=server-$(printf '%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  home=$(cd "$WINEPREFIX" && pwd -P)
   for pid in $(pgrep wineserver); do
-    [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$id" ] || continue
+    cwd=$(readlink "/proc/$pid/cwd" 2>/dev/null)
+    # A server that has just started is still in the prefix itself, for
+    # about a second, before it moves to its own folder.
+    [ "$(basename "$cwd")" = "$id" ] || [ "$cwd" = "$home" ] || continue
     mask=$(sed -n 's/^Umask:[[:space:]]*//p' "/proc/$pid/status" 2>/dev/null)
     [ -z "$mask" ] || [ $((8#$mask & 077)) -eq $((8#077)) ] || return 0
   done
