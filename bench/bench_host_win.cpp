@@ -190,7 +190,7 @@ int run_host_benchmark(bench::PluginDriver& driver, const std::string& folder, i
     for (Mode& m : modes) {
         if (m.own.empty()) continue;
         std::string parts;
-        for (const char* name : {"plugin", "input", "output", "write_back", "allocation", "first_touch", "freeing",
+        for (const char* name : {"plugin", "start", "input", "output", "write_back", "allocation", "first_touch", "freeing",
                                  "progress"}) {
             char part[48];
             std::snprintf(part, sizeof part, "%s%s %.1f", parts.empty() ? "" : ", ", name, median(m.parts[name]));

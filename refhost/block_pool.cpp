@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -27,6 +28,20 @@ constexpr size_t most_bytes = size_t(1) << 30;
 std::mutex lock;
 std::vector<Block> pooled;
 std::map<void*, size_t> decoder_blocks; // the decoder's large blocks and their capacity
+// A run that ends before it waited for the blocks (a picture refused after
+// its header) waits for them at the exit.
+struct Preparing : std::thread {
+    Preparing& operator=(std::thread&& other)
+    {
+        std::thread::operator=(std::move(other));
+        return *this;
+    }
+    ~Preparing()
+    {
+        if (joinable())
+            join();
+    }
+} preparing;
 
 size_t round_up(size_t bytes)
 {
@@ -137,15 +152,51 @@ void give(void* block, size_t capacity)
         size_t total = 0;
         for (const Block& b : pooled)
             total += b.capacity;
-        // The oldest go first.
+        // The smallest go first: the decoder's planes of a JPEG are a third
+        // of a picture, too small for any area of it.
         while (!pooled.empty() && (pooled.size() > most_blocks || total > most_bytes)) {
-            total -= pooled.front().capacity;
-            freed.push_back(pooled.front());
-            pooled.erase(pooled.begin());
+            auto smallest = std::min_element(pooled.begin(), pooled.end(), [](const Block& a, const Block& b) {
+                return a.capacity < b.capacity;
+            });
+            total -= smallest->capacity;
+            freed.push_back(*smallest);
+            pooled.erase(smallest);
         }
     }
     for (const Block& b : freed)
         unmap_block(b.address);
+}
+
+void prepare(size_t bytes, int count)
+{
+#if defined(_WIN32)
+    const size_t capacity = round_up(bytes) + page_size();
+    if (bytes < threshold || capacity < bytes || count <= 0)
+        return;
+    wait_prepared();
+    preparing = std::thread([capacity, count] {
+        for (int i = 0; i < count; ++i) {
+            void* block = map_block(capacity, false);
+            if (block == nullptr)
+                return;
+            unsigned char* bytes = static_cast<unsigned char*>(block);
+            for (size_t at = 0; at < capacity; at += page_size())
+                bytes[at] = 0;
+            give(block, capacity);
+        }
+    });
+#else
+    (void)bytes;
+    (void)count;
+#endif
+}
+
+void wait_prepared()
+{
+#if defined(_WIN32)
+    if (preparing.joinable())
+        preparing.join();
+#endif
 }
 
 // Elsewhere (the fuzzer's native build) the decoder keeps the C heap, whose

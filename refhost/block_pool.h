@@ -26,6 +26,14 @@ void* take(size_t bytes, size_t& capacity, bool top_down = false, uint64_t floor
 // is full.
 void give(void* block, size_t capacity);
 
+// Makes `count` blocks ready for image areas of `bytes` bytes and their
+// guard page, their pages touched, on a thread of their own (the caller
+// goes on at once): for a run to take from the pool later. Only for areas
+// of `threshold` or more, and only where the pool is (Windows).
+void prepare(size_t bytes, int count);
+// Until the blocks of prepare() are ready.
+void wait_prepared();
+
 // The picture decoder's allocation calls: blocks of `threshold` or more go
 // through the pool, with a page to spare beyond them so that an image area
 // of the same size and its guard page fit the block later; the rest go to

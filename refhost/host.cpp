@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/rect.h"
+#include "refhost/block_pool.h"
 #include "refhost/pixel_map.h"
 #include "refhost/selection.h"
 
@@ -128,11 +129,11 @@ void Host::print_times() const
     const AreaTimes& a = area_times_;
     char line[512];
     std::snprintf(line, sizeof line,
-                  "filterhost: times in ms: reading=%.1f preparing=%.1f window=%.1f filtering=%.1f plugin=%.1f "
+                  "filterhost: times in ms: reading=%.1f preparing=%.1f window=%.1f filtering=%.1f plugin=%.1f start=%.1f "
                   "input=%.1f output=%.1f mask=%.1f write_back=%.1f allocation=%.1f first_touch=%.1f "
                   "freeing=%.1f progress=%.1f writing=%.1f pixels=%lld\n",
                   t.reading * 1e3, t.preparing * 1e3, t.window * 1e3, t.filtering * 1e3,
-                  (t.selectors - t.callbacks) * 1e3, a.input * 1e3, a.output * 1e3, a.mask * 1e3,
+                  (t.selectors - t.callbacks) * 1e3, t.start * 1e3, a.input * 1e3, a.output * 1e3, a.mask * 1e3,
                   a.write_back * 1e3, a.allocation * 1e3, a.first_touch * 1e3, a.freeing * 1e3,
                   t.progress * 1e3, t.writing * 1e3, (long long)source_.width * source_.height);
     print_text(stderr, line);
@@ -171,8 +172,14 @@ int Host::prepare_picture()
         Host& host;
         bool shown = false;
         explicit Reading(Host& h) : host(h) {}
-        void begin(int32_t width, int32_t height) override
+        void begin(int32_t width, int32_t height, int32_t planes) override
         {
+            // The plug-in's first requests are mostly the whole picture, in
+            // and out, and as often as not twice over: blocks for them are
+            // made ready on another processor while this one decodes, so
+            // that the first touch of their pages costs the run nothing.
+            if (!host.options_.no_filter && !host.options_.high_buffers)
+                block_pool::prepare(size_t(width) * size_t(height) * size_t(planes), 3);
             shown = int64_t(width) * height >= large_picture_pixels;
             if (shown)
                 print_text(stderr, host.progress_.start("reading '" + host.options_.input + "' (" +
@@ -260,6 +267,8 @@ int Host::prepare_picture()
     }
     if (options_.times)
         areas_->times = &area_times_;
+    // The thread that makes blocks ready has ended before the plug-in's start.
+    block_pool::wait_prepared();
     times_.preparing = now() - read_end;
     return exit_ok;
 }
@@ -325,9 +334,12 @@ int16 Host::call_selector(int16 selector, void* record)
 {
     int16 result = 0;
     running_selector = selector;
-    const double start = now();
+    const double start = now(), callbacks = times_.callbacks;
     plugin_.entry(selector, record, &data_, &result);
-    times_.selectors += now() - start;
+    const double spent = now() - start;
+    times_.selectors += spent;
+    if (selector == filterSelectorStart)
+        times_.start += spent - (times_.callbacks - callbacks);
     running_selector = -1;
     if (options_.trace) {
         std::printf("selector %d %s result=%d data=%s\n", selector, selector_name(selector), result,

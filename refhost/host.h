@@ -54,6 +54,7 @@ struct RunTimes {
     double selectors = 0; // inside the plug-in's entry point, callbacks included
     double callbacks = 0; // inside the host's callbacks
     double progress = 0;  // of which abortProc and progressProc
+    double start = 0;     // the plug-in's own part of the start selector: without its callbacks
 };
 
 class Host {

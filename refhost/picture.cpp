@@ -474,7 +474,7 @@ bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Pict
         read_jpeg_facts(bytes, facts);
     unsigned char* data = nullptr;
     if (progress != nullptr) {
-        progress->begin(width, height);
+        progress->begin(width, height, planes);
         ProgressReader reader{bytes, *progress};
         const stbi_io_callbacks callbacks = {ProgressReader::read, ProgressReader::skip, ProgressReader::eof};
         data = stbi_load_from_callbacks(&callbacks, &reader, &width, &height, &file_planes, planes);
