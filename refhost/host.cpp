@@ -178,8 +178,12 @@ int Host::prepare_picture()
             // and out, and as often as not twice over: blocks for them are
             // made ready on another processor while this one decodes, so
             // that the first touch of their pages costs the run nothing.
-            if (!host.options_.no_filter && !host.options_.high_buffers)
-                block_pool::prepare(size_t(width) * size_t(height) * size_t(planes), 3);
+            // Only with room to spare for them beside the picture, its copy
+            // and the encoder: a picture near the memory's limit goes
+            // without.
+            const uint64_t bytes = uint64_t(width) * uint64_t(height) * uint64_t(planes);
+            if (!host.options_.no_filter && !host.options_.high_buffers && bytes * 8 <= usable_memory())
+                block_pool::prepare(size_t(bytes), 3);
             shown = int64_t(width) * height >= large_picture_pixels;
             if (shown)
                 print_text(stderr, host.progress_.start("reading '" + host.options_.input + "' (" +
