@@ -166,7 +166,11 @@ restore_mode() {
 # Tests point the job at a prefix of their own.
 export WINEPREFIX=${CELLUMBRA_MAIN_JOB_PREFIX:-$prefix}
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; up to about 15 s)" >&2
+  # A first prefix took 11 s here (32-bit) and 18 s (64-bit), a copy of one
+  # a second or two.
+  wait_words="up to about 15 s"
+  [ "$arch" = 32 ] || wait_words="up to about 20 s"
+  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; $wait_words)" >&2
   step ./tools/wine-run.sh --prepare
 fi
 # A Wine server of this prefix that something else started (a program run
