@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "refhost/area_server.h"
+#include "refhost/block_pool.h"
 #include "refhost/host.h"
 #include "refhost/options.h"
 #include "refhost/paths.h"
@@ -234,6 +235,62 @@ TEST(AreaService, EveryAreaHoldsThePictureByteForByte)
                 }
         EXPECT_EQ(0, wrong) << name;
     }
+}
+
+// Large areas go through the pool of blocks: a request still never gets the
+// previous request's addresses, a block waiting in the pool faults as a freed
+// one does, a reused block is filled like a new one, and the decoder's
+// blocks keep their bytes when they grow.
+TEST(AreaService, LargeAreasReuseBlocksWithoutLettingStalePointersPass)
+{
+    const Picture source = make_coordinate_picture(1000, 600, 3); // 1.8 MB: through the pool
+    Picture dest = source;
+    AreaServer server(source, dest, nullptr);
+    block_pool::prepare(source.pixels.size(), 2);
+    block_pool::wait_prepared();
+    FilterRecord r = request(rect(0, 0, 600, 1000), rect(0, 0, 600, 1000), rect(0, 0, 0, 0), 3);
+    void* seen_in[4] = {};
+    void* seen_out[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(noErr, server.serve(r));
+        seen_in[i] = r.inData;
+        seen_out[i] = r.outData;
+        ASSERT_TRUE(holds_source(r.inData, r.inRowBytes, r.inRect, 0, 3, 1)) << i;
+        ASSERT_TRUE(holds_source(r.outData, r.outRowBytes, r.outRect, 0, 3, 1)) << i;
+        EXPECT_TRUE(inaccessible(static_cast<unsigned char*>(r.inData) + 600 * r.inRowBytes)) << i;
+        EXPECT_TRUE(inaccessible(static_cast<unsigned char*>(r.outData) + 600 * r.outRowBytes)) << i;
+        if (i > 0) {
+            for (void* now : {r.inData, r.outData})
+                for (void* before : {seen_in[i - 1], seen_out[i - 1]})
+                    EXPECT_NE(before, now) << i;
+            // The previous request's blocks are back in the pool or freed.
+            EXPECT_TRUE(inaccessible(seen_in[i - 1])) << i;
+            EXPECT_TRUE(inaccessible(seen_out[i - 1])) << i;
+        }
+    }
+    // Blocks were reused: four requests of two blocks each from fewer.
+    int reused = 0;
+    for (int i = 2; i < 4; ++i)
+        for (int j = 0; j < i - 1; ++j)
+            reused += (seen_in[i] == seen_in[j] || seen_in[i] == seen_out[j]) +
+                      (seen_out[i] == seen_in[j] || seen_out[i] == seen_out[j]);
+    EXPECT_GT(reused, 0);
+    server.release(r);
+
+    const size_t big = 3 * block_pool::threshold;
+    unsigned char* block = static_cast<unsigned char*>(block_pool::decoder_malloc(big));
+    ASSERT_NE(nullptr, block);
+    for (size_t i = 0; i < big; ++i)
+        block[i] = static_cast<unsigned char>(i * 7);
+    unsigned char* grown = static_cast<unsigned char*>(block_pool::decoder_realloc(block, big, 2 * big));
+    ASSERT_NE(nullptr, grown);
+    size_t wrong = 0;
+    for (size_t i = 0; i < big; ++i)
+        wrong += grown[i] != static_cast<unsigned char>(i * 7);
+    EXPECT_EQ(0u, wrong);
+    grown[2 * big - 1] = 1;
+    block_pool::decoder_free(grown);
+    EXPECT_TRUE(inaccessible(grown));
 }
 
 TEST(AreaService, RefusesPlaneRangesThePictureDoesNotHave)
