@@ -23,6 +23,7 @@
 #include <string>
 
 #include "bench/bench_common.h"
+#include "bench/bench_host.h"
 
 namespace {
 
@@ -248,11 +249,14 @@ int main(int argc, char** argv)
     const std::string folder = path;
     const std::string bound = folder + "Cellumbra.8bf", table = folder + "CellumbraTable.8bf";
 
-    const bench::Options options = bench::parse_options(argc, argv);
+    const bool host = argc > 1 && !std::strcmp(argv[1], "--host");
+    const bench::Options options = host ? bench::Options() : bench::parse_options(argc, argv);
     WindowsDriver driver;
     if (!driver.load(bound.c_str(), table.c_str())) {
         std::fprintf(stderr, "cannot load %s and %s or find their ENTRYPOINT\n", bound.c_str(), table.c_str());
         return 2;
     }
+    if (host)
+        return run_host_benchmark(driver, folder, argc, argv);
     return bench::run_benchmark(driver, options);
 }

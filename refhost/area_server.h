@@ -31,8 +31,11 @@ void place_buffers_high(bool high);
 uint64_t high_buffer_floor();
 
 // One block of image data handed to the plug-in: exactly the requested size,
-// newly allocated for every request, its end flush against an inaccessible
-// page so that a plug-in reading or writing past it faults at once.
+// allocated for every request while the previous request's blocks still
+// exist (so never at their address), its end flush against an inaccessible
+// page so that a plug-in reading or writing past it faults at once. A large
+// one may reuse a block that the picture decoder or an earlier request no
+// longer needs (refhost/block_pool.h).
 class HostBuffer {
 public:
     HostBuffer() = default;
@@ -60,6 +63,13 @@ private:
     size_t block_size_ = 0;
     unsigned char* data_ = nullptr;
     size_t size_ = 0;
+};
+
+// Where serving areas spends its time, in seconds, summed over a run
+// (filterhost --times). A buffer's first touch is timed on its own: every
+// page is written once before the copy, as the copy would write it first.
+struct AreaTimes {
+    double allocation = 0, first_touch = 0, input = 0, output = 0, mask = 0, write_back = 0, freeing = 0;
 };
 
 // What the host handed out for one of the three areas.
@@ -100,12 +110,16 @@ public:
     // Called with the area (image pixels) whenever output reaches the picture.
     std::function<void(const Rect16&)> on_write_back;
 
+    // When set, serving adds its time here.
+    AreaTimes* times = nullptr;
+
     // Larger single requests are refused with memFullErr instead of tried.
     size_t max_request_bytes = size_t(1) << 30;
 
 private:
     OSErr deliver(const Picture& from, Rect16& rect, int32 lo, int32 hi, int32 factor, int16 padding,
-                  Delivery& result) const;
+                  Delivery& result, double AreaTimes::*copy_time) const;
+    void replace(Delivery& in, Delivery& out, Delivery& mask);
 
     const Picture& source_;
     Picture& destination_;

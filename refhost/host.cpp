@@ -1,11 +1,12 @@
 #include "refhost/host.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
-
 #include "base/rect.h"
+#include "refhost/block_pool.h"
 #include "refhost/pixel_map.h"
 #include "refhost/selection.h"
 
@@ -95,6 +96,49 @@ const char* mode_name(int32 planes)
 
 } // namespace
 
+double Host::now() const
+{
+    if (!options_.times)
+        return 0;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The time of one callback, and of progress when it is one of its calls.
+class CallbackTime {
+public:
+    CallbackTime(Host& host, bool progress) : host_(host), progress_(progress), start_(host.now()) {}
+    ~CallbackTime()
+    {
+        const double spent = host_.now() - start_;
+        host_.times_.callbacks += spent;
+        if (progress_)
+            host_.times_.progress += spent;
+    }
+
+private:
+    Host& host_;
+    bool progress_;
+    double start_;
+};
+
+void Host::print_times() const
+{
+    if (!options_.times)
+        return;
+    const RunTimes& t = times_;
+    const AreaTimes& a = area_times_;
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "filterhost: times in ms: reading=%.1f preparing=%.1f window=%.1f filtering=%.1f plugin=%.1f start=%.1f "
+                  "input=%.1f output=%.1f mask=%.1f write_back=%.1f allocation=%.1f first_touch=%.1f "
+                  "freeing=%.1f progress=%.1f writing=%.1f pixels=%lld\n",
+                  t.reading * 1e3, t.preparing * 1e3, t.window * 1e3, t.filtering * 1e3,
+                  (t.selectors - t.callbacks) * 1e3, t.start * 1e3, a.input * 1e3, a.output * 1e3, a.mask * 1e3,
+                  a.write_back * 1e3, a.allocation * 1e3, a.first_touch * 1e3, a.freeing * 1e3,
+                  t.progress * 1e3, t.writing * 1e3, (long long)source_.width * source_.height);
+    print_text(stderr, line);
+}
+
 int32 offered_max_space(const HostOptions& options)
 {
     if (options.has_max_space)
@@ -128,8 +172,18 @@ int Host::prepare_picture()
         Host& host;
         bool shown = false;
         explicit Reading(Host& h) : host(h) {}
-        void begin(int32_t width, int32_t height) override
+        void begin(int32_t width, int32_t height, int32_t planes) override
         {
+            // The plug-in's first requests are mostly the whole picture, in
+            // and out, and as often as not twice over: blocks for them are
+            // made ready on another processor while this one decodes, so
+            // that the first touch of their pages costs the run nothing.
+            // Only with room to spare for them beside the picture, its copy
+            // and the encoder: a picture near the memory's limit goes
+            // without.
+            const uint64_t bytes = uint64_t(width) * uint64_t(height) * uint64_t(planes);
+            if (!host.options_.no_filter && !host.options_.high_buffers && bytes * 8 <= usable_memory())
+                block_pool::prepare(size_t(bytes), 3);
             shown = int64_t(width) * height >= large_picture_pixels;
             if (shown)
                 print_text(stderr, host.progress_.start("reading '" + host.options_.input + "' (" +
@@ -141,7 +195,10 @@ int Host::prepare_picture()
                 print_text(stderr, host.progress_.update(int64_t(done), int64_t(total)));
         }
     } reading(*this);
+    const double read_start = now();
     const bool loaded = load_picture(options_.input, options_.planes, source_, error, &notes, &reading);
+    const double read_end = now();
+    times_.reading = read_end - read_start;
     if (reading.shown)
         finish_progress(loaded);
     if (!loaded) {
@@ -175,6 +232,10 @@ int Host::prepare_picture()
     }
     for (const std::string& note : notes)
         say(note);
+    if (options_.no_filter) {
+        times_.preparing = now() - read_end;
+        return exit_ok;
+    }
     destination_ = source_;
     filter_rect_ = {0, 0, int16(source_.height), int16(source_.width)};
     if (options_.has_filter_rect) {
@@ -208,6 +269,11 @@ int Host::prepare_picture()
             std::fflush(stdout);
         };
     }
+    if (options_.times)
+        areas_->times = &area_times_;
+    // The thread that makes blocks ready has ended before the plug-in's start.
+    block_pool::wait_prepared();
+    times_.preparing = now() - read_end;
     return exit_ok;
 }
 
@@ -272,7 +338,12 @@ int16 Host::call_selector(int16 selector, void* record)
 {
     int16 result = 0;
     running_selector = selector;
+    const double start = now(), callbacks = times_.callbacks;
     plugin_.entry(selector, record, &data_, &result);
+    const double spent = now() - start;
+    times_.selectors += spent;
+    if (selector == filterSelectorStart)
+        times_.start += spent - (times_.callbacks - callbacks);
     running_selector = -1;
     if (options_.trace) {
         std::printf("selector %d %s result=%d data=%s\n", selector, selector_name(selector), result,
@@ -326,8 +397,24 @@ OSErr Host::deliver_for_continue()
     return err;
 }
 
+int Host::run_no_filter()
+{
+    if (int64_t(source_.width) * source_.height >= large_picture_pixels)
+        print_text(stderr, progress_.start("writing '" + options_.output + "'"));
+    std::string error;
+    const double start = now();
+    if (!save_picture(options_.output, source_, error)) {
+        say(error);
+        return interrupted() ? exit_interrupted : exit_picture;
+    }
+    times_.writing = now() - start;
+    print_times();
+    return exit_ok;
+}
+
 int Host::run()
 {
+    const double window_start = now();
     window_ = create_host_window(&destination_, options_.dialog, "filterhost - " + options_.input);
     fill_record();
     if (options_.answer_boxes)
@@ -337,6 +424,8 @@ int Host::run()
                     record_.imageSize.h, record_.imageSize.v);
         std::fflush(stdout);
     }
+    const double filtering_start = now();
+    times_.window = filtering_start - window_start;
     print_text(stderr, progress_.start("filtering '" + options_.input + "' (" + std::to_string(source_.width) +
                                            " x " + std::to_string(source_.height) + ", " +
                                            mode_name(source_.planes) + ") with " + plugin_.pipl.name,
@@ -406,6 +495,7 @@ int Host::run()
     if (interrupted())
         return interrupted_exit();
     finish_progress(true);
+    times_.filtering = now() - filtering_start;
 
     if (options_.trace) {
         std::printf("summary advanceState=%d progress=%d last=%d/%d abort=%d displayPixels=%d "
@@ -419,11 +509,14 @@ int Host::run()
         if (int64_t(destination_.width) * destination_.height >= large_picture_pixels)
             print_text(stderr, progress_.start("writing '" + options_.output + "'"));
         std::string error;
+        const double start = now();
         if (!save_picture(options_.output, destination_, error)) {
             say(error);
             return interrupted() ? exit_interrupted : exit_picture;
         }
+        times_.writing = now() - start;
     }
+    print_times();
     return exit_ok;
 }
 
@@ -438,12 +531,19 @@ void Host::note_callback()
 Boolean Host::abort_proc()
 {
     note_callback();
+    CallbackTime timed(*this, true);
     ++abort_calls_;
     // The threads the plug-in runs meanwhile, when a trace asks for them.
     if (options_.trace && threads_before_ > 0)
         threads_during_ = std::max(threads_during_, process_thread_count());
-    // Keep the host window alive while the plug-in works, as an editor would.
-    pump_window_messages();
+    // Keep the host window alive while the plug-in works, as an editor
+    // would. A look every few tens of milliseconds is as lively as one a row,
+    // which under Wine cost a round trip to the Wine server each.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_pump_ >= std::chrono::milliseconds(20)) {
+        pump_window_messages();
+        last_pump_ = now;
+    }
     pause_for_test("filtering");
     return interrupted() ||
            (options_.cancel_after_abort_calls > 0 && abort_calls_ >= options_.cancel_after_abort_calls);
@@ -452,6 +552,7 @@ Boolean Host::abort_proc()
 void Host::progress_proc(int32 done, int32 total)
 {
     note_callback();
+    CallbackTime timed(*this, true);
     ++progress_calls_;
     last_done_ = done;
     last_total_ = total;
@@ -494,6 +595,7 @@ void Host::trace_request(const char* via, int32 number, const FilterRecord& requ
 OSErr Host::advance_state()
 {
     note_callback();
+    CallbackTime timed(*this, false);
     const int32 number = ++advance_calls_;
     const FilterRecord requested = record_;
     OSErr err;
@@ -513,6 +615,7 @@ OSErr Host::advance_state()
 OSErr Host::display_pixels(const PSPixelMap* source, const VRect* area, int32 row, int32 col, void* context)
 {
     note_callback();
+    CallbackTime timed(*this, false);
     ++display_calls_;
     OSErr err = draw_pixel_map(context, source, area, row, col);
     if (options_.trace) {
@@ -531,6 +634,7 @@ OSErr Host::display_pixels(const PSPixelMap* source, const VRect* area, int32 ro
 OSErr Host::color_services(ColorServicesInfo* info)
 {
     note_callback();
+    CallbackTime timed(*this, false);
     ++color_calls_;
     if (info == nullptr || info->infoSize < int32(sizeof(ColorServicesInfo)))
         return paramErr;

@@ -3,6 +3,7 @@
 // which the selectors are sent.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -47,6 +48,15 @@ bool choose_colour(intptr_t owner, unsigned char rgb[3]);
 // program does not handle, naming the selector that was running.
 void install_crash_report();
 
+// Where a run's time goes, in seconds (filterhost --times).
+struct RunTimes {
+    double reading = 0, preparing = 0, window = 0, filtering = 0, writing = 0;
+    double selectors = 0; // inside the plug-in's entry point, callbacks included
+    double callbacks = 0; // inside the host's callbacks
+    double progress = 0;  // of which abortProc and progressProc
+    double start = 0;     // the plug-in's own part of the start selector: without its callbacks
+};
+
 class Host {
 public:
     Host(const HostOptions& options, const PluginModule& plugin);
@@ -57,6 +67,8 @@ public:
     // Sends the selectors in a host's order and writes the result. Returns an exit code.
     int run();
     int run_about();
+    // --no-filter: writes the picture as read.
+    int run_no_filter();
 
     // The callbacks of the record.
     Boolean abort_proc();
@@ -74,6 +86,9 @@ private:
     void finish_progress(bool succeeded);
     int interrupted_exit();
     void note_callback(); // counts callbacks made on another thread than the host's
+    void print_times() const;
+    double now() const; // seconds, when times are kept
+    friend class CallbackTime;
 
     const HostOptions& options_;
     const PluginModule& plugin_;
@@ -96,10 +111,13 @@ private:
     int32 progress_calls_ = 0;
     int32 last_done_ = 0, last_total_ = 0;
     int32 display_calls_ = 0;
+    std::chrono::steady_clock::time_point last_pump_{};
     int32 color_calls_ = 0;
     uint32_t host_thread_ = 0;
     int32 foreign_thread_calls_ = 0;
     int threads_before_ = 0, threads_during_ = 0; // of the start selector, when traced
     ProgressReport progress_;
+    RunTimes times_;
+    AreaTimes area_times_;
     std::unique_ptr<MessageBoxAnswerer> answerer_;
 };

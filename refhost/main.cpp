@@ -48,6 +48,11 @@ int main()
                                 (options.progress == HostOptions::Progress::automatic && is_terminal(stderr));
 
     PluginModule plugin;
+    if (options.no_filter) {
+        Host host(options, plugin);
+        const int code = host.prepare_picture();
+        return code != exit_ok ? code : host.run_no_filter();
+    }
     if (!load_plugin(options.plugin, plugin, error)) {
         say(error);
         return exit_not_plugin;

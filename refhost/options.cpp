@@ -7,6 +7,7 @@
 const char* const help_text =
     "Usage: filterhost [options] PLUGIN.8bf INPUT [OUTPUT]\n"
     "       filterhost --about PLUGIN.8bf\n"
+    "       filterhost --no-filter [options] INPUT OUTPUT\n"
     "\n"
     "Runs a filter plug-in on a picture the way an image editor does: loads the\n"
     "module, finds its entry point in its PIPL resource, sends prepare, start,\n"
@@ -22,6 +23,8 @@ const char* const help_text =
     "  --private-display        allow --dialog and --about on a display nobody sees\n"
     "                           (tests that drive the windows themselves)\n"
     "  --about                  send only the about selector\n"
+    "  --no-filter              read INPUT and write OUTPUT without a plug-in (how\n"
+    "                           long reading and writing take alone)\n"
     "  --settings SIZE          same as --set-slider 1=SIZE\n"
     "  --set-slider K=V         store V for slider K (1-8) before the run, the way a\n"
     "                           host repeats a filter with its last settings\n"
@@ -64,6 +67,11 @@ const char* const help_text =
     "  --trace                  print every selector, advanceState request and\n"
     "                           write-back on standard output\n"
     "  --quiet                  no progress on standard error\n"
+    "  --times                  at the end, how long each phase took on standard\n"
+    "                           error in ms: reading, filtering and its parts\n"
+    "                           (the plug-in's own time, serving input and output\n"
+    "                           areas, taking output back, allocating, first\n"
+    "                           touch, freeing, progress), writing\n"
     "  --progress bar|lines     a bar redrawn in place (default on a console), or a\n"
     "                           line at the start and one at the end (default\n"
     "                           otherwise; a launcher that sees a terminal where\n"
@@ -212,6 +220,8 @@ const OptionRow option_rows[] = {
     {"--high-buffers", false, [](H& o, auto&, auto&) -> const char* { o.high_buffers = true; return nullptr; }},
     {"--keep-orientation", false, [](H& o, auto&, auto&) -> const char* { o.keep_orientation = true; return nullptr; }},
     {"--quiet", false, [](H& o, auto&, auto&) -> const char* { o.quiet = true; return nullptr; }},
+    {"--times", false, [](H& o, auto&, auto&) -> const char* { o.times = true; return nullptr; }},
+    {"--no-filter", false, [](H& o, auto&, auto&) -> const char* { o.no_filter = true; return nullptr; }},
     {"--no-color-services", false, [](H& o, auto&, auto&) -> const char* { o.omit_color = true; return nullptr; }},
     {"--settings", true,
      [](H& o, auto&, const std::string& v) -> const char* {
@@ -347,6 +357,19 @@ bool parse_options(const std::vector<std::string>& args, HostOptions& o, std::st
     if (o.has_filter_rect && o.selection != HostOptions::Selection::none) {
         error = "--filter-rect and a selection exclude each other (a selection sets filterRect)";
         return false;
+    }
+    if (o.no_filter) {
+        if (o.about || o.dialog) {
+            error = "--no-filter runs no plug-in: it excludes --about and --dialog";
+            return false;
+        }
+        if (positional.size() != 2) {
+            error = "--no-filter takes INPUT OUTPUT";
+            return false;
+        }
+        o.input = positional[0];
+        o.output = positional[1];
+        return true;
     }
     const size_t needed = o.about ? 1 : 2;
     if (positional.size() < needed || positional.size() > (o.about ? 1u : 3u)) {

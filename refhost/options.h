@@ -66,6 +66,8 @@ struct HostOptions {
 
     bool trace = false;
     bool quiet = false;
+    bool times = false;     // how long each phase took, on standard error at the end
+    bool no_filter = false; // read INPUT and write OUTPUT without a plug-in
     // How progress shows: a redrawn bar, or a line at the start and at the
     // end; automatic draws the bar when standard error is a console.
     enum class Progress { automatic, bar, lines } progress = Progress::automatic;

@@ -1,4 +1,5 @@
 #include "refhost/picture.h"
+#include "refhost/block_pool.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +23,11 @@
 #define STBI_ONLY_BMP
 // A second guard behind the host's own limits, which come first.
 #define STBI_MAX_DIMENSIONS 65535
+// A decoded picture's block, once its pixels are copied out, serves an image
+// area later (refhost/block_pool.h).
+#define STBI_MALLOC(bytes) block_pool::decoder_malloc(bytes)
+#define STBI_REALLOC_SIZED(block, old_bytes, new_bytes) block_pool::decoder_realloc(block, old_bytes, new_bytes)
+#define STBI_FREE(block) block_pool::decoder_free(block)
 #include <stb_image.h>
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
@@ -468,7 +474,7 @@ bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Pict
         read_jpeg_facts(bytes, facts);
     unsigned char* data = nullptr;
     if (progress != nullptr) {
-        progress->begin(width, height);
+        progress->begin(width, height, planes);
         ProgressReader reader{bytes, *progress};
         const stbi_io_callbacks callbacks = {ProgressReader::read, ProgressReader::skip, ProgressReader::eof};
         data = stbi_load_from_callbacks(&callbacks, &reader, &width, &height, &file_planes, planes);

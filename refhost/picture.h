@@ -31,14 +31,15 @@ struct Picture {
 };
 
 // Told how decoding goes, so that a person waiting on a large picture sees
-// it move: begin once the header is read and the picture will be decoded,
+// it move: begin once the header is read and the picture will be decoded
+// (with the planes it will have),
 // then advance with the bytes of the file the decoder has taken (a
 // baseline JPEG is decoded as it is taken; a PNG is taken first and
 // inflated after).
 class DecodeProgress {
 public:
     virtual ~DecodeProgress() = default;
-    virtual void begin(int32_t width, int32_t height) = 0;
+    virtual void begin(int32_t width, int32_t height, int32_t planes) = 0;
     virtual void advance(size_t done, size_t total) = 0;
 };
 

@@ -141,7 +141,8 @@ bool interrupted()
 void pause_for_test(const char* phase)
 {
     static bool paused = false;
-    const char* at = std::getenv("FILTERHOST_TEST_PAUSE_AT");
+    // Asked once: the filtering phase asks at every row.
+    static const char* const at = std::getenv("FILTERHOST_TEST_PAUSE_AT");
     if (paused || at == nullptr || std::strcmp(at, phase) != 0)
         return;
     paused = true;

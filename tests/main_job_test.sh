@@ -69,6 +69,19 @@ says relative "Filtered picture written to out/cells.png"
 never_says relative $'\r['
 says relative "first run: preparing the Wine environment"
 [ -s out/cells.png ] || { echo "FAIL relative: no out/cells.png"; failed=1; }
+# A build with steps to run says so and counts them as it goes (a CMake that
+# only pretends to build them: the tree is built).
+mkdir -p "$scratch/fake"
+printf '#!/bin/sh
+[ "$1" = --build ] || exec %s "$@"
+i=1; while [ $i -le 60 ]; do echo "[$i/60] Building CXX object step$i.obj"; i=$((i + 1)); done
+' "$(command -v cmake)" >"$scratch/fake/cmake"
+chmod +x "$scratch/fake/cmake"
+check building 0 env PATH="$scratch/fake:$PATH" "$job" --arch "$arch" photo.png 7 out/cells.png
+says building "build: build/win$arch: 60 steps to build, "
+says building "build: step 6 of 60"
+says building "build: step 60 of 60"
+never_says building "Building CXX object"
 # On a terminal (which Wine does not show the host as a console) the bar.
 check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /dev/null
 says terminal $'\r[....'
@@ -88,6 +101,9 @@ rm link.png out/new.png
 # A Wine server of the job's prefix started by hand, whose mask lets others
 # read: the job waits for it to end (here after 4 s, as a person ends it)
 # rather than write through it.
+# The last job's own server, private, lingers a few seconds: once it has
+# ended, the one started by hand is new.
+WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX wineserver -w
 (umask 022 && WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX wineserver -p)
 (sleep 4 && WINEPREFIX=$CELLUMBRA_MAIN_JOB_PREFIX wineserver -k) &
 check "a server started by hand" 0 "$job" --arch "$arch" photo.png 5 photo.png

@@ -27,19 +27,49 @@ echo $$ >"$lock"
 
 source tools/configure.sh
 
+# build DIR TARGET_OPTIONS...: builds; once Ninja names the number of steps,
+# says in a line on standard error how many and about how long they take (a
+# tree that is up to date says nothing). Ninja prints each step as [n/m] on
+# standard output.
+build() {
+  local dir=$1
+  shift
+  cmake --build "$dir" -j "$jobs" "$@" | announce_steps "$dir"
+}
+announce_steps() {
+  # About 1.5 s a step for one processor, on the safe side: here on two
+  # shared cores the plug-in and the host (53 steps) took 11 s to build
+  # from nothing, the whole 32-bit tree (163 steps, the tests the heavy
+  # ones) about 2 minutes.
+  awk -v dir="$1" -v jobs="$jobs" '
+    !said && /^\[[0-9]+\/[0-9]+\] / && !/Re-checking globbed|Re-running CMake/ {
+      said = 1
+      count = $1; gsub(/[^0-9\/]/, "", count); split(count, n, "/")
+      seconds = n[2] * 1.5 / jobs
+      estimate = seconds < 45 ? "under a minute" : seconds < 90 ? "about a minute" \
+        : sprintf("about %d minutes", int((seconds + 30) / 60))
+      # A step or two is over before the line would be read.
+      if (seconds >= 10) {
+        printf "build: %s: %d steps to build, %s on %d processors\n", dir, n[2], estimate, jobs > "/dev/stderr"
+        fflush("/dev/stderr")
+      }
+    }
+    { print; fflush() }'
+}
+
 if [ "$which" = native ] || [ "$which" = all ]; then
   configure build/native -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc
-  cmake --build build/native -j "$jobs" "${targets[@]}"
+  build build/native "${targets[@]}"
 fi
 if [ "$which" = tsan ] || [ "$which" = all ]; then
   configure build/tsan -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DCELLUMBRA_TSAN=ON
-  cmake --build build/tsan -j "$jobs" --target unit_tests
+  build build/tsan --target unit_tests
 fi
 if [ "$which" = win32 ] || [ "$which" = all ]; then
   configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-  cmake --build build/win32 -j "$jobs" "${targets[@]}"
+  build build/win32 "${targets[@]}"
 fi
 if [ "$which" = win64 ] || [ "$which" = all ]; then
   configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
-  cmake --build build/win64 -j "$jobs" "${targets[@]}"
+  build build/win64 "${targets[@]}"
 fi

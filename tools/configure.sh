@@ -13,7 +13,19 @@ configure() {
       rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
     fi
   fi
+  # A tree configured here with the same options needs no new configure: the
+  # build itself runs CMake again when a CMake file or a globbed folder
+  # changes. That saves a second on every build that has nothing to do.
+  local stamp="$dir/.configured-with" options
+  options="$(pwd -P) $*"
+  if [ -f "$dir/build.ninja" ] && [ -f "$dir/CMakeCache.txt" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$options" ]; then
+    return 0
+  fi
+  # A tree's first configure takes a while (CMake tries the compilers).
+  [ -f "$dir/CMakeCache.txt" ] ||
+    echo "build: configuring $dir for the first time (about 10 to 30 s)" >&2
   # The toolchain file only counts at the first configure; CMake's warning
   # that a later one did not use it is noise to whoever runs this.
   cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli "$@" >/dev/null
+  printf '%s\n' "$options" >"$stamp"
 }

@@ -112,12 +112,32 @@ if [ -n "$problem" ]; then
 fi
 
 cd "$root"
+# Each step that takes a while says so as it starts (the bootstrap when it
+# installs, the build when it has steps to run, Wine's preparation).
 step ./tools/bootstrap.sh
 tree=build/win$arch
 export WINEARCH=win$arch
 prefix=$root/build/wineprefix/main-job
 [ "$arch" = 32 ] || prefix=$prefix-64
-step ./tools/build.sh "win$arch" Cellumbra filterhost >/dev/null
+# The build's steps as a counter: redrawn on a terminal, a line at every
+# tenth of them in a log.
+build_counter() {
+  local terminal=0
+  [ ! -t 2 ] || terminal=1
+  awk -v terminal="$terminal" '
+    /^\[[0-9]+\/[0-9]+\] / && !/Re-checking globbed|Re-running CMake/ {
+      count = $1; gsub(/[^0-9\/]/, "", count); split(count, n, "/")
+      if (terminal) printf "\rbuild: step %d of %d", n[1], n[2] > "/dev/stderr"
+      else if (int(n[1] * 10 / n[2]) != shown) { shown = int(n[1] * 10 / n[2]); printf "build: step %d of %d\n", n[1], n[2] > "/dev/stderr" }
+      drawn = terminal
+      fflush("/dev/stderr")
+    }
+    END { if (drawn) printf "\n" > "/dev/stderr" }'
+}
+step_build() {
+  ./tools/build.sh "win$arch" Cellumbra filterhost | build_counter
+}
+step step_build
 # Only the job's own folder is made; a folder the user named must exist.
 [ -n "${args[2]:-}" ] || mkdir -p build/main-job
 
@@ -146,17 +166,25 @@ restore_mode() {
 # Tests point the job at a prefix of their own.
 export WINEPREFIX=${CELLUMBRA_MAIN_JOB_PREFIX:-$prefix}
 if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; a few seconds)" >&2
+  # A first prefix took 11 s here (32-bit) and 18 s (64-bit), a copy of one
+  # a second or two.
+  wait_words="up to about 15 s"
+  [ "$arch" = 32 ] || wait_words="up to about 20 s"
+  echo "run-main-job: first run: preparing the Wine environment in ${WINEPREFIX#"$root"/} (once; $wait_words)" >&2
   step ./tools/wine-run.sh --prepare
 fi
 # A Wine server of this prefix that something else started (a program run
 # by hand with WINEPREFIX set to it) makes files with its own mask, which may
 # let others read the new picture: the job waits until it has ended.
 foreign_server() {
-  local id pid mask
+  local id pid mask cwd home
   id=server-$(printf '%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  home=$(cd "$WINEPREFIX" && pwd -P)
   for pid in $(pgrep wineserver); do
-    [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$id" ] || continue
+    cwd=$(readlink "/proc/$pid/cwd" 2>/dev/null)
+    # A server that has just started is still in the prefix itself, for
+    # about a second, before it moves to its own folder.
+    [ "$(basename "$cwd")" = "$id" ] || [ "$cwd" = "$home" ] || continue
     mask=$(sed -n 's/^Umask:[[:space:]]*//p' "/proc/$pid/status" 2>/dev/null)
     [ -z "$mask" ] || [ $((8#$mask & 077)) -eq $((8#077)) ] || return 0
   done

@@ -47,5 +47,20 @@ named_wait() {
 }
 check "a build that must wait names the build it waits for" named_wait
 
-echo "build-script: $((4 - failed)) passed, $failed failed"
+# A build with steps to run says how many and about how long, once, beside
+# Ninja's own [n/m] lines (a CMake that only pretends to build them).
+printf '#!/bin/sh
+[ "$1" = --build ] || exec %s "$@"
+echo "[0/2] Re-checking globbed directories..."
+i=1; while [ $i -le 150 ]; do echo "[$i/150] Building CXX object step$i.obj"; i=$((i + 1)); done
+' "$(command -v cmake)" >"$work/slow/cmake"
+announced() {
+  (cd "$work/twice" && PATH="$work/slow:$PATH" tools/build.sh native help >"$work/out" 2>"$work/err") &&
+    [ "$(wc -l <"$work/err")" -eq 1 ] &&
+    grep -Eqx "build: build/native: 150 steps to build, (about|under) [a-z0-9 ]+ on $(nproc) processors" "$work/err" &&
+    grep -qx '\[150/150\] Building CXX object step150.obj' "$work/out"
+}
+check "a build with steps to run says how many and about how long" announced
+
+echo "build-script: $((5 - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "refhost/area_server.h"
+#include "refhost/block_pool.h"
 #include "refhost/host.h"
 #include "refhost/options.h"
 #include "refhost/paths.h"
@@ -166,6 +167,144 @@ TEST(AreaService, CutsAreasToThePictureUnlessPaddingIsWanted)
     r.inputPadding = plugInWantsErrorOnBoundsException;
     EXPECT_EQ(paramErr, server.serve(r));
     EXPECT_EQ(nullptr, r.inData);
+}
+
+// Every area the host may be asked for, byte for byte against the picture
+// read a pixel at a time: rows copied whole where the planes lie packed, a
+// pixel at a time elsewhere (plane ranges, reduced pictures, padding and
+// edges), and output taken back the same ways.
+TEST(AreaService, EveryAreaHoldsThePictureByteForByte)
+{
+    struct Case {
+        int planes, lo, hi, factor, padding;
+        Rect16 area;
+    };
+    const Rect16 areas[] = {rect(0, 0, 9, 13), rect(2, 3, 7, 11), rect(-2, -3, 4, 5), rect(5, 9, 12, 17),
+                            rect(-1, -2, 11, 15), rect(-4, 14, -1, 18), rect(10, -5, 12, -1)};
+    const int paddings[] = {plugInDoesNotWantPadding, 7, plugInWantsEdgeReplication};
+    std::vector<Case> cases;
+    for (int planes : {1, 3, 4})
+        for (int lo = 0; lo < planes; ++lo)
+            for (int hi : {lo, planes - 1})
+                for (int factor : {1, 2, 3})
+                    for (int padding : paddings)
+                        for (const Rect16& area : areas)
+                            cases.push_back({planes, lo, hi, factor, padding, area});
+    for (const Case& c : cases) {
+        const Picture source = make_coordinate_picture(13, 9, c.planes);
+        Picture dest = source;
+        AreaServer server(source, dest, nullptr);
+        FilterRecord r = request(c.area, c.area, rect(0, 0, 0, 0), c.planes);
+        r.inLoPlane = r.outLoPlane = int16(c.lo);
+        r.inHiPlane = r.outHiPlane = int16(c.hi);
+        r.inputRate = c.factor << 16;
+        r.inputPadding = r.outputPadding = int16(c.padding);
+        ASSERT_EQ(noErr, server.serve(r));
+        const std::string name = "planes " + std::to_string(c.lo) + "-" + std::to_string(c.hi) + " of " +
+                                 std::to_string(c.planes) + ", factor " + std::to_string(c.factor) + ", padding " +
+                                 std::to_string(c.padding) + ", area " + std::to_string(c.area.top) + "," +
+                                 std::to_string(c.area.left) + "," + std::to_string(c.area.bottom) + "," +
+                                 std::to_string(c.area.right);
+        const int n = c.hi - c.lo + 1;
+        const int w = (13 + c.factor - 1) / c.factor, h = (9 + c.factor - 1) / c.factor;
+        const Rect16 got = r.inRect;
+        ASSERT_TRUE(same_rect(got, r.outRect)) << name;
+        if (c.padding == plugInDoesNotWantPadding)
+            ASSERT_TRUE(same_rect(got, rect(std::max<int>(c.area.top, 0), std::max<int>(c.area.left, 0),
+                                            std::min<int>(c.area.bottom, h), std::min<int>(c.area.right, w))) ||
+                        AreaServer::empty(got))
+                << name;
+        else
+            ASSERT_TRUE(same_rect(got, c.area)) << name;
+        if (AreaServer::empty(got))
+            continue;
+        ASSERT_EQ((got.right - got.left) * n, r.inRowBytes) << name;
+        int wrong = 0;
+        for (int y = got.top; y < got.bottom; ++y)
+            for (int x = got.left; x < got.right; ++x)
+                for (int p = 0; p < n; ++p) {
+                    const bool inside = x >= 0 && y >= 0 && x < w && y < h;
+                    const int sx = std::min(std::max(x, 0), w - 1) * c.factor;
+                    const int sy = std::min(std::max(y, 0), h - 1) * c.factor;
+                    const int want = !inside && c.padding >= 0 ? c.padding : coordinate_value(sx, sy, c.lo + p);
+                    const size_t at = size_t(y - got.top) * size_t(r.inRowBytes) + size_t((x - got.left) * n + p);
+                    wrong += static_cast<unsigned char*>(r.inData)[at] != want;
+                    wrong += static_cast<unsigned char*>(r.outData)[at] != want;
+                }
+        EXPECT_EQ(0, wrong) << name;
+
+        // Output written over the whole area reaches the picture at factor 1
+        // only, inside it only, in the planes asked for only.
+        for (int i = 0; i < r.outRowBytes * (got.bottom - got.top); ++i)
+            static_cast<unsigned char*>(r.outData)[i] = static_cast<unsigned char>(200 + i % 50);
+        server.write_back();
+        wrong = 0;
+        for (int y = 0; y < 9; ++y)
+            for (int x = 0; x < 13; ++x)
+                for (int p = 0; p < c.planes; ++p) {
+                    const bool written = c.factor == 1 && x >= got.left && x < got.right && y >= got.top &&
+                                         y < got.bottom && p >= c.lo && p <= c.hi;
+                    const int i = (y - got.top) * r.outRowBytes + (x - got.left) * n + (p - c.lo);
+                    wrong += dest.at(x, y)[p] != (written ? 200 + i % 50 : coordinate_value(x, y, p));
+                }
+        EXPECT_EQ(0, wrong) << name;
+    }
+}
+
+// Large areas go through the pool of blocks: a request still never gets the
+// previous request's addresses, a block waiting in the pool faults as a freed
+// one does, a reused block is filled like a new one, and the decoder's
+// blocks keep their bytes when they grow.
+TEST(AreaService, LargeAreasReuseBlocksWithoutLettingStalePointersPass)
+{
+    const Picture source = make_coordinate_picture(1000, 600, 3); // 1.8 MB: through the pool
+    Picture dest = source;
+    AreaServer server(source, dest, nullptr);
+    block_pool::prepare(source.pixels.size(), 2);
+    block_pool::wait_prepared();
+    FilterRecord r = request(rect(0, 0, 600, 1000), rect(0, 0, 600, 1000), rect(0, 0, 0, 0), 3);
+    void* seen_in[4] = {};
+    void* seen_out[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(noErr, server.serve(r));
+        seen_in[i] = r.inData;
+        seen_out[i] = r.outData;
+        ASSERT_TRUE(holds_source(r.inData, r.inRowBytes, r.inRect, 0, 3, 1)) << i;
+        ASSERT_TRUE(holds_source(r.outData, r.outRowBytes, r.outRect, 0, 3, 1)) << i;
+        EXPECT_TRUE(inaccessible(static_cast<unsigned char*>(r.inData) + 600 * r.inRowBytes)) << i;
+        EXPECT_TRUE(inaccessible(static_cast<unsigned char*>(r.outData) + 600 * r.outRowBytes)) << i;
+        if (i > 0) {
+            for (void* now : {r.inData, r.outData})
+                for (void* before : {seen_in[i - 1], seen_out[i - 1]})
+                    EXPECT_NE(before, now) << i;
+            // The previous request's blocks are back in the pool or freed.
+            EXPECT_TRUE(inaccessible(seen_in[i - 1])) << i;
+            EXPECT_TRUE(inaccessible(seen_out[i - 1])) << i;
+        }
+    }
+    // Blocks were reused: four requests of two blocks each from fewer.
+    int reused = 0;
+    for (int i = 2; i < 4; ++i)
+        for (int j = 0; j < i - 1; ++j)
+            reused += (seen_in[i] == seen_in[j] || seen_in[i] == seen_out[j]) +
+                      (seen_out[i] == seen_in[j] || seen_out[i] == seen_out[j]);
+    EXPECT_GT(reused, 0);
+    server.release(r);
+
+    const size_t big = 3 * block_pool::threshold;
+    unsigned char* block = static_cast<unsigned char*>(block_pool::decoder_malloc(big));
+    ASSERT_NE(nullptr, block);
+    for (size_t i = 0; i < big; ++i)
+        block[i] = static_cast<unsigned char>(i * 7);
+    unsigned char* grown = static_cast<unsigned char*>(block_pool::decoder_realloc(block, big, 2 * big));
+    ASSERT_NE(nullptr, grown);
+    size_t wrong = 0;
+    for (size_t i = 0; i < big; ++i)
+        wrong += grown[i] != static_cast<unsigned char>(i * 7);
+    EXPECT_EQ(0u, wrong);
+    grown[2 * big - 1] = 1;
+    block_pool::decoder_free(grown);
+    EXPECT_TRUE(inaccessible(grown));
 }
 
 TEST(AreaService, RefusesPlaneRangesThePictureDoesNotHave)
