@@ -70,7 +70,7 @@ run_suite win64 build/win64
 
 echo "== package"
 if ./tools/package.sh; then summary+=("package: 1 passed, 0 failed"); else summary+=("package: 0 passed, 1 failed"); status=1; fi
-if ./tools/package-gegl.sh; then summary+=("package-gegl: 1 passed, 0 failed"); else summary+=("package-gegl: 0 passed, 1 failed"); status=1; fi
+if ./tools/package-linux.sh; then summary+=("package-linux: 1 passed, 0 failed"); else summary+=("package-linux: 0 passed, 1 failed"); status=1; fi
 
 # Tests of the command-line tools; each ends with "name: N passed, N failed".
 echo "== tool tests"
