@@ -13,6 +13,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth zip unzip faketime
   googletest libstb-dev
   libgegl-dev gegl pkg-config
+  gimp libgimp2.0-dev xdotool imagemagick procps
 )
 
 missing=()
