@@ -212,28 +212,31 @@ TEST(GimpPlugin, BatchCallsGiveThePluginsBytesAndRefuseSizesOutsideTheRange)
         const char* name;
         Picture in;
         int32_t size;
-        const Rect16* selection;
+        const Rect16* selection; // in the layer's own coordinates
+        std::string before;      // Script-Fu run before the plug-in
     };
     const Rect16 selected{12, 7, 80, 53}; // rows 12..79, columns 7..52
+    // Within the layer: 46 x 68 from (7, 12).
+    const std::string select = "(gimp-image-select-rectangle image CHANNEL-OP-REPLACE 7 12 46 68)";
+    // The layer moved 13 right and 7 down in a larger image.
+    const std::string moved = "(gimp-image-resize image 100 120 13 7)";
     const Case cases[] = {
-        {"rgb", painted(173, 91, 3), 9, nullptr},
-        {"rgba", painted(150, 97, 4), 5, nullptr},
-        {"grey", painted(131, 77, 1), 7, nullptr},
-        {"grey-alpha", painted(90, 61, 2), 4, nullptr},
-        {"selection", painted(64, 90, 3), 5, &selected},
-        {"largest", painted(301, 203, 3), 100, nullptr},
+        {"rgb", painted(173, 91, 3), 9, nullptr, ""},
+        {"rgba", painted(150, 97, 4), 5, nullptr, ""},
+        {"grey", painted(131, 77, 1), 7, nullptr, ""},
+        {"grey-alpha", painted(90, 61, 2), 4, nullptr, ""},
+        {"selection", painted(64, 90, 3), 5, &selected, select},
+        {"largest", painted(301, 203, 3), 100, nullptr, ""},
+        // The cells start at the layer's corner, wherever the layer lies.
+        {"moved", painted(64, 90, 4), 6, nullptr, moved},
+        {"moved-selection", painted(64, 90, 3), 5, &selected,
+         moved + " (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 20 19 46 68)"},
     };
     std::vector<std::string> scripts;
     for (const Case& c : cases) {
         ASSERT_TRUE(write_png(profile.path(std::string(c.name) + ".png"), c.in));
-        std::string select;
-        if (c.selection)
-            select = "(gimp-image-select-rectangle image CHANNEL-OP-REPLACE " + std::to_string(c.selection->left) +
-                     " " + std::to_string(c.selection->top) + " " +
-                     std::to_string(c.selection->right - c.selection->left) + " " +
-                     std::to_string(c.selection->bottom - c.selection->top) + ")";
         scripts.push_back(filter_script(profile.path(std::string(c.name) + ".png"),
-                                        profile.path(std::string(c.name) + "-out.png"), with_size(c.size), select));
+                                        profile.path(std::string(c.name) + "-out.png"), with_size(c.size), c.before));
     }
     // Refused, each in a call of its own: no export follows a failed call.
     for (int32_t size : {0, 101})
