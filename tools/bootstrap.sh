@@ -15,6 +15,7 @@ packages=(
   libgegl-dev gegl pkg-config
   lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
   chromium nodejs
+  gimp libgimp2.0-dev xdotool imagemagick procps
 )
 
 # One query for all: every command that builds runs this first.

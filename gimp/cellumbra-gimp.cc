@@ -1,0 +1,315 @@
+// The cell filter as a GIMP 2.10 plug-in: the procedure plug-in-cellumbra,
+// in Filters > Artistic, for Script-Fu, Python-Fu and batch work as for the
+// menu. It runs the filter's kernel block through the same pixel-local row
+// walk as the GEGL operation, on the layer's stored 8-bit values, and needs
+// neither the operation nor anything else of the plug-in.
+//
+// GIMP 3 loads no plug-ins written for this library; there the operation is
+// the way.
+#include <libgimp/gimp.h>
+#include <libgimp/gimpui.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "filter/cellumbra_kernel.h"
+#include "runtime/pixel_loop.h"
+
+namespace {
+
+const char procedure[] = "plug-in-cellumbra";
+// Across sessions: a global parasite that GIMP keeps in its profile's
+// parasiterc, as it keeps its own filters' last settings in the profile.
+const char size_parasite[] = "plug-in-cellumbra-size";
+constexpr gint32 smallest_size = 1, largest_size = 100, default_size = 20;
+
+struct Values {
+    gint32 size = default_size;
+};
+
+// The layer's pixels as the walk reads them: 8-bit values of the layer's own
+// colour model and space, so that an 8-bit layer is read as stored. A grey
+// layer goes through the walk as (Y, Y, Y) and comes back as its first plane.
+struct Layout {
+    const Babl* format;
+    int32_t planes;      // of the layer: 1 to 4
+    int32_t walk_planes; // 3, or 4 with alpha
+    bool grey;
+};
+
+Layout layout_of(gint32 drawable)
+{
+    const Babl* stored = gimp_drawable_get_format(drawable);
+    const bool alpha = gimp_drawable_has_alpha(drawable);
+    const bool grey = gimp_drawable_is_gray(drawable);
+    // An 8-bit linear layer keeps its linear bytes; deeper layers are read
+    // gamma-encoded, as the operation and the .8bf see a picture.
+    const char* model = babl_get_name(babl_format_get_model(stored));
+    const bool linear = !std::strchr(model, '\'') && !std::strchr(model, '~');
+    const bool tone = !(linear && babl_format_get_type(stored, 0) == babl_type("u8"));
+    const char* name = grey ? (alpha ? (tone ? "Y'A u8" : "YA u8") : (tone ? "Y' u8" : "Y u8"))
+                            : (alpha ? (tone ? "R'G'B'A u8" : "RGBA u8") : (tone ? "R'G'B' u8" : "RGB u8"));
+    const int32_t walk_planes = alpha ? 4 : 3;
+    return {babl_format_with_space(name, babl_format_get_space(stored)), grey ? walk_planes - 2 : walk_planes,
+            walk_planes, grey};
+}
+
+void controls_for(gint32 size, int32_t (&controls)[8])
+{
+    std::fill(std::begin(controls), std::end(controls), 0);
+    controls[0] = size;
+}
+
+// The cells of `area` of a layer of width x height (layer coordinates) into
+// `out`, area.width * planes bytes a row: the cells laid from the layer's
+// top-left corner, every centre read from the layer itself, so that the
+// cells inside a selection are the whole layer's.
+class Cells {
+public:
+    Cells(GeglBuffer* input, const Layout& layout, gint32 size)
+        : input_(input), layout_(layout), width_(gegl_buffer_get_width(input)), height_(gegl_buffer_get_height(input))
+    {
+        controls_for(size, controls_);
+        cellumbra_reach(controls_, reach_);
+    }
+
+    const KernelReach& reach() const { return reach_; }
+
+    void compute(const GeglRectangle& area, unsigned char* out)
+    {
+        const GeglRectangle layer{0, 0, width_, height_};
+        const GeglRectangle wanted{area.x - reach_.left, area.y - reach_.above, area.width + reach_.left + reach_.right,
+                                   area.height + reach_.above + reach_.below};
+        GeglRectangle read{};
+        if (!gegl_rectangle_intersect(&read, &wanted, &layer)) return;
+        const size_t pixels = size_t(read.width) * size_t(read.height);
+        const int32_t planes = layout_.planes, walk = layout_.walk_planes;
+        in_.resize(pixels * size_t(planes));
+        gegl_buffer_get(input_, &read, 1.0, layout_.format, in_.data(), read.width * planes, GEGL_ABYSS_NONE);
+        unsigned char* walk_in = in_.data();
+        unsigned char* walk_out = out;
+        const size_t area_pixels = size_t(area.width) * size_t(area.height);
+        if (layout_.grey) {
+            wide_in_.resize(pixels * size_t(walk));
+            for (size_t k = 0; k < pixels; ++k) {
+                unsigned char* p = &wide_in_[k * size_t(walk)];
+                p[0] = p[1] = p[2] = in_[k * size_t(planes)];
+                if (walk == 4) p[3] = in_[k * size_t(planes) + 1];
+            }
+            walk_in = wide_in_.data();
+            wide_out_.resize(area_pixels * size_t(walk));
+            walk_out = wide_out_.data();
+        }
+        const uintptr_t in_row = uintptr_t(read.width) * uintptr_t(walk);
+        const SamplingView view{walk_in, uint32_t(read.x), uint32_t(read.y), uint32_t(read.width - 1),
+                                uint32_t(read.height - 1), uintptr_t(walk), in_row};
+        const BandBuffers buffers{walk_in + size_t(area.y - read.y) * in_row + size_t(area.x - read.x) * size_t(walk),
+                                  walk_out, nullptr, intptr_t(in_row), intptr_t(area.width) * walk, 0};
+        cellumbra_walk_rows(controls_, view, buffers, walk, area.x, area.y, area.x + area.width,
+                            area.y + area.height);
+        if (layout_.grey)
+            for (size_t k = 0; k < area_pixels; ++k) {
+                out[k * size_t(planes)] = wide_out_[k * size_t(walk)];
+                if (walk == 4) out[k * size_t(planes) + 1] = wide_out_[k * size_t(walk) + 3];
+            }
+    }
+
+private:
+    GeglBuffer* input_;
+    Layout layout_;
+    gint32 width_, height_;
+    int32_t controls_[8];
+    KernelReach reach_{};
+    std::vector<unsigned char> in_, wide_in_, wide_out_;
+};
+
+// Through the shadow buffer, so that the change is one undo step, limited to
+// the selection (merging blends by its mask) and nothing at all if the run
+// ends early: a cancel from GIMP's progress ends the plug-in before the merge.
+void apply(gint32 drawable, gint32 size)
+{
+    gint x = 0, y = 0, width = 0, height = 0;
+    if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height)) return;
+    const Layout layout = layout_of(drawable);
+    GeglBuffer* input = gimp_drawable_get_buffer(drawable);
+    GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
+    Cells cells(input, layout, size);
+    // Strips tall enough that reading their reach again costs at most as
+    // much as the strip itself, and progress moves along them.
+    const gint strip = std::max<gint>(64, cells.reach().above + cells.reach().below + 1);
+    std::vector<unsigned char> out(size_t(width) * size_t(std::min(strip, height)) * size_t(layout.planes));
+    gimp_progress_init("Cellumbra");
+    for (gint top = y; top < y + height; top += strip) {
+        const GeglRectangle area{x, top, width, std::min(strip, y + height - top)};
+        cells.compute(area, out.data());
+        gegl_buffer_set(shadow, &area, 0, layout.format, out.data(), GEGL_AUTO_ROWSTRIDE);
+        gimp_progress_update(double(area.y + area.height - y) / double(height));
+    }
+    g_object_unref(shadow); // hands the last tiles to GIMP before the merge
+    g_object_unref(input);
+    gimp_drawable_merge_shadow(drawable, TRUE);
+    gimp_drawable_update(drawable, x, y, width, height);
+    gimp_progress_end();
+}
+
+// The last size: this session's first, else the one kept across sessions,
+// else the default.
+Values last_values()
+{
+    Values values;
+    if (gimp_get_data_size(procedure) == sizeof values && gimp_get_data(procedure, &values) &&
+        values.size >= smallest_size && values.size <= largest_size)
+        return values;
+    values = Values{};
+    if (GimpParasite* kept = gimp_get_parasite(size_parasite)) {
+        const std::string text(static_cast<const char*>(gimp_parasite_data(kept)), size_t(gimp_parasite_data_size(kept)));
+        const long size = std::strtol(text.c_str(), nullptr, 10);
+        if (size >= smallest_size && size <= largest_size) values.size = gint32(size);
+        gimp_parasite_free(kept);
+    }
+    return values;
+}
+
+void keep_values(const Values& values)
+{
+    gimp_set_data(procedure, &values, sizeof values);
+    const std::string text = std::to_string(values.size);
+    GimpParasite* kept = gimp_parasite_new(size_parasite, GIMP_PARASITE_PERSISTENT, text.size(), text.c_str());
+    gimp_attach_parasite(kept);
+    gimp_parasite_free(kept);
+}
+
+// ------------------------------------------------------------------ dialog
+
+struct PreviewState {
+    gint32 drawable;
+    Layout layout;
+    GeglBuffer* input;
+    const Values* values;
+    std::vector<unsigned char> out;
+};
+
+void draw_preview(GimpPreview* preview, PreviewState* state)
+{
+    gint x = 0, y = 0, width = 0, height = 0;
+    gimp_preview_get_position(preview, &x, &y);
+    gimp_preview_get_size(preview, &width, &height);
+    if (width <= 0 || height <= 0) return;
+    state->out.resize(size_t(width) * size_t(height) * size_t(state->layout.planes));
+    Cells cells(state->input, state->layout, state->values->size);
+    cells.compute(GeglRectangle{x, y, width, height}, state->out.data());
+    gimp_preview_draw_buffer(preview, state->out.data(), width * state->layout.planes);
+}
+
+bool ask_for_values(gint32 drawable, Values& values)
+{
+    gimp_ui_init("cellumbra", FALSE);
+    GtkWidget* dialog = gimp_dialog_new("Cellumbra", "cellumbra", nullptr, GtkDialogFlags(0), gimp_standard_help_func,
+                                        procedure, "_Cancel", GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_OK, nullptr);
+    gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
+    gimp_window_set_transient(GTK_WINDOW(dialog));
+
+    GtkWidget* box = gtk_vbox_new(FALSE, 12);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 12);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE, 0);
+
+    PreviewState state{drawable, layout_of(drawable), gimp_drawable_get_buffer(drawable), &values, {}};
+    GtkWidget* preview = gimp_drawable_preview_new_from_drawable_id(drawable);
+    gtk_box_pack_start(GTK_BOX(box), preview, TRUE, TRUE, 0);
+    g_signal_connect(preview, "invalidated", G_CALLBACK(draw_preview), &state);
+
+    GtkWidget* table = gtk_table_new(1, 3, FALSE);
+    gtk_table_set_col_spacings(GTK_TABLE(table), 6);
+    gtk_box_pack_start(GTK_BOX(box), table, FALSE, FALSE, 0);
+    GtkObject* size = gimp_scale_entry_new(GTK_TABLE(table), 0, 0, "_Size:", 200, 4, values.size, smallest_size,
+                                           largest_size, 1, 10, 0, TRUE, 0, 0,
+                                           "Cells are 4 x size pixels tall and 4 1/3 x size wide", nullptr);
+    g_signal_connect(size, "value-changed", G_CALLBACK(gimp_int_adjustment_update), &values.size);
+    g_signal_connect_swapped(size, "value-changed", G_CALLBACK(gimp_preview_invalidate), preview);
+
+    gtk_widget_show_all(dialog);
+    const bool ok = gimp_dialog_run(GIMP_DIALOG(dialog)) == GTK_RESPONSE_OK;
+    gtk_widget_destroy(dialog);
+    g_object_unref(state.input);
+    return ok;
+}
+
+// ------------------------------------------------------------ procedure
+
+void query()
+{
+    static GimpParamDef arguments[] = {
+        {GIMP_PDB_INT32, const_cast<gchar*>("run-mode"),
+         const_cast<gchar*>("The run mode { RUN-INTERACTIVE (0), RUN-NONINTERACTIVE (1), RUN-WITH-LAST-VALS (2) }")},
+        {GIMP_PDB_IMAGE, const_cast<gchar*>("image"), const_cast<gchar*>("Input image (unused)")},
+        {GIMP_PDB_DRAWABLE, const_cast<gchar*>("drawable"), const_cast<gchar*>("Input drawable")},
+        {GIMP_PDB_INT32, const_cast<gchar*>("size"),
+         const_cast<gchar*>("Cell size (1 <= size <= 100): cells are 4 x size pixels tall and 4 1/3 x size wide")},
+    };
+    gimp_install_procedure(procedure, "Divide the picture into hexagonal cells",
+                           "Covers the layer, or the selected part of it, with hexagonal cells laid from the layer's "
+                           "top-left corner, each filled with the colour at its centre. Alpha stays as it was.",
+                           "Cellumbra", "MIT licence", "2026", "_Cellumbra...", "RGB*, GRAY*", GIMP_PLUGIN,
+                           G_N_ELEMENTS(arguments), 0, arguments, nullptr);
+    gimp_plugin_menu_register(procedure, "<Image>/Filters/Artistic");
+}
+
+void run(const gchar* name, gint n_params, const GimpParam* params, gint* n_return_values, GimpParam** return_values)
+{
+    static GimpParam values[2];
+    static gchar message[160];
+    *n_return_values = 1;
+    *return_values = values;
+    values[0].type = GIMP_PDB_STATUS;
+    values[0].data.d_status = GIMP_PDB_SUCCESS;
+    // A refused call says why, in GIMP's error message.
+    auto refuse = [&](GimpPDBStatusType status) {
+        values[0].data.d_status = status;
+        values[1].type = GIMP_PDB_STRING;
+        values[1].data.d_string = message;
+        *n_return_values = 2;
+    };
+    if (n_params < 3) {
+        g_snprintf(message, sizeof message, "%s takes run-mode, image, drawable and size", procedure);
+        return refuse(GIMP_PDB_CALLING_ERROR);
+    }
+    const auto mode = GimpRunMode(params[0].data.d_int32);
+    const gint32 drawable = params[2].data.d_drawable;
+    Values chosen = last_values();
+    if (mode == GIMP_RUN_NONINTERACTIVE) {
+        if (n_params != 4) {
+            g_snprintf(message, sizeof message, "%s takes run-mode, image, drawable and size", procedure);
+            return refuse(GIMP_PDB_CALLING_ERROR);
+        }
+        // Refused, not clamped: a script that asks for another size than it
+        // gets would go on unaware.
+        chosen.size = params[3].data.d_int32;
+        if (chosen.size < smallest_size || chosen.size > largest_size) {
+            g_snprintf(message, sizeof message, "Cellumbra: the size is %d; it must lie in 1..100",
+                       int(params[3].data.d_int32));
+            return refuse(GIMP_PDB_CALLING_ERROR);
+        }
+    }
+    if (!gimp_drawable_is_rgb(drawable) && !gimp_drawable_is_gray(drawable)) {
+        g_snprintf(message, sizeof message, "Cellumbra works on RGB and grey layers, not on indexed ones");
+        return refuse(GIMP_PDB_EXECUTION_ERROR);
+    }
+    gegl_init(nullptr, nullptr);
+    if (mode == GIMP_RUN_INTERACTIVE && !ask_for_values(drawable, chosen)) {
+        values[0].data.d_status = GIMP_PDB_CANCEL;
+        return;
+    }
+    apply(drawable, chosen.size);
+    if (mode == GIMP_RUN_INTERACTIVE) keep_values(chosen);
+    if (mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
+}
+
+} // namespace
+
+const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, query, run};
+
+MAIN()
