@@ -78,29 +78,6 @@ GeglRectangle get_bounding_box(GeglOperation* operation)
     return in ? *in : GeglRectangle{0, 0, 0, 0};
 }
 
-// The block reads and writes three colour planes, and the walk serves the
-// plug-in's three and four. A grey pixel is the plug-in's grey (Y, Y, Y) or
-// (Y, Y, Y, A), whose cells have three equal colour planes: spreading the
-// grey plane over three and taking plane 0 back gives exactly the plug-in's
-// bytes through the walk the plug-in runs, for a copy in and out on grey
-// pictures alone. A walk of one or two planes would need sampling built-ins
-// of its own in the run-time that the plug-in shares, for the same result.
-void spread_grey(const unsigned char* grey, unsigned char* rgb, size_t pixels, int32_t stored)
-{
-    for (size_t i = 0; i < pixels; ++i, grey += stored, rgb += stored + 2) {
-        rgb[0] = rgb[1] = rgb[2] = grey[0];
-        if (stored == 2) rgb[3] = grey[1];
-    }
-}
-
-void take_grey(const unsigned char* rgb, unsigned char* grey, size_t pixels, int32_t stored)
-{
-    for (size_t i = 0; i < pixels; ++i, grey += stored, rgb += stored + 2) {
-        grey[0] = rgb[0];
-        if (stored == 2) grey[1] = rgb[3];
-    }
-}
-
 // The plug-in sees the picture from its top-left pixel, so the cells are laid
 // from the input's top-left corner, wherever it lies, and a centre beyond the
 // picture takes the nearest pixel of it. Reading only the margins' part that
@@ -119,7 +96,7 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
 
     const Babl* format = gegl_operation_get_format(operation, "output");
     const int32_t stored = babl_format_get_n_components(format);
-    const bool grey = stored < 3;
+    const bool grey = stored < 3; // walked as the plug-in's (Y, Y, Y) or (Y, Y, Y, A)
     const int32_t planes = grey ? stored + 2 : stored;
     const uintptr_t in_row = uintptr_t(read.width) * uintptr_t(planes);
     const size_t read_pixels = size_t(read.width) * size_t(read.height);
@@ -128,7 +105,7 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
     if (grey) {
         auto* values = static_cast<unsigned char*>(gegl_scratch_alloc(read_pixels * size_t(stored)));
         gegl_buffer_get(input, &read, 1.0, format, values, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_CLAMP);
-        spread_grey(values, in, read_pixels, stored);
+        cellumbra_spread_grey(values, in, read_pixels, stored);
         gegl_scratch_free(values);
     } else {
         gegl_buffer_get(input, &read, 1.0, format, in, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_CLAMP);
@@ -152,7 +129,7 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
         const int32_t left = piece.x - box->x, top = piece.y - box->y;
         cellumbra_walk_rows(controls, view, buffers, planes, left, top, left + piece.width, top + piece.height);
         if (grey) {
-            take_grey(cells, tiles, piece_pixels, stored);
+            cellumbra_take_grey(cells, tiles, piece_pixels, stored);
             gegl_scratch_free(cells);
         }
     }

@@ -95,11 +95,7 @@ public:
         const size_t area_pixels = size_t(area.width) * size_t(area.height);
         if (layout_.grey) {
             wide_in_.resize(pixels * size_t(walk));
-            for (size_t k = 0; k < pixels; ++k) {
-                unsigned char* p = &wide_in_[k * size_t(walk)];
-                p[0] = p[1] = p[2] = in_[k * size_t(planes)];
-                if (walk == 4) p[3] = in_[k * size_t(planes) + 1];
-            }
+            cellumbra_spread_grey(in_.data(), wide_in_.data(), pixels, planes);
             walk_in = wide_in_.data();
             wide_out_.resize(area_pixels * size_t(walk));
             walk_out = wide_out_.data();
@@ -111,11 +107,7 @@ public:
                                   walk_out, nullptr, intptr_t(in_row), intptr_t(area.width) * walk, 0};
         cellumbra_walk_rows(controls_, view, buffers, walk, area.x, area.y, area.x + area.width,
                             area.y + area.height);
-        if (layout_.grey)
-            for (size_t k = 0; k < area_pixels; ++k) {
-                out[k * size_t(planes)] = wide_out_[k * size_t(walk)];
-                if (walk == 4) out[k * size_t(planes) + 1] = wide_out_[k * size_t(walk) + 3];
-            }
+        if (layout_.grey) cellumbra_take_grey(wide_out_.data(), out, area_pixels, planes);
     }
 
 private:
