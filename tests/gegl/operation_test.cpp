@@ -24,6 +24,7 @@
 #include "support/cell_reference.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
+#include "support/product_run.h"
 
 namespace {
 
@@ -49,14 +50,7 @@ void paint(FakeHost& host)
 // The plug-in's result on the whole picture, its block bound as the product binds it.
 Bytes plugin_cells(FakeHost& host, int32_t size)
 {
-    ScopedModuleState state;
-    fake_platform.reset();
-    parameters_requested = 0; // the dialog accepts at once with control_values
-    bind_filter_blocks();
-    const int32_t saved = control_values[0];
-    control_values[0] = size;
-    EXPECT_EQ(host.run(), noErr);
-    control_values[0] = saved;
+    EXPECT_EQ(run_product_cells(host, size), noErr);
     return host.picture;
 }
 

@@ -30,6 +30,7 @@
 #include "shell/shell.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
+#include "support/product_run.h"
 
 namespace {
 
@@ -70,14 +71,7 @@ Picture plugin_cells(const Picture& in, int32_t size, const Rect16* selection = 
     FakeHost host(in.width, in.height, in.planes);
     host.source = host.picture = in.pixels;
     if (selection) host.select(*selection);
-    ScopedModuleState state;
-    fake_platform.reset();
-    parameters_requested = 0; // the dialog accepts at once with control_values
-    bind_filter_blocks();
-    const int32_t saved = control_values[0];
-    control_values[0] = size;
-    EXPECT_EQ(host.run(), noErr);
-    control_values[0] = saved;
+    EXPECT_EQ(run_product_cells(host, size), noErr);
     return Picture{in.width, in.height, in.planes, host.picture};
 }
 

@@ -12,6 +12,7 @@
 #include "shell/shell.h"
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
+#include "support/product_run.h"
 
 int main(int argc, char** argv)
 {
@@ -28,11 +29,6 @@ int main(int argc, char** argv)
         return 1;
     }
     host.picture = host.source;
-    ScopedModuleState state;
-    fake_platform.reset();
-    parameters_requested = 0; // the dialog accepts at once with control_values
-    bind_filter_blocks();
-    control_values[0] = size;
-    if (host.run() != noErr) return 2;
+    if (run_product_cells(host, size) != noErr) return 2;
     return std::fwrite(host.picture.data(), 1, host.picture.size(), stdout) == host.picture.size() ? 0 : 1;
 }
