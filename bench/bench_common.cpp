@@ -44,6 +44,8 @@ Boolean PS_CDECL never_abort()
 
 void PS_CDECL ignore_progress(int32, int32) {}
 
+} // namespace
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -61,8 +63,6 @@ double paired_median(const std::vector<double>& a, const std::vector<double>& b)
     for (size_t i = 0; i < a.size() && i < b.size(); ++i) ratios.push_back(a[i] / b[i]);
     return median(ratios);
 }
-
-} // namespace
 
 double seconds_now()
 {

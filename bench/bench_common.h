@@ -51,6 +51,10 @@ void specialised_cells(const Picture& in, Picture& out, int32_t size);
 
 // Steady-clock seconds since the clock's epoch.
 double seconds_now();
+// The median; and the median of a[i] / b[i], for two ways timed back to back
+// in each repetition.
+double median(std::vector<double> values);
+double paired_median(const std::vector<double>& a, const std::vector<double>& b);
 
 struct RunResult {
     double seconds = 0;

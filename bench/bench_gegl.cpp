@@ -10,12 +10,6 @@
 namespace bench {
 namespace {
 
-double median_of(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
 // One way of making cells: a GEGL node over the picture, or the plug-in.
 struct Way {
     const char* name;
@@ -110,8 +104,8 @@ int run_gegl_benchmark(PluginDriver& plugin, const Options& options)
                 yard_ratio.push_back(ways[0].seconds[size_t(rep)] / ways[1].seconds[size_t(rep)]);
             }
             std::printf("| %d | %d |", s, threads);
-            for (Way& w : ways) std::printf(" %.2f |", median_of(w.seconds) * 1e9 / pixels);
-            std::printf(" %.0f | %.2f |%s\n", median_of(mosaic_ratio), median_of(yard_ratio),
+            for (Way& w : ways) std::printf(" %.2f |", median(w.seconds) * 1e9 / pixels);
+            std::printf(" %.0f | %.2f |%s\n", median(mosaic_ratio), median(yard_ratio),
                         same ? "" : " (NOT THE PLUG-IN'S BYTES)");
         }
         g_object_unref(root);

@@ -11,6 +11,7 @@
 // Both are timed back to back in every repetition, so that the load of the
 // moment falls on both; the ratios printed are medians of each repetition's.
 #include "bench/bench_host.h"
+#include "bench/bench_common.h"
 
 #include <windows.h>
 
@@ -26,22 +27,6 @@
 #include "refhost/picture.h"
 
 namespace {
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    if (n == 0) return 0;
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double ratio_median(const std::vector<double>& a, const std::vector<double>& b)
-{
-    std::vector<double> r;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
-        if (b[i] > 0) r.push_back(a[i] / b[i]);
-    return median(r);
-}
 
 double now()
 {
@@ -196,12 +181,12 @@ int run_host_benchmark(bench::PluginDriver& driver, const std::string& folder, i
         for (const char* name : {"plugin", "start", "input", "output", "write_back", "allocation", "first_touch", "freeing",
                                  "progress"}) {
             char part[48];
-            std::snprintf(part, sizeof part, "%s%s %.1f", parts.empty() ? "" : ", ", name, median(m.parts[name]));
+            std::snprintf(part, sizeof part, "%s%s %.1f", parts.empty() ? "" : ", ", name, bench::median(m.parts[name]));
             parts += part;
         }
         std::printf("%-5s %7.2f ns/px %7.2f ns/px %7.2f %7.2f ns/px %7.2f   %s\n", m.name,
-                    median(m.host) * 1e9 / pixels, median(m.own) * 1e9 / pixels, ratio_median(m.host, m.own),
-                    median(m.in_run) * 1e9 / pixels, ratio_median(m.host, m.in_run), parts.c_str());
+                    bench::median(m.host) * 1e9 / pixels, bench::median(m.own) * 1e9 / pixels, bench::paired_median(m.host, m.own),
+                    bench::median(m.in_run) * 1e9 / pixels, bench::paired_median(m.host, m.in_run), parts.c_str());
     }
 
     // ---- the whole host process on a large JPEG beside reading and writing it alone
@@ -233,9 +218,9 @@ int run_host_benchmark(bench::PluginDriver& driver, const std::string& folder, i
                     bits.c_str(), o.big_width, o.big_height, o.size, int(job.size()));
         std::printf("main job %.2f s (reading %.0f, preparing %.0f, filtering %.0f, writing %.0f ms); "
                     "reading and writing alone %.2f s (reading %.0f, writing %.0f ms); ratio %.2f\n",
-                    median(job), median(job_parts["reading"]), median(job_parts["preparing"]),
-                    median(job_parts["filtering"]), median(job_parts["writing"]), median(copy),
-                    median(copy_parts["reading"]), median(copy_parts["writing"]), ratio_median(job, copy));
+                    bench::median(job), bench::median(job_parts["reading"]), bench::median(job_parts["preparing"]),
+                    bench::median(job_parts["filtering"]), bench::median(job_parts["writing"]), bench::median(copy),
+                    bench::median(copy_parts["reading"]), bench::median(copy_parts["writing"]), bench::paired_median(job, copy));
     }
     for (const char* name : {"picture-rgb.bmp", "picture-rgba.bmp", "photo.jpg", "photo-cells.jpg",
                              "photo-copy.jpg", "host.log"})

@@ -14,12 +14,6 @@
 namespace bench {
 namespace {
 
-double median_of(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
 // 32-bit FNV-1a, as the child computes it.
 uint32_t fnv(const std::vector<unsigned char>& bytes)
 {
@@ -129,8 +123,8 @@ int run_web_benchmark(PluginDriver& plugin, const Options& options, const char* 
         const double module_min = *std::min_element(c.module.begin(), c.module.end());
         const double native_min = *std::min_element(c.native.begin(), c.native.end());
         std::printf("%5d %9.2f ns %9.2f ns %9.2f ns %9.2f ns %7.2f %7.2f %9s\n", c.size,
-                    median_of(c.module) * 1e9 / pixels, module_min * 1e9 / pixels, median_of(c.native) * 1e9 / pixels,
-                    native_min * 1e9 / pixels, median_of(ratios), module_min / native_min, c.identical ? "yes" : "NO");
+                    median(c.module) * 1e9 / pixels, module_min * 1e9 / pixels, median(c.native) * 1e9 / pixels,
+                    native_min * 1e9 / pixels, median(ratios), module_min / native_min, c.identical ? "yes" : "NO");
         if (!c.identical) ++failures;
     }
     std::remove(picture_file.c_str());
