@@ -397,19 +397,26 @@ OSErr Host::deliver_for_continue()
     return err;
 }
 
-int Host::run_no_filter()
+int Host::write_picture(const Picture& picture)
 {
-    if (int64_t(source_.width) * source_.height >= large_picture_pixels)
+    // The encoders tell nothing while they work: the phase is said.
+    if (int64_t(picture.width) * picture.height >= large_picture_pixels)
         print_text(stderr, progress_.start("writing '" + options_.output + "'"));
     std::string error;
     const double start = now();
-    if (!save_picture(options_.output, source_, error)) {
+    if (!save_picture(options_.output, picture, error)) {
         say(error);
         return interrupted() ? exit_interrupted : exit_picture;
     }
     times_.writing = now() - start;
-    print_times();
     return exit_ok;
+}
+
+int Host::run_no_filter()
+{
+    const int code = write_picture(source_);
+    if (code == exit_ok) print_times();
+    return code;
 }
 
 int Host::run()
@@ -505,16 +512,8 @@ int Host::run()
         std::fflush(stdout);
     }
     if (!options_.output.empty()) {
-        // The encoders tell nothing while they work: the phase is said.
-        if (int64_t(destination_.width) * destination_.height >= large_picture_pixels)
-            print_text(stderr, progress_.start("writing '" + options_.output + "'"));
-        std::string error;
-        const double start = now();
-        if (!save_picture(options_.output, destination_, error)) {
-            say(error);
-            return interrupted() ? exit_interrupted : exit_picture;
-        }
-        times_.writing = now() - start;
+        const int code = write_picture(destination_);
+        if (code != exit_ok) return code;
     }
     print_times();
     return exit_ok;

@@ -87,6 +87,8 @@ private:
     int interrupted_exit();
     void note_callback(); // counts callbacks made on another thread than the host's
     void print_times() const;
+    // Writes `picture` to the output, saying the phase for a large one; an exit code.
+    int write_picture(const Picture& picture);
     double now() const; // seconds, when times are kept
     friend class CallbackTime;
 
