@@ -421,6 +421,15 @@ TEST(AreaService, TakesOutputBackOnlyFromFactorOneRequests)
     Picture after = dest;
     server.write_back();
     EXPECT_EQ(after.pixels, dest.pixels);
+
+    // A padded area wholly right of the picture has nothing to take back.
+    r.outRect = rect(2, 20, 4, 24);
+    r.outputPadding = 0;
+    ASSERT_EQ(noErr, server.serve(r));
+    std::memset(r.outData, 7, size_t(2 * r.outRowBytes));
+    after = dest;
+    server.write_back();
+    EXPECT_EQ(after.pixels, dest.pixels);
     server.release(r);
     EXPECT_EQ(nullptr, r.outData);
     EXPECT_EQ(nullptr, r.inData);
