@@ -13,12 +13,13 @@
 #include <thread>
 #include <vector>
 
-// GLib's locks wait in the kernel without the calls the sanitizer watches,
-// and GEGL's tile allocator passes freed memory on through atomics; neither
+// GLib's locks wait in the kernel without the calls the sanitizer watches;
+// GEGL's tile allocator passes freed memory on through atomics, and its pool
+// of threads reports the parts of a task done through atomics too. Neither
 // library is built with the sanitizer, so every hand-over between GEGL's
-// threads would look unordered. GEGL reaches both through its import table:
-// these definitions, exported by this program, stand in for them, call the
-// libraries' own, and tell the sanitizer the order they make.
+// threads would look unordered. GEGL reaches all of these through its import
+// table: these definitions, exported by this program, stand in for them,
+// call the libraries' own, and tell the sanitizer the order they make.
 extern "C" {
 void __tsan_acquire(void* address);
 void __tsan_release(void* address);
@@ -43,6 +44,33 @@ RELEASE_BEFORE(g_cond_broadcast, GCond)
 RELEASE_BEFORE(gegl_tile_free, void)
 ACQUIRE_RESULT(gegl_tile_alloc)
 ACQUIRE_RESULT(gegl_tile_alloc0)
+
+// A thread of GEGL's pool counts its part of a task done with an atomic
+// decrement, and the thread that handed the task out may see the count reach
+// zero without taking a lock; each part's end is therefore a release and the
+// task's end an acquire on the task.
+namespace {
+struct DistributedTask {
+    GeglParallelDistributeFunc func;
+    gpointer user_data;
+};
+void run_part(gint i, gint n, gpointer task)
+{
+    auto* t = static_cast<DistributedTask*>(task);
+    t->func(i, n, t->user_data);
+    __tsan_release(task);
+}
+} // namespace
+
+extern "C" void(gegl_parallel_distribute)(gint max_n, GeglParallelDistributeFunc func, gpointer user_data)
+{
+    // The header adds C++ overloads, so the C one is named by its type.
+    using Distribute = void (*)(gint, GeglParallelDistributeFunc, gpointer);
+    static const auto real = reinterpret_cast<Distribute>(dlsym(RTLD_NEXT, "gegl_parallel_distribute"));
+    DistributedTask task{func, user_data};
+    real(max_n, run_part, &task);
+    __tsan_acquire(&task);
+}
 
 extern "C" void(g_cond_wait)(GCond* cond, GMutex* mutex)
 {
