@@ -9,6 +9,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 arch=${2:-32}
 job=$root/tools/run-main-job.sh
 scratch=$1/test-scratch/main-job
+# A run just before (this test's own, run again) leaves its prefix's Wine
+# server a few seconds, writing the registry as it ends.
+[ ! -d "$scratch/prefix" ] || WINEPREFIX=$scratch/prefix wineserver -w
 rm -rf "$scratch" && mkdir -p "$scratch/elsewhere"
 failed=0
 
@@ -69,12 +72,20 @@ says relative "Filtered picture written to out/cells.png"
 never_says relative $'\r['
 says relative "first run: preparing the Wine environment"
 [ -s out/cells.png ] || { echo "FAIL relative: no out/cells.png"; failed=1; }
-# A build with steps to run says so and counts them as it goes (a CMake that
-# only pretends to build them: the tree is built).
+# A build with steps to run says so and counts them as it goes, and one that
+# fails says why, in the compiler's words (a CMake that only pretends to
+# build them: the tree is built).
 mkdir -p "$scratch/fake"
 printf '#!/bin/sh
 [ "$1" = --build ] || exec %s "$@"
-i=1; while [ $i -le 60 ]; do echo "[$i/60] Building CXX object step$i.obj"; i=$((i + 1)); done
+i=1; while [ $i -le 60 ]; do
+  echo "[$i/60] Building CXX object step$i.obj"
+  if [ $i = 7 ] && [ -n "${FAKE_BUILD_FAILS:-}" ]; then
+    printf "FAILED: step7.obj\\nstep7.cpp:3:1: error: expected a declaration\\nninja: build stopped: subcommand failed.\\n"
+    exit 1
+  fi
+  i=$((i + 1))
+done
 ' "$(command -v cmake)" >"$scratch/fake/cmake"
 chmod +x "$scratch/fake/cmake"
 check building 0 env PATH="$scratch/fake:$PATH" "$job" --arch "$arch" photo.png 7 out/cells.png
@@ -82,6 +93,10 @@ says building "build: build/win$arch: 60 steps to build, "
 says building "build: step 6 of 60"
 says building "build: step 60 of 60"
 never_says building "Building CXX object"
+check "a failing build" 1 env PATH="$scratch/fake:$PATH" FAKE_BUILD_FAILS=1 "$job" --arch "$arch" photo.png 7 out/cells.png
+says "a failing build" "step7.cpp:3:1: error: expected a declaration"
+says "a failing build" "run-main-job: building the plug-in and the host failed"
+never_says "a failing build" "filterhost:"
 # On a terminal (which Wine does not show the host as a console) the bar.
 check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /dev/null
 says terminal $'\r[....'

@@ -120,22 +120,35 @@ export WINEARCH=win$arch
 prefix=$root/build/wineprefix/main-job
 [ "$arch" = 32 ] || prefix=$prefix-64
 # The build's steps as a counter: redrawn on a terminal, a line at every
-# tenth of them in a log.
+# tenth of them in a log. Ninja writes a failing step's command, the
+# compiler's words and its own verdict to standard output too: they are kept
+# aside and shown if the build fails, which would otherwise end the job
+# without a word.
 build_counter() {
   local terminal=0
   [ ! -t 2 ] || terminal=1
-  awk -v terminal="$terminal" '
+  awk -v terminal="$terminal" -v said="$1" '
     /^\[[0-9]+\/[0-9]+\] / && !/Re-checking globbed|Re-running CMake/ {
       count = $1; gsub(/[^0-9\/]/, "", count); split(count, n, "/")
       if (terminal) printf "\rbuild: step %d of %d", n[1], n[2] > "/dev/stderr"
       else if (int(n[1] * 10 / n[2]) != shown) { shown = int(n[1] * 10 / n[2]); printf "build: step %d of %d\n", n[1], n[2] > "/dev/stderr" }
       drawn = terminal
       fflush("/dev/stderr")
+      next
     }
+    { print > said }
     END { if (drawn) printf "\n" > "/dev/stderr" }'
 }
 step_build() {
-  ./tools/build.sh "win$arch" Cellumbra filterhost | build_counter
+  local said=build/.main-job-build-win$arch.log code=0
+  mkdir -p build
+  : >"$said"
+  ./tools/build.sh "win$arch" Cellumbra filterhost | build_counter "$said" || code=$?
+  if [ "$code" -ne 0 ]; then
+    tail -n 40 "$said" >&2
+    echo "run-main-job: building the plug-in and the host failed (the build's whole output: $said)" >&2
+  fi
+  return "$code"
 }
 step step_build
 # Only the job's own folder is made; a folder the user named must exist.
