@@ -97,6 +97,26 @@ check "a failing build" 1 env PATH="$scratch/fake:$PATH" FAKE_BUILD_FAILS=1 "$jo
 says "a failing build" "step7.cpp:3:1: error: expected a declaration"
 says "a failing build" "run-main-job: building the plug-in and the host failed"
 never_says "a failing build" "filterhost:"
+# Wine's loader ends with exit 1 and not a word when the server it starts
+# for the prefix fails to come up: the job starts the host once more, and
+# says so; twice, and it says that nothing was written (a loader that fails
+# so the first FAILS times).
+mkdir -p "$scratch/unstarted"
+for loader in wine wine64; do
+  printf '#!/bin/sh
+[ "$(cat %s/starts 2>/dev/null | wc -l)" -ge "$FAILS" ] || { echo >>%s/starts; exit 1; }
+exec %s "$@"
+' "$scratch/unstarted" "$scratch/unstarted" "$(command -v "$loader" || echo /usr/lib/wine/$loader)" \
+    >"$scratch/unstarted/$loader"
+  chmod +x "$scratch/unstarted/$loader"
+done
+for fails in 1 2; do
+  rm -f "$scratch/unstarted/starts"
+  check "Wine failing $fails times" $((fails - 1)) env PATH="$scratch/unstarted:$PATH" FAILS=$fails \
+    "$job" --arch "$arch" photo.png 7 out/cells.png
+  says "Wine failing $fails times" "run-main-job: Wine ended before the host started (exit 1, without a word); starting it once more"
+done
+says "Wine failing 2 times" "run-main-job: Wine ended again before the host started; nothing was written"
 # On a terminal (which Wine does not show the host as a console) the bar.
 check terminal 0 script -qec "'$job' --arch $arch photo.png 7 out/cells.png" /dev/null
 says terminal $'\r[....'

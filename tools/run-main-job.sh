@@ -35,6 +35,9 @@ fail() {
   echo "run-main-job: $*" >&2
   exit 1
 }
+# A command of this script that fails where nothing was foreseen ends the
+# job, and says where rather than ending it without a word.
+trap 'echo "run-main-job: stopped at line $LINENO by a command that failed (exit $?)" >&2' ERR
 
 arch=32
 args=()
@@ -218,9 +221,36 @@ progress=lines
 # The output as it was: a new picture replaces it as a new file.
 state_of() { stat -L -c '%i %y %s' -- "$1" 2>/dev/null || true; }
 before=$(state_of "$out")
+# The host speaks from its first moment, so an end with exit 1 and not a
+# word is Wine's own: its loader passes on, silently, the failure of the
+# server it starts for the prefix, and a loaded test run met such an end
+# once. Nothing was read or written then, and the host is started once more.
+# What the host says passes on as it comes, and is noted only to know that
+# it spoke.
+heard=$(mktemp)
+trap 'rm -f "$heard"' EXIT
+run_host() {
+  local code=0
+  : >"$heard"
+  ./tools/wine-run.sh "$tree/filterhost.exe" "${host_options[@]}" --progress "$progress" --settings "$size" \
+    "$tree/Cellumbra.8bf" "$picture" "$out" 2> >(exec tee -i -a "$heard" >&2) || code=$?
+  return "$code"
+}
+unheard_start() {
+  [ "$status" -eq 1 ] && [ "$interrupted" -eq 0 ] && [ "$(state_of "$out")" = "$before" ] || return 1
+  # The note follows what the host says by a moment (the copy ends only with
+  # Wine's server, so it is not waited for).
+  sleep 0.5
+  [ ! -s "$heard" ]
+}
 status=0
-./tools/wine-run.sh "$tree/filterhost.exe" "${host_options[@]}" --progress "$progress" --settings "$size" "$tree/Cellumbra.8bf" \
-  "$picture" "$out" || status=$?
+run_host || status=$?
+if unheard_start; then
+  echo "run-main-job: Wine ended before the host started (exit 1, without a word); starting it once more" >&2
+  status=0
+  run_host || status=$?
+  ! unheard_start || echo "run-main-job: Wine ended again before the host started; nothing was written" >&2
+fi
 [ "$status" -ne 0 ] || [ "$(state_of "$out")" = "$before" ] || restore_mode
 # Wine ends a program that a Ctrl-C meets while it starts with exit 0 and
 # without a word.
