@@ -25,9 +25,9 @@ not valid UTF-8 cannot reach Wine and is refused: rename the file.
                editors do, and the output's tag says upright)
   -h, --help   this text
 
-Exit codes: 0 done; 1 bad arguments; 2 picture unreadable or not writable;
-3 plug-in error; 4 cancelled; 5 not a plug-in; 6 the plug-in crashed;
-130 interrupted (nothing written).
+Exit codes: 0 done; 1 bad arguments, a failed build or a start of Wine that
+failed; 2 picture unreadable or not writable; 3 plug-in error; 4 cancelled;
+5 not a plug-in; 6 the plug-in crashed; 130 interrupted (nothing written).
 EOF
 }
 
