@@ -488,24 +488,32 @@ struct Desktop {
     }
 };
 
-// Whether `part` appears in `whole` (RGB), pixel for pixel, anywhere.
-bool shows(const Picture& whole, const Picture& part)
+// Whether the part of `b` from (bx, by) equals that of `a` from (ax, ay),
+// width x height pixels, RGB or the first three planes.
+bool same_part(const Picture& a, int32_t ax, int32_t ay, const Picture& b, int32_t bx, int32_t by, int32_t width,
+               int32_t height)
 {
-    if (whole.planes < 3 || part.planes != 3) return false;
-    const size_t row = size_t(part.width) * 3;
-    for (int32_t y = 0; y + part.height <= whole.height; ++y)
-        for (int32_t x = 0; x + part.width <= whole.width; ++x) {
-            int32_t r = 0;
-            for (; r < part.height; ++r) {
-                const unsigned char* w = &whole.pixels[(size_t(y + r) * size_t(whole.width) + size_t(x)) * size_t(whole.planes)];
-                const unsigned char* p = &part.pixels[size_t(r) * row];
-                bool same = true;
-                for (int32_t c = 0; c < part.width && same; ++c)
-                    same = std::equal(p + c * 3, p + c * 3 + 3, w + size_t(c) * size_t(whole.planes));
-                if (!same) break;
-            }
-            if (r == part.height) return true;
+    for (int32_t r = 0; r < height; ++r)
+        for (int32_t c = 0; c < width; ++c) {
+            const unsigned char* p = &a.pixels[(size_t(ay + r) * size_t(a.width) + size_t(ax + c)) * size_t(a.planes)];
+            const unsigned char* q = &b.pixels[(size_t(by + r) * size_t(b.width) + size_t(bx + c)) * size_t(b.planes)];
+            if (!std::equal(p, p + 3, q)) return false;
         }
+    return true;
+}
+
+// Whether the part of `picture` from (x, y), width x height, appears in
+// `screen` pixel for pixel, and where.
+bool shows(const Picture& screen, const Picture& picture, int32_t x, int32_t y, int32_t width, int32_t height,
+           int32_t* at_x = nullptr, int32_t* at_y = nullptr)
+{
+    if (screen.planes < 3 || picture.planes < 3) return false;
+    for (int32_t sy = 0; sy + height <= screen.height; ++sy)
+        for (int32_t sx = 0; sx + width <= screen.width; ++sx)
+            if (same_part(picture, x, y, screen, sx, sy, width, height)) {
+                if (at_x) *at_x = sx, *at_y = sy;
+                return true;
+            }
     return false;
 }
 
@@ -540,7 +548,8 @@ void export_as(const Desktop& d, const std::string& image, const std::string& pa
 TEST(GimpPlugin, AUserFindsItWithSlashTypesTheSizeExportsRepeatsAndCancels)
 {
     const Profile profile;
-    const Picture in = painted(173, 91, 3);
+    // Larger than the dialog's preview, which scrolls over it.
+    const Picture in = painted(640, 480, 3);
     const std::string input = profile.path("in.png");
     ASSERT_TRUE(write_png(input, in));
     // Large enough that the run lasts long after its progress shows.
@@ -575,14 +584,35 @@ TEST(GimpPlugin, AUserFindsItWithSlashTypesTheSizeExportsRepeatsAndCancels)
     d.keys(dialog, "alt+s ctrl+a");
     d.type(dialog, "7");
     d.keys(dialog, "Tab");
-    // The preview shows the whole picture at 1:1: its cells at the size typed.
+    // The preview shows the picture's corner at 1:1: its cells at the size typed.
     const Picture want = plugin_cells(in, 7);
+    const int32_t patch = 48;
+    int32_t px = 0, py = 0;
     EXPECT_TRUE(d.capture(dialog, CELLUMBRA_TEST_ARTIFACTS "/gimp-dialog.png",
-                          [&](const Picture& seen) { return shows(seen, want); }))
+                          [&](const Picture& seen) { return shows(seen, want, 0, 0, patch, patch, &px, &py); }))
         << "the preview does not show the cells at size 7";
+    // Scrolled down with the wheel, it shows the cells of the rows scrolled
+    // to, the whole layer's, in the same place.
+    d.xdotool("mousemove --window " + dialog + " " + std::to_string(px + patch / 2) + " " +
+              std::to_string(py + patch / 2) + " click --repeat 4 --delay 100 5");
+    EXPECT_TRUE(d.capture(dialog, CELLUMBRA_TEST_ARTIFACTS "/gimp-dialog-scrolled.png",
+                          [&](const Picture& seen) {
+                              for (int32_t y = 1; seen.width >= px + patch && seen.height >= py + patch &&
+                                                  y + patch <= want.height;
+                                   ++y)
+                                  for (int32_t x = 0; x + patch <= want.width; ++x)
+                                      if (same_part(want, x, y, seen, px, py, patch, patch)) return true;
+                              return false;
+                          }))
+        << "after scrolling, the preview does not show the cells of the rows scrolled to";
     d.keys(dialog, "alt+o");
     ASSERT_TRUE(d.wait_gone("^Cellumbra$"));
     ASSERT_TRUE(wait_for([&] { return changed(d, image); }, 30)) << d.name(image);
+    // The canvas (at 100 %) shows the cells once the run is over, inside the
+    // layer's dashed border.
+    EXPECT_TRUE(d.capture(image, CELLUMBRA_TEST_ARTIFACTS "/gimp-canvas.png",
+                          [&](const Picture& seen) { return shows(seen, want, 8, 8, patch, patch); }))
+        << "the canvas does not show the cells after OK";
 
     ASSERT_NO_FATAL_FAILURE(export_as(d, image, profile.path("gui.png")));
     EXPECT_EQ(difference(read_png(profile.path("gui.png")), want), "") << "after OK";
