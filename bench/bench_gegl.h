@@ -5,12 +5,11 @@
 
 namespace bench {
 
-// Times cellumbra:cells inside GEGL on the picture of `options` at its sizes,
-// with GEGL on one thread and on its default, beside gegl:mosaic (hexagons),
-// gegl:pixelize at the cells' height, the benchmark's plain yardstick
-// operation and the plug-in's own run through `plugin`; prints the table.
-// Returns 0 when every way gave the plug-in's bytes (mosaic and pixelize,
-// which draw other cells, aside).
+// Times cellumbra:cells inside GEGL on the picture of `options` at size 1
+// and its sizes, in R'G'B'A u8 and RGBA float, with GEGL on one thread and on
+// its default, beside one copy of the same picture (gegl:nop rendered into
+// memory of the same format); prints the table. Returns 0 when the 8-bit
+// cells are the specialised loop's, each pixel's alpha kept.
 int run_gegl_benchmark(PluginDriver& plugin, const Options& options);
 
 } // namespace bench

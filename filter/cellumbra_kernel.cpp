@@ -230,22 +230,3 @@ void cellumbra_walk_rows(const int32_t* controls, const SamplingView& view, cons
     else
         pass_detail::pixel_local_rows<CellumbraMain, 4>(view, controls, buffers, 4, left, top, right, bottom);
 }
-
-// A walk of one or two planes would need sampling built-ins of its own in the
-// run-time that the plug-in shares, for the same bytes; a copy in and out on
-// grey pictures alone costs less than that.
-void cellumbra_spread_grey(const unsigned char* grey, unsigned char* wide, size_t pixels, int32_t stored)
-{
-    for (size_t i = 0; i < pixels; ++i, grey += stored, wide += stored + 2) {
-        wide[0] = wide[1] = wide[2] = grey[0];
-        if (stored == 2) wide[3] = grey[1];
-    }
-}
-
-void cellumbra_take_grey(const unsigned char* wide, unsigned char* grey, size_t pixels, int32_t stored)
-{
-    for (size_t i = 0; i < pixels; ++i, grey += stored, wide += stored + 2) {
-        grey[0] = wide[0];
-        if (stored == 2) grey[1] = wide[3];
-    }
-}

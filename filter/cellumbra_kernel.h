@@ -27,9 +27,3 @@ bool cellumbra_reach(const int32_t* controls, KernelReach& reach);
 void cellumbra_walk_rows(const int32_t* controls, const SamplingView& view, const BandBuffers& buffers,
                          int32_t planes, int32_t left, int32_t top, int32_t right, int32_t bottom);
 
-// A grey picture through that walk, for the engines that serve one: the
-// plug-in's grey is (Y, Y, Y) or (Y, Y, Y, A), whose cells have three equal
-// colour planes. `pixels` pixels of `stored` planes (1, or 2 with alpha)
-// spread over stored + 2, and taken back from plane 0 (and the alpha).
-void cellumbra_spread_grey(const unsigned char* grey, unsigned char* wide, size_t pixels, int32_t stored);
-void cellumbra_take_grey(const unsigned char* wide, unsigned char* grey, size_t pixels, int32_t stored);

@@ -1,8 +1,8 @@
 // The cell filter as the GEGL operation cellumbra:cells. GEGL calls process
-// for chunks of the output from several threads at once; each call reads its
-// chunk and the margins the kernel declares, and runs the plug-in's own Main
-// block over them through the pixel-local row walk, with the size as an
-// argument. Nothing here or below is shared between calls.
+// for chunks of the output from several threads at once; each call copies
+// whole pixels of its chunk along the cell map (filter/cell_map.h), the
+// plug-in's cells pixel for pixel, in the picture's own format. Nothing here
+// or below is shared between calls.
 //
 // gegl-op.h includes this file again by the name GEGL_OP_C_SOURCE gives, and
 // in GEGL 0.4.42 names the operation's type after it: a name of our own keeps
@@ -25,40 +25,39 @@ property_int (size, "Size", 20)
 #include <cstddef>
 #include <cstdint>
 
+#include "filter/cell_map.h"
 #include "filter/cellumbra_kernel.h"
-#include "runtime/pixel_loop.h"
+#include "gegl/cell_format.h"
 
 namespace {
 
-// The plug-in's controls for a size: slider 1, the others unused. A size
-// outside 1..100 cannot pass GEGL's property; clamping keeps a caller that
-// sets the struct directly on a size the plug-in's dialog allows.
-void controls_for(const GeglProperties* o, int32_t (&controls)[8])
+// A size outside 1..100 cannot pass GEGL's property; clamping keeps a caller
+// that sets the struct directly on a size the plug-in's dialog allows.
+int32_t size_of(const GeglProperties* o)
 {
-    for (int32_t& c : controls) c = 0;
-    controls[0] = o->size < 1 ? 1 : o->size > 100 ? 100 : o->size;
+    return o->size < 1 ? 1 : o->size > 100 ? 100 : o->size;
 }
 
-// The picture's own colours: formats in the source's space, so that the cells
-// are computed on its stored 8-bit values and the result keeps its profile
-// (without a space, babl_format would mean sRGB and GEGL would convert both
-// ways). A grey picture stays grey, and a picture without alpha gets none.
+// The picture's own format: its depth, model, alpha and space, so that every
+// stored value passes as it is, HDR, negative and NaN values too, and the
+// result keeps its profile (without a space, babl_format would mean sRGB and
+// GEGL would convert both ways). A model the copy cannot serve gets 8-bit
+// gamma-encoded RGB in its space, converted by GEGL, and a warning.
 const Babl* pixel_format(GeglOperation* operation)
 {
     const Babl* source = gegl_operation_get_source_format(operation, "input");
     if (!source) return babl_format("R'G'B' u8");
+    if (const Babl* own = cell_copy_format(source)) return own;
     const Babl* space = gegl_operation_get_source_space(operation, "input");
-    const bool alpha = babl_format_has_alpha(source);
-    const bool grey = (babl_get_model_flags(babl_format_get_model(source)) & BABL_MODEL_FLAG_GRAY) != 0;
-    const char* encoding = grey ? (alpha ? "Y'A u8" : "Y' u8") : (alpha ? "R'G'B'A u8" : "R'G'B' u8");
-    return babl_format_with_space(encoding, space);
+    g_warning("cellumbra:cells cannot move pixels of %s whole; it works on them as R'G'B'%s u8",
+              babl_get_name(source), babl_format_has_alpha(source) ? "A" : "");
+    return babl_format_with_space(babl_format_has_alpha(source) ? "R'G'B'A u8" : "R'G'B' u8", space);
 }
 
 void prepare(GeglOperation* operation)
 {
     GeglOperationAreaFilter* area = GEGL_OPERATION_AREA_FILTER(operation);
-    int32_t controls[8];
-    controls_for(GEGL_PROPERTIES(operation), controls);
+    int32_t controls[8] = {size_of(GEGL_PROPERTIES(operation))};
     KernelReach reach{};
     cellumbra_reach(controls, reach);
     area->left = reach.left;
@@ -80,8 +79,13 @@ GeglRectangle get_bounding_box(GeglOperation* operation)
 
 // The plug-in sees the picture from its top-left pixel, so the cells are laid
 // from the input's top-left corner, wherever it lies, and a centre beyond the
-// picture takes the nearest pixel of it. Reading only the margins' part that
-// lies inside the picture lets the view's own clamp do exactly that.
+// picture takes the nearest pixel of it: the map clamps into the chunk's
+// margins cut to the picture, which hold every centre its pixels take.
+//
+// Of those margins only the rows that hold centres are read, one in 2 x size
+// at most, so a chunk costs about one read of its own pixels (for their
+// alpha) and one write: the cells are copied along the map's runs straight
+// from those rows into GEGL's output tiles.
 gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output, const GeglRectangle* roi,
                  gint level)
 {
@@ -93,47 +97,64 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
                                out.height + area->top + area->bottom};
     GeglRectangle read{};
     gegl_rectangle_intersect(&read, &wanted, box);
-
+    const int32_t size = size_of(GEGL_PROPERTIES(operation));
     const Babl* format = gegl_operation_get_format(operation, "output");
-    const int32_t stored = babl_format_get_n_components(format);
-    const bool grey = stored < 3; // walked as the plug-in's (Y, Y, Y) or (Y, Y, Y, A)
-    const int32_t planes = grey ? stored + 2 : stored;
-    const uintptr_t in_row = uintptr_t(read.width) * uintptr_t(planes);
-    const size_t read_pixels = size_t(read.width) * size_t(read.height);
-    // GEGL's per-thread scratch memory: a chunk's worth, reused from call to call.
-    auto* in = static_cast<unsigned char*>(gegl_scratch_alloc(in_row * uintptr_t(read.height)));
-    if (grey) {
-        auto* values = static_cast<unsigned char*>(gegl_scratch_alloc(read_pixels * size_t(stored)));
-        gegl_buffer_get(input, &read, 1.0, format, values, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_CLAMP);
-        cellumbra_spread_grey(values, in, read_pixels, stored);
-        gegl_scratch_free(values);
-    } else {
-        gegl_buffer_get(input, &read, 1.0, format, in, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_CLAMP);
-    }
-    const SamplingView view{in, uint32_t(read.x - box->x), uint32_t(read.y - box->y), uint32_t(read.width - 1),
-                            uint32_t(read.height - 1), uintptr_t(planes), in_row};
-    int32_t controls[8];
-    controls_for(GEGL_PROPERTIES(operation), controls);
+    const PixelBytes bytes = cell_pixel_bytes(format);
 
-    // Straight into the output's tiles, piece by piece: a copy through
-    // gegl_buffer_set would cost about as much as reading the input.
-    GeglBufferIterator* it = gegl_buffer_iterator_new(output, &out, 0, format, GEGL_ACCESS_WRITE, GEGL_ABYSS_NONE, 1);
+    // In the picture's coordinates, from its corner.
+    const CellBounds bounds{read.x - box->x, read.y - box->y, read.x + read.width - box->x,
+                            read.y + read.height - box->y};
+    const int32_t first = out.y - box->y, last = first + out.height;
+    auto* runs = static_cast<CellRun*>(
+        gegl_scratch_alloc(sizeof(CellRun) * (cell_run_capacity(size, out.width) + cell_run_capacity(size, 6 * size))));
+    CellRun* probe = runs + cell_run_capacity(size, out.width);
+
+    // The rows the centres lie on: those of a row's first tile are those of
+    // the whole row.
+    const int32_t rows = bounds.bottom - bounds.top;
+    auto* compact = static_cast<int32_t*>(gegl_scratch_alloc(sizeof(int32_t) * size_t(rows)));
+    for (int32_t r = 0; r < rows; ++r) compact[r] = -1;
+    for (int32_t y = first; y < last; ++y) {
+        const int32_t n = cell_row_runs(size, y, 0, 6 * size, bounds, probe);
+        for (int32_t r = 0; r < n; ++r) compact[probe[r].cy - bounds.top] = 0;
+    }
+    int32_t held = 0;
+    for (int32_t r = 0; r < rows; ++r)
+        if (compact[r] == 0) compact[r] = held++;
+    const intptr_t row_bytes = intptr_t(read.width) * intptr_t(bytes.pixel_bytes);
+    auto* centres = static_cast<unsigned char*>(gegl_scratch_alloc(size_t(row_bytes) * size_t(held)));
+    for (int32_t r = 0; r < rows;) {
+        if (compact[r] < 0) {
+            ++r;
+            continue;
+        }
+        int32_t end = r + 1;
+        while (end < rows && compact[end] >= 0) ++end;
+        const GeglRectangle part{read.x, read.y + r, read.width, end - r};
+        gegl_buffer_get(input, &part, 1.0, format, centres + compact[r] * row_bytes, int(row_bytes), GEGL_ABYSS_NONE);
+        r = end;
+    }
+    const CellSource source{centres, row_bytes, CellBounds{bounds.left, 0, bounds.right, held}};
+
+    // Straight into the output's tiles, piece by piece, each pixel's alpha
+    // beside it from the input's.
+    GeglBufferIterator* it = gegl_buffer_iterator_new(output, &out, 0, format, GEGL_ACCESS_WRITE, GEGL_ABYSS_NONE, 2);
+    if (bytes.kept_bytes) gegl_buffer_iterator_add(it, input, &out, 0, format, GEGL_ACCESS_READ, GEGL_ABYSS_NONE);
     while (gegl_buffer_iterator_next(it)) {
         const GeglRectangle& piece = it->items[0].roi;
         auto* tiles = static_cast<unsigned char*>(it->items[0].data);
-        const size_t piece_pixels = size_t(piece.width) * size_t(piece.height);
-        unsigned char* cells =
-            grey ? static_cast<unsigned char*>(gegl_scratch_alloc(piece_pixels * size_t(planes))) : tiles;
-        const BandBuffers buffers{in + uintptr_t(piece.y - read.y) * in_row + uintptr_t(piece.x - read.x) * uintptr_t(planes),
-                                  cells, nullptr, intptr_t(in_row), intptr_t(piece.width) * planes, 0};
+        const auto* own = bytes.kept_bytes ? static_cast<const unsigned char*>(it->items[1].data) : nullptr;
+        const intptr_t piece_row = intptr_t(piece.width) * intptr_t(bytes.pixel_bytes);
         const int32_t left = piece.x - box->x, top = piece.y - box->y;
-        cellumbra_walk_rows(controls, view, buffers, planes, left, top, left + piece.width, top + piece.height);
-        if (grey) {
-            cellumbra_take_grey(cells, tiles, piece_pixels, stored);
-            gegl_scratch_free(cells);
+        for (int32_t y = 0; y < piece.height; ++y) {
+            const int32_t n = cell_row_runs(size, top + y, left, left + piece.width, bounds, runs);
+            for (int32_t r = 0; r < n; ++r) runs[r].cy = compact[runs[r].cy - bounds.top];
+            cell_copy_runs(runs, n, left, source, own ? own + y * piece_row : nullptr, tiles + y * piece_row, bytes);
         }
     }
-    gegl_scratch_free(in);
+    gegl_scratch_free(centres);
+    gegl_scratch_free(compact);
+    gegl_scratch_free(runs);
     return TRUE;
 }
 

@@ -1,8 +1,8 @@
 // The cell filter as a GIMP 2.10 plug-in: the procedure plug-in-cellumbra,
 // in Filters > Artistic, for Script-Fu, Python-Fu and batch work as for the
-// menu. It runs the filter's kernel block through the same pixel-local row
-// walk as the GEGL operation, on the layer's stored 8-bit values, and needs
-// neither the operation nor anything else of the plug-in.
+// menu. Like the GEGL operation it copies whole pixels along the cell map,
+// in the layer's own format at any precision, and needs neither the
+// operation nor anything else of the plug-in.
 //
 // GIMP 3 loads no plug-ins written for this library; there the operation is
 // the way.
@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "filter/cell_map.h"
 #include "filter/cellumbra_kernel.h"
-#include "runtime/pixel_loop.h"
+#include "gegl/cell_format.h"
 
 namespace {
 
@@ -31,53 +32,52 @@ struct Values {
     gint32 size = default_size;
 };
 
-// The layer's pixels as the walk reads them: 8-bit values of the layer's own
-// colour model and space, so that an 8-bit layer is read as stored. A grey
-// layer goes through the walk as (Y, Y, Y) and comes back as its first plane.
-struct Layout {
-    const Babl* format;
-    int32_t planes;      // of the layer: 1 to 4
-    int32_t walk_planes; // 3, or 4 with alpha
-    bool grey;
-};
-
-Layout layout_of(gint32 drawable)
+// The preview's pixels: 8-bit values of the layer's own colour model and
+// space, as GIMP's preview area draws them (an 8-bit linear layer keeps its
+// linear bytes; deeper layers are shown gamma-encoded). The cells only move
+// pixels, so those of the 8-bit values are the layer's cells shown at 8 bits.
+const Babl* preview_format(gint32 drawable)
 {
     const Babl* stored = gimp_drawable_get_format(drawable);
     const bool alpha = gimp_drawable_has_alpha(drawable);
     const bool grey = gimp_drawable_is_gray(drawable);
-    // An 8-bit linear layer keeps its linear bytes; deeper layers are read
-    // gamma-encoded, as the operation and the .8bf see a picture.
     const char* model = babl_get_name(babl_format_get_model(stored));
     const bool linear = !std::strchr(model, '\'') && !std::strchr(model, '~');
     const bool tone = !(linear && babl_format_get_type(stored, 0) == babl_type("u8"));
     const char* name = grey ? (alpha ? (tone ? "Y'A u8" : "YA u8") : (tone ? "Y' u8" : "Y u8"))
                             : (alpha ? (tone ? "R'G'B'A u8" : "RGBA u8") : (tone ? "R'G'B' u8" : "RGB u8"));
-    const int32_t walk_planes = alpha ? 4 : 3;
-    return {babl_format_with_space(name, babl_format_get_space(stored)), grey ? walk_planes - 2 : walk_planes,
-            walk_planes, grey};
+    return babl_format_with_space(name, babl_format_get_space(stored));
 }
 
-void controls_for(gint32 size, int32_t (&controls)[8])
+// The layer's own format, so that the cells keep every stored value at any
+// precision, linear or perceptual. GIMP's layers are RGB or grey, so the
+// fallback to the preview's 8-bit values is never expected.
+const Babl* layer_format(gint32 drawable)
 {
-    std::fill(std::begin(controls), std::end(controls), 0);
-    controls[0] = size;
+    if (const Babl* own = cell_copy_format(gimp_drawable_get_format(drawable))) return own;
+    g_warning("Cellumbra cannot move pixels of %s whole; it works on their 8-bit values",
+              babl_get_name(gimp_drawable_get_format(drawable)));
+    return preview_format(drawable);
 }
 
 // The cells of `area` of a layer of width x height (layer coordinates) into
-// `out`, area.width * planes bytes a row: the cells laid from the layer's
-// top-left corner, every centre read from the layer itself, so that the
-// cells inside a selection are the whole layer's.
+// `out`, area.width pixels of `format` a row: whole pixels copied along the
+// cell map, laid from the layer's top-left corner, every centre read from
+// the layer itself, so that the cells inside a selection are the whole
+// layer's.
 class Cells {
 public:
-    Cells(GeglBuffer* input, const Layout& layout, gint32 size)
-        : input_(input), layout_(layout), width_(gegl_buffer_get_width(input)), height_(gegl_buffer_get_height(input))
+    Cells(GeglBuffer* input, const Babl* format, gint32 size)
+        : input_(input), format_(format), bytes_(cell_pixel_bytes(format)), size_(size),
+          width_(gegl_buffer_get_width(input)), height_(gegl_buffer_get_height(input))
     {
-        controls_for(size, controls_);
-        cellumbra_reach(controls_, reach_);
+        const int32_t controls[8] = {size};
+        cellumbra_reach(controls, reach_);
     }
 
     const KernelReach& reach() const { return reach_; }
+    const Babl* format() const { return format_; }
+    size_t pixel_bytes() const { return bytes_.pixel_bytes; }
 
     void compute(const GeglRectangle& area, unsigned char* out)
     {
@@ -86,37 +86,25 @@ public:
                                    area.height + reach_.above + reach_.below};
         GeglRectangle read{};
         if (!gegl_rectangle_intersect(&read, &wanted, &layer)) return;
-        const size_t pixels = size_t(read.width) * size_t(read.height);
-        const int32_t planes = layout_.planes, walk = layout_.walk_planes;
-        in_.resize(pixels * size_t(planes));
-        gegl_buffer_get(input_, &read, 1.0, layout_.format, in_.data(), read.width * planes, GEGL_ABYSS_NONE);
-        unsigned char* walk_in = in_.data();
-        unsigned char* walk_out = out;
-        const size_t area_pixels = size_t(area.width) * size_t(area.height);
-        if (layout_.grey) {
-            wide_in_.resize(pixels * size_t(walk));
-            cellumbra_spread_grey(in_.data(), wide_in_.data(), pixels, planes);
-            walk_in = wide_in_.data();
-            wide_out_.resize(area_pixels * size_t(walk));
-            walk_out = wide_out_.data();
-        }
-        const uintptr_t in_row = uintptr_t(read.width) * uintptr_t(walk);
-        const SamplingView view{walk_in, uint32_t(read.x), uint32_t(read.y), uint32_t(read.width - 1),
-                                uint32_t(read.height - 1), uintptr_t(walk), in_row};
-        const BandBuffers buffers{walk_in + size_t(area.y - read.y) * in_row + size_t(area.x - read.x) * size_t(walk),
-                                  walk_out, nullptr, intptr_t(in_row), intptr_t(area.width) * walk, 0};
-        cellumbra_walk_rows(controls_, view, buffers, walk, area.x, area.y, area.x + area.width,
-                            area.y + area.height);
-        if (layout_.grey) cellumbra_take_grey(wide_out_.data(), out, area_pixels, planes);
+        const size_t row = size_t(read.width) * bytes_.pixel_bytes;
+        in_.resize(row * size_t(read.height));
+        gegl_buffer_get(input_, &read, 1.0, format_, in_.data(), int(row), GEGL_ABYSS_NONE);
+        runs_.resize(cell_run_capacity(size_, area.width));
+        const CellSource source{in_.data(), intptr_t(row),
+                                CellBounds{read.x, read.y, read.x + read.width, read.y + read.height}};
+        cell_copy_area(size_, source, in_.data() + size_t(area.y - read.y) * row + size_t(area.x - read.x) * bytes_.pixel_bytes,
+                       intptr_t(row), out, intptr_t(area.width) * bytes_.pixel_bytes, bytes_, area.x, area.y,
+                       area.x + area.width, area.y + area.height, runs_.data());
     }
 
 private:
     GeglBuffer* input_;
-    Layout layout_;
-    gint32 width_, height_;
-    int32_t controls_[8];
+    const Babl* format_;
+    PixelBytes bytes_;
+    gint32 size_, width_, height_;
     KernelReach reach_{};
-    std::vector<unsigned char> in_, wide_in_, wide_out_;
+    std::vector<unsigned char> in_;
+    std::vector<CellRun> runs_;
 };
 
 // Through the shadow buffer, so that the change is one undo step, limited to
@@ -126,19 +114,18 @@ void apply(gint32 drawable, gint32 size)
 {
     gint x = 0, y = 0, width = 0, height = 0;
     if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height)) return;
-    const Layout layout = layout_of(drawable);
     GeglBuffer* input = gimp_drawable_get_buffer(drawable);
     GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
-    Cells cells(input, layout, size);
+    Cells cells(input, layer_format(drawable), size);
     // Strips tall enough that reading their reach again costs at most as
     // much as the strip itself, and progress moves along them.
     const gint strip = std::max<gint>(64, cells.reach().above + cells.reach().below + 1);
-    std::vector<unsigned char> out(size_t(width) * size_t(std::min(strip, height)) * size_t(layout.planes));
+    std::vector<unsigned char> out(size_t(width) * size_t(std::min(strip, height)) * cells.pixel_bytes());
     gimp_progress_init("Cellumbra");
     for (gint top = y; top < y + height; top += strip) {
         const GeglRectangle area{x, top, width, std::min(strip, y + height - top)};
         cells.compute(area, out.data());
-        gegl_buffer_set(shadow, &area, 0, layout.format, out.data(), GEGL_AUTO_ROWSTRIDE);
+        gegl_buffer_set(shadow, &area, 0, cells.format(), out.data(), GEGL_AUTO_ROWSTRIDE);
         gimp_progress_update(double(area.y + area.height - y) / double(height));
     }
     g_object_unref(shadow); // hands the last tiles to GIMP before the merge
@@ -179,7 +166,7 @@ void keep_values(const Values& values)
 
 struct PreviewState {
     gint32 drawable;
-    Layout layout;
+    const Babl* format;
     GeglBuffer* input;
     const Values* values;
     std::vector<unsigned char> out;
@@ -191,10 +178,10 @@ void draw_preview(GimpPreview* preview, PreviewState* state)
     gimp_preview_get_position(preview, &x, &y);
     gimp_preview_get_size(preview, &width, &height);
     if (width <= 0 || height <= 0) return;
-    state->out.resize(size_t(width) * size_t(height) * size_t(state->layout.planes));
-    Cells cells(state->input, state->layout, state->values->size);
+    Cells cells(state->input, state->format, state->values->size);
+    state->out.resize(size_t(width) * size_t(height) * cells.pixel_bytes());
     cells.compute(GeglRectangle{x, y, width, height}, state->out.data());
-    gimp_preview_draw_buffer(preview, state->out.data(), width * state->layout.planes);
+    gimp_preview_draw_buffer(preview, state->out.data(), width * gint(cells.pixel_bytes()));
 }
 
 bool ask_for_values(gint32 drawable, Values& values)
@@ -209,7 +196,7 @@ bool ask_for_values(gint32 drawable, Values& values)
     gtk_container_set_border_width(GTK_CONTAINER(box), 12);
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE, 0);
 
-    PreviewState state{drawable, layout_of(drawable), gimp_drawable_get_buffer(drawable), &values, {}};
+    PreviewState state{drawable, preview_format(drawable), gimp_drawable_get_buffer(drawable), &values, {}};
     GtkWidget* preview = gimp_drawable_preview_new_from_drawable_id(drawable);
     gtk_box_pack_start(GTK_BOX(box), preview, TRUE, TRUE, 0);
     g_signal_connect(preview, "invalidated", G_CALLBACK(draw_preview), &state);

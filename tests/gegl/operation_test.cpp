@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -168,10 +169,11 @@ TEST(CellsOperation, GivesThePluginsBytesForEveryPictureSizeThreadAndRequest)
         {257, 131, 4, 4, Ask::scattered}, {300, 200, 3, 1, Ask::edges},    {997, 601, 4, 4, Ask::whole},
         // Elsewhere in GEGL's plane: the cells start at the picture's corner.
         {83, 71, 4, 4, Ask::whole, -37, 19}, {90, 50, 3, 1, Ask::scattered, 1000, -501},
-        // Stored otherwise: GEGL converts to 8-bit and back, without adding
-        // alpha, and a grey picture is filtered as grey, Y' or Y'A.
-        {61, 37, 4, 4, Ask::whole, 0, 0, "RGBA float"}, {33, 21, 3, 1, Ask::whole, 0, 0, "R'G'B' u16"},
-        {45, 33, 3, 1, Ask::scattered, 0, 0, "Y u16", "Y' u8"}, {50, 20, 4, 4, Ask::edges, 0, 0, "Y'A u8", "Y'A u8"},
+        // Stored otherwise: the operation works in the picture's own format,
+        // without adding alpha, and a grey picture is filtered as grey.
+        {61, 37, 4, 4, Ask::whole, 0, 0, "RGBA float", "RGBA float"},
+        {33, 21, 3, 1, Ask::whole, 0, 0, "R'G'B' u16", "R'G'B' u16"},
+        {45, 33, 3, 1, Ask::scattered, 0, 0, "Y u16", "Y u16"}, {50, 20, 4, 4, Ask::edges, 0, 0, "Y'A u8", "Y'A u8"},
     };
     uint32_t seed = 1;
     for (const Case& c : cases) {
@@ -199,6 +201,133 @@ TEST(CellsOperation, GivesThePluginsBytesForEveryPictureSizeThreadAndRequest)
             if (size == 1)
                 EXPECT_STREQ(babl_get_name(asked), c.works_in ? c.works_in : babl_get_name(format_of(c.planes)))
                     << where;
+        }
+    }
+    g_object_set(gegl_config(), "threads", 1, nullptr);
+}
+
+// The bytes of a picture stored in `format`, `bytes` a pixel: random bits
+// (any NaN payload, infinity or denormal a float or half may hold), and for
+// float pictures every third value one that a conversion would change.
+Bytes random_pixels(int32_t pixels, const Babl* format, std::mt19937& random)
+{
+    Bytes out(size_t(pixels) * size_t(babl_format_get_bytes_per_pixel(format)));
+    for (unsigned char& b : out) b = uint8_t(random());
+    if (std::string(babl_get_name(babl_format_get_type(format, 0))) == "float") {
+        const uint32_t specials[] = {0x7fc12345u /* NaN, payload */, 0xffa00001u /* signalling NaN */, 0x80000000u /* -0 */,
+                                     0u, 0x7149f2cau /* 1e30 */, 0xc0200000u /* -2.5 */, 0x40600000u /* 3.5 */,
+                                     0xbe800000u /* -0.25 */, 0x7f800000u /* infinity */};
+        for (size_t k = 0; k + 4 <= out.size(); k += 12)
+            std::memcpy(&out[k], &specials[(k / 12) % (sizeof specials / sizeof *specials)], 4);
+    }
+    return out;
+}
+
+// The cells computed the slow way on stored pixels: each pixel's colour bytes
+// from its nearest centre, clamped to the picture, its alpha bytes its own.
+Bytes expected_cells(const Bytes& in, int32_t width, int32_t height, int32_t size, size_t pixel, size_t kept)
+{
+    Bytes out(in.size());
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const CellCentre c = nearest_centre(x, y, size);
+            const size_t at = (size_t(y) * size_t(width) + size_t(x)) * pixel;
+            const size_t from = (size_t(std::clamp(c.y, 0, height - 1)) * size_t(width) +
+                                 size_t(std::clamp(c.x, 0, width - 1))) * pixel;
+            std::memcpy(&out[at], &in[from], pixel - kept);
+            std::memcpy(&out[at + pixel - kept], &in[at + pixel - kept], kept);
+        }
+    return out;
+}
+
+// Every depth, model and encoding the operation copies whole, bit for bit,
+// against the cells computed independently on the stored bytes: the result
+// is in the picture's own format and keeps each pixel's alpha. Premultiplied
+// pictures are worked on with alpha apart, and a model a copy cannot serve
+// falls back to 8-bit R'G'B' with a warning that names it.
+TEST(CellsOperation, KeepsEveryStoredValueAtEveryDepth)
+{
+    const Babl* wide = babl_space_from_chromaticities("cellumbra-deep", 0.3127, 0.3290, 0.64, 0.33, 0.21, 0.71, 0.15,
+                                                      0.06, babl_trc_gamma(2.2), nullptr, nullptr, BABL_SPACE_FLAG_NONE);
+    struct DeepCase {
+        const char* stored;
+        bool in_wide_space;
+        const char* works_in; // the format it must ask for
+        int32_t threads, x0, y0;
+        const char* warning = nullptr; // in what the operation warns, if it must
+    };
+    const DeepCase cases[] = {
+        {"R'G'B'A u8", false, "R'G'B'A u8", 1, 0, 0},       {"R'G'B' u16", false, "R'G'B' u16", 4, -13, 7},
+        {"RGBA u16", true, "RGBA u16", 1, 0, 0},            {"Y u16", false, "Y u16", 4, 5, -3},
+        {"Y'A u16", false, "Y'A u16", 1, 0, 0},             {"RGBA u32", false, "RGBA u32", 4, 0, 0},
+        {"R'G'B' half", false, "R'G'B' half", 1, 0, 0},    {"YA half", false, "YA half", 4, 0, 0},
+        {"RGBA float", false, "RGBA float", 4, -129, 65},   {"R'G'B' float", true, "R'G'B' float", 1, 0, 0},
+        {"Y float", false, "Y float", 1, 0, 0},             {"R~G~B~A float", false, "R~G~B~A float", 4, 0, 0},
+        {"R'G'B'A double", false, "R'G'B'A double", 1, 0, 0},
+        {"RaGaBaA float", false, "RGBA float", 4, 0, 0},    {"Y'aA u16", false, "Y'A u16", 1, 0, 0},
+        {"CMYKA float", false, "R'G'B'A u8", 1, 0, 0, "CMYKA float"},
+    };
+    std::mt19937 random(7);
+    const int32_t width = 157, height = 93;
+    for (const DeepCase& d : cases) {
+        g_object_set(gegl_config(), "threads", d.threads, nullptr);
+        const Babl* space = d.in_wide_space ? wide : nullptr;
+        const Babl* stored = babl_format_with_space(d.stored, space);
+        const Babl* works = babl_format_with_space(d.works_in, space);
+        const size_t pixel = size_t(babl_format_get_bytes_per_pixel(works));
+        const size_t kept = babl_format_has_alpha(works) ? pixel / size_t(babl_format_get_n_components(works)) : 0;
+        const Bytes pixels = random_pixels(width * height, stored, random);
+        for (int32_t size : {1, 3, 20, 100}) {
+            const Case c{width, height, 0, d.threads, Ask::scattered, d.x0, d.y0};
+            const GeglRectangle extent{c.x0, c.y0, width, height};
+            GeglNode* root = gegl_node_new();
+            GeglBuffer* input = gegl_buffer_new(&extent, stored);
+            gegl_buffer_set(input, &extent, 0, stored, pixels.data(), GEGL_AUTO_ROWSTRIDE);
+            // The stored values as the operation must see them.
+            Bytes seen(size_t(width) * size_t(height) * pixel);
+            gegl_buffer_get(input, &extent, 1.0, works, seen.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+            GeglNode* source = gegl_node_new_child(root, "operation", "gegl:buffer-source", "buffer", input, nullptr);
+            GeglNode* cells = gegl_node_new_child(root, "operation", "cellumbra:cells", "size", size, nullptr);
+            GeglBuffer* result = nullptr;
+            GeglNode* sink = gegl_node_new_child(root, "operation", "gegl:buffer-sink", "buffer", &result, nullptr);
+            gegl_node_link_many(source, cells, sink, nullptr);
+            std::string warned;
+            const guint handler = g_log_set_handler(
+                nullptr, G_LOG_LEVEL_WARNING,
+                [](const gchar*, GLogLevelFlags, const gchar* message, gpointer text) {
+                    *static_cast<std::string*>(text) += message;
+                },
+                &warned);
+            gegl_node_process(sink);
+            g_log_remove_handler(nullptr, handler);
+            const std::string where = std::string(d.stored) + ", size " + std::to_string(size) + ": ";
+            ASSERT_NE(result, nullptr) << where;
+            const Bytes want = expected_cells(seen, width, height, size, pixel, kept);
+            EXPECT_STREQ(babl_get_name(gegl_buffer_get_format(result)), babl_get_name(works)) << where;
+            EXPECT_EQ(babl_format_get_space(gegl_buffer_get_format(result)), babl_format_get_space(works)) << where;
+            Bytes got(want.size());
+            gegl_buffer_get(result, &extent, 1.0, works, got.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+            const size_t k = size_t(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
+            EXPECT_EQ(k, got.size()) << where << "pixel (" << k / pixel % size_t(width) << ", " << k / pixel / size_t(width)
+                                     << ") byte " << k % pixel << " differs";
+            // Small requests: GEGL's chunks at any origin and size.
+            for (const GeglRectangle& r : requests(c, uint32_t(size))) {
+                Bytes part(size_t(r.width) * size_t(r.height) * pixel);
+                const GeglRectangle at{r.x + c.x0, r.y + c.y0, r.width, r.height};
+                gegl_node_blit(cells, 1.0, &at, works, part.data(), GEGL_AUTO_ROWSTRIDE, GEGL_BLIT_DEFAULT);
+                for (int32_t row = 0; row < r.height; ++row)
+                    ASSERT_TRUE(std::equal(part.begin() + long(size_t(row) * size_t(r.width) * pixel),
+                                           part.begin() + long(size_t(row + 1) * size_t(r.width) * pixel),
+                                           want.begin() + long((size_t(r.y + row) * size_t(width) + size_t(r.x)) * pixel)))
+                        << where << "request " << r.x << ", " << r.y << ", " << r.width << " x " << r.height;
+            }
+            if (d.warning)
+                EXPECT_NE(warned.find(d.warning), std::string::npos) << where << "warned: " << warned;
+            else
+                EXPECT_EQ(warned, "") << where;
+            g_object_unref(result);
+            g_object_unref(root);
+            g_object_unref(input);
         }
     }
     g_object_set(gegl_config(), "threads", 1, nullptr);
@@ -392,6 +521,97 @@ TEST(CellsOperation, TheGeglToolGivesThePluginsCellsOnTheStoredValuesInThePictur
             << f.what << ", size " << f.size << ": up to " << worst << " levels off";
     }
     for (const std::string& file : {in, out, reference}) g_remove(file.c_str());
+    g_rmdir(dir);
+    g_free(dir);
+}
+
+// A file as GEGL loads it, or null.
+GeglBuffer* loaded(const std::string& path)
+{
+    GeglNode* root = gegl_node_new();
+    GeglBuffer* buffer = nullptr;
+    GeglNode* load = gegl_node_new_child(root, "operation", "gegl:load", "path", path.c_str(), nullptr);
+    GeglNode* sink = gegl_node_new_child(root, "operation", "gegl:buffer-sink", "buffer", &buffer, nullptr);
+    gegl_node_link(load, sink);
+    gegl_node_process(sink);
+    g_object_unref(root);
+    return buffer;
+}
+
+// Through the gegl tool, deep files stay deep: a 16-bit PNG comes out a
+// 16-bit PNG and a float TIFF (HDR and negative values too) a float TIFF,
+// every value kept where the cells put it.
+TEST(CellsOperation, TheGeglToolKeepsEveryValueOfDeepFiles)
+{
+    struct FileCase {
+        const char* file;
+        const char* stored;
+        const char* saver;
+    };
+    const FileCase cases[] = {{"in.png", "R'G'B'A u16", "gegl:png-save"}, {"in.tif", "RGBA float", "gegl:tiff-save"}};
+    gchar* dir = g_dir_make_tmp("cellumbra-deep-XXXXXX", nullptr);
+    ASSERT_NE(dir, nullptr);
+    std::mt19937 random(11);
+    const int32_t width = 173, height = 91, size = 4;
+    for (const FileCase& f : cases) {
+        const std::string in = std::string(dir) + "/" + f.file, out = std::string(dir) + "/out" + (f.file + 2);
+        const Babl* stored = babl_format(f.stored);
+        const bool floating = babl_format_get_type(stored, 0) == babl_type("float");
+        const GeglRectangle extent{0, 0, width, height};
+        std::vector<uint16_t> wide(size_t(width) * size_t(height) * 4);
+        std::vector<float> real(wide.size());
+        for (size_t k = 0; k < wide.size(); ++k) {
+            wide[k] = uint16_t(random());
+            const float hdr[] = {3.5f, -0.25f, 1e30f, -0.0f};
+            real[k] = k % 7 == 0 ? hdr[k / 7 % 4] : float(int32_t(random() % 20000u) - 5000) / 9973.0f;
+        }
+        {
+            GeglBuffer* buffer = gegl_buffer_new(&extent, stored);
+            gegl_buffer_set(buffer, &extent, 0, stored, floating ? static_cast<void*>(real.data()) : wide.data(),
+                            GEGL_AUTO_ROWSTRIDE);
+            GeglNode* root = gegl_node_new();
+            GeglNode* source = gegl_node_new_child(root, "operation", "gegl:buffer-source", "buffer", buffer, nullptr);
+            GeglNode* save = gegl_node_new_child(root, "operation", f.saver, "path", in.c_str(), nullptr);
+            if (!floating) gegl_node_set(save, "bitdepth", 16, nullptr);
+            gegl_node_link(source, save);
+            gegl_node_process(save);
+            g_object_unref(root);
+            g_object_unref(buffer);
+        }
+        int status = 0;
+        const std::string said = output_of("gegl '" + in + "' -o '" + out + "' -- cellumbra:cells size=" +
+                                               std::to_string(size), status);
+        EXPECT_EQ(status, 0) << f.file << ": " << said;
+        GeglBuffer* before = loaded(in);
+        GeglBuffer* after = loaded(out);
+        ASSERT_TRUE(before && after) << f.file << ": " << said;
+        const Babl* format = gegl_buffer_get_format(before);
+        ASSERT_EQ(babl_format_get_type(format, 0), babl_format_get_type(stored, 0)) << f.file;
+        EXPECT_STREQ(babl_get_name(gegl_buffer_get_format(after)), babl_get_name(format)) << f.file;
+        const size_t pixel = size_t(babl_format_get_bytes_per_pixel(format));
+        Bytes values(size_t(width) * size_t(height) * pixel), got(values.size());
+        gegl_buffer_get(before, &extent, 1.0, format, values.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+        gegl_buffer_get(after, &extent, 1.0, format, got.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+        const Bytes want = expected_cells(values, width, height, size, pixel,
+                                          babl_format_has_alpha(format) ? pixel / 4 : 0);
+        const size_t k = size_t(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
+        EXPECT_EQ(k, got.size()) << f.file << ": pixel (" << k / pixel % size_t(width) << ", "
+                                 << k / pixel / size_t(width) << ") byte " << k % pixel << " differs";
+        if (!floating) {
+            // Every alpha value is kept: far more than 8 bits hold.
+            std::vector<bool> seen(65536);
+            size_t distinct = 0;
+            for (size_t p = 0; p + 1 < got.size(); p += 2) {
+                const unsigned v = unsigned(got[p]) | unsigned(got[p + 1]) << 8;
+                distinct += !seen[v];
+                seen[v] = true;
+            }
+            EXPECT_GT(distinct, 10000u) << f.file;
+        }
+        g_object_unref(before);
+        g_object_unref(after);
+        for (const std::string& file : {in, out}) g_remove(file.c_str());
+    }
     g_rmdir(dir);
     g_free(dir);
 }
