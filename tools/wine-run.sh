@@ -77,11 +77,12 @@ debugger_off() {
     grep -c -x '"Debugger"=""')" -ge "$want" ]
 }
 turn_debugger_off() {
-  local view
-  for view in Software Software\\Wow6432Node; do
-    [ "$view" = Software ] || [ "$WINEARCH" = win64 ] || continue
-    xvfb-run -a wine reg add "HKLM\\$view\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /v Debugger /d '' /f \
-      >/dev/null 2>&1 || return 1
+  # `wine reg` is the 32-bit program in a 64-bit prefix: each view named.
+  local view views=("")
+  [ "$WINEARCH" = win32 ] || views=(/reg:64 /reg:32)
+  for view in "${views[@]}"; do
+    xvfb-run -a wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+      ${view:+"$view"} >/dev/null 2>&1 || return 1
   done
 }
 # Wine fills a new prefix with a full copy of its libraries (about 0.6 GB for
