@@ -97,6 +97,17 @@ check "a failing build" 1 env PATH="$scratch/fake:$PATH" FAKE_BUILD_FAILS=1 "$jo
 says "a failing build" "step7.cpp:3:1: error: expected a declaration"
 says "a failing build" "run-main-job: building the plug-in and the host failed"
 never_says "a failing build" "filterhost:"
+# A command of the job that fails where nothing was foreseen, and says
+# nothing itself, still ends the job with a word of where: one at the top
+# (the scratch file) and one inside a function (a replaced picture's mode).
+mkdir -p "$scratch/failing"
+for helper in mktemp chmod; do
+  printf '#!/bin/sh\nexit 1\n' >"$scratch/failing/$helper"
+  chmod +x "$scratch/failing/$helper"
+  check "a failing $helper" 1 env PATH="$scratch/failing:$PATH" "$job" --arch "$arch" photo.png 7 out/cells.png
+  says "a failing $helper" "run-main-job: stopped at line"
+  rm "$scratch/failing/$helper"
+done
 # Wine's loader ends with exit 1 and not a word when the server it starts
 # for the prefix fails to come up: the job starts the host once more, and
 # says so; twice, and it says that nothing was written (a loader that fails

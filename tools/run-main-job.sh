@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: the real plug-in in the reference host under Wine, on a
 # picture (default: the bundled one), writing the filtered picture.
-set -euo pipefail
+set -Eeuo pipefail
 
 usage() {
   cat <<'EOF'
@@ -36,7 +36,8 @@ fail() {
   exit 1
 }
 # A command of this script that fails where nothing was foreseen ends the
-# job, and says where rather than ending it without a word.
+# job, and says where rather than ending it without a word; also inside a
+# function, whose commands would otherwise end it silently (set -E).
 trap 'echo "run-main-job: stopped at line $LINENO by a command that failed (exit $?)" >&2' ERR
 
 arch=32

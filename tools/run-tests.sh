@@ -22,23 +22,44 @@ if ./tools/check-layers.sh; then summary+=("layers: 1 passed, 0 failed"); else s
 
 # Each test program writes its cases to an XML report; CTest says whether
 # each program as a whole passed (a crash leaves no report but fails there).
-count_cases() {
-  python3 - "$1" <<'EOF'
-import glob, sys, xml.etree.ElementTree as ET
+# A GoogleTest program that CTest passed must have left its report, with
+# cases in it: one that ended with exit 0 and nothing run, or without its
+# report, counts as failed.
+count_cases() { # the reports' folder, the build tree, CTest's log
+  python3 - "$@" <<'EOF'
+import glob, json, os, re, subprocess, sys, xml.etree.ElementTree as ET
+reports, tree, log = sys.argv[1:4]
 passed = failed = 0
-for path in glob.glob(sys.argv[1] + "/*.xml"):
+cases = {}
+for path in glob.glob(reports + "/*.xml"):
+    program = os.path.basename(path)[:-len(".xml")]
     try:
         root = ET.parse(path).getroot()
     except ET.ParseError:
         failed += 1
+        cases[program] = -1
         continue
+    cases[program] = 0
     for case in root.iter("testcase"):
         if case.get("result", "completed") == "skipped" or case.get("status") == "notrun":
             continue
+        cases[program] += 1
         if case.find("failure") is not None:
             failed += 1
         else:
             passed += 1
+said = open(log, errors="replace").read()
+listed = subprocess.run(["ctest", "--test-dir", tree, "--show-only=json-v1"], capture_output=True, text=True)
+for test in json.loads(listed.stdout or "{}").get("tests", []):
+    command = test.get("command", [])
+    first = next((i for i, c in enumerate(command) if c.startswith("--gtest")), 0)
+    if first == 0 or not re.search(r"Test +#\d+: " + re.escape(test["name"]) + r"[ .]*Passed", said):
+        continue
+    program = os.path.basename(command[first - 1])
+    program = program[:-len(".exe")] if program.endswith(".exe") else program
+    if cases.get(program, 0) == 0:
+        print("run-tests: %s passed in CTest but left no report of the cases it ran" % test["name"], file=sys.stderr)
+        failed += 1
 print(passed, failed)
 EOF
 }
@@ -56,7 +77,7 @@ run_suite() {
   local ctest_failed
   # The test's name may run straight into "***Failed" when the dots fill the column.
   ctest_failed=$(grep -cE 'Test +#[0-9]+: .*(\*\*\*|Failed|Not Run|Timeout|Exception)' "build/$name-ctest.log")
-  read -r passed failed < <(count_cases "$reports")
+  read -r passed failed < <(count_cases "$reports" "$dir" "build/$name-ctest.log")
   # A program that crashed or hung leaves no failed case behind: count it.
   [ "$failed" -ge "$ctest_failed" ] || failed=$ctest_failed
   summary+=("$name: $passed passed, $failed failed")

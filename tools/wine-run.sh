@@ -60,6 +60,31 @@ fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No network installers for .NET or HTML engines in a fresh prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# A program that crashes where nothing catches it starts the debugger that
+# the prefix's AeDebug key names, Wine's own by default, which in a prefix
+# without a person waited for good (a test then took its whole timeout and
+# read "Timeout"; ended by hand, it passed with exit 0). With an empty name
+# the program ends at once, after Wine's line about the exception, with the
+# exception's code as its status (its low byte here). Wine's update of a
+# prefix, at its first start after Wine itself changed, names its debugger
+# only where no name is there; prefixes made before this was set, or by
+# other means, are set before they run.
+debugger_off() {
+  # Both views of the key in a 64-bit prefix, where 32-bit programs read the other.
+  local want=1
+  [ "$WINEARCH" = win32 ] || want=2
+  [ "$(grep -F -A4 'CurrentVersion\\AeDebug]' "$WINEPREFIX/system.reg" 2>/dev/null |
+    grep -c -x '"Debugger"=""')" -ge "$want" ]
+}
+turn_debugger_off() {
+  # `wine reg` is the 32-bit program in a 64-bit prefix: each view named.
+  local view views=("")
+  [ "$WINEARCH" = win32 ] || views=(/reg:64 /reg:32)
+  for view in "${views[@]}"; do
+    xvfb-run -a wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+      ${view:+"$view"} >/dev/null 2>&1 || return 1
+  done
+}
 # Wine fills a new prefix with a full copy of its libraries (about 0.6 GB for
 # win32, 1.3 GB for win64), and a test run makes some thirty prefixes. So the
 # prefixes of one folder are copies of one made once per architecture, with
@@ -77,6 +102,7 @@ if [ ! -d "$WINEPREFIX/drive_c" ]; then
       WINEPREFIX=$template xvfb-run -a wine wineboot -i >/dev/null 2>&1
       WINEPREFIX=$template xvfb-run -a wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
         >/dev/null 2>&1
+      WINEPREFIX=$template turn_debugger_off
       # Everything on disk before anything is copied.
       WINEPREFIX=$template wineserver -w
       [ -d "$template/drive_c" ] && touch "$template/.unmanaged" "$template/.complete"
@@ -96,6 +122,9 @@ if [ ! -d "$WINEPREFIX/drive_c" ]; then
   fi
 fi
 mkdir -p "$WINEPREFIX"
+if ! debugger_off && ! turn_debugger_off; then
+  echo "wine-run: could not turn Wine's debugger off in ${WINEPREFIX##*/}: a crash may wait for it" >&2
+fi
 # Our displays have no window manager: Wine would wait seconds for one every
 # time a window is hidden. Unmanaged windows skip that; set once per prefix.
 if [ ! -e "$WINEPREFIX/.unmanaged" ]; then

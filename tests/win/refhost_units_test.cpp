@@ -167,6 +167,18 @@ TEST(AreaService, CutsAreasToThePictureUnlessPaddingIsWanted)
     r.inputPadding = plugInWantsErrorOnBoundsException;
     EXPECT_EQ(paramErr, server.serve(r));
     EXPECT_EQ(nullptr, r.inData);
+    // An area that ends exactly at the picture's right and bottom edges lies
+    // inside it: the whole picture, at factor 1 and reduced (7 x 4 at 3).
+    for (const int factor : {1, 3}) {
+        const Rect16 whole = factor == 1 ? rect(0, 0, 10, 20) : rect(0, 0, 4, 7);
+        r = request(whole, whole, rect(0, 0, 0, 0), 3);
+        r.inputRate = r.maskRate = factor << 16;
+        r.inputPadding = r.outputPadding = plugInWantsErrorOnBoundsException;
+        ASSERT_EQ(noErr, server.serve(r)) << "factor " << factor;
+        EXPECT_TRUE(same_rect(r.inRect, whole));
+        EXPECT_TRUE(holds_source(r.inData, r.inRowBytes, r.inRect, 0, 3, factor));
+        EXPECT_TRUE(holds_source(r.outData, r.outRowBytes, r.outRect, 0, 3, factor));
+    }
 }
 
 // Every area the host may be asked for, byte for byte against the picture
