@@ -13,7 +13,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from pictures import cells, difference, painted, read_png, selected, widened, write_png  # noqa: E402
+from pictures import cells, cropped, difference, painted, read_png, selected, widened, write_png  # noqa: E402
 
 system, exchange, plugin, operation, reference, artifacts = sys.argv[1:7]
 here = os.path.dirname(os.path.abspath(__file__))
@@ -379,8 +379,9 @@ def export_as(d, image, path):
 def window():
     """Filters > Artistic > Cellumbra... found as a user finds it, the size
     typed in the dialog, whose preview must show the cells; OK; Export As;
-    Undo back to the picture unchanged and Filters > Repeat; then, after
-    GIMP quits, the size typed is the last value of a run in a new session."""
+    Undo back to the picture unchanged and Filters > Repeat; an XCF with the
+    operation as a layer effect shows its cells; then, after GIMP quits, the
+    size typed is the last value of a run in a new session."""
     home = profile("window")
     picture = painted(173, 91, 3)
     source = os.path.join(home, "in.png")
@@ -390,6 +391,13 @@ def window():
     problems = []
 
     def fail(problem):
+        """Says what failed, with the screen kept as a picture."""
+        shot = os.path.join(home, "failed.png")
+        if d.display and not os.path.exists(shot):
+            in_system(["import", "-window", "root", "PNG24:" + inside(shot)], ["DISPLAY=" + d.display], 60)
+            if os.path.exists(shot):
+                shutil.copy(shot, os.path.join(artifacts, "gimp3-failed.png"))
+                problem += " (the screen: %s)" % os.path.join(artifacts, "gimp3-failed.png")
         problems.append(problem)
         return problems
 
@@ -444,6 +452,26 @@ def window():
         problem = problem or difference(read_png(os.path.join(home, "repeated.png")), want)
         if problem:
             fail("after Repeat: " + problem)
+        # The layer effect of an XCF, shown on the canvas at 1:1 and listed
+        # with its layer; the screen is kept as a picture. The layer's
+        # boundary is drawn over its edge pixels.
+        effect = os.path.join(home, "effect.xcf")
+        shutil.copy(os.path.join(here, "effect-size-12.xcf"), effect)
+        d.keys(image, "ctrl+o")
+        chooser = d.wait_window("^Open Image$")
+        if not chooser:
+            return fail("no Open Image dialog")
+        d.keys(chooser, "ctrl+l")
+        d.type(chooser, inside(effect))
+        d.keys(chooser, "Return")
+        if not d.wait_window(r"^effect\.xcf-", 60):
+            return fail("the XCF did not open: " + d.name(image))
+        screen = os.path.join(home, "effect.png")
+        effect_cells = cropped(cells(reference, painted(64, 48, 3), 12), 2, 2, 60, 44)
+        if not d.capture(image, screen, lambda seen: shows(seen, effect_cells)):
+            fail("the canvas does not show the layer effect's cells")
+        if os.path.exists(screen):
+            shutil.copy(screen, os.path.join(artifacts, "gimp3-layer-effect.png"))
         d.keys(image, "ctrl+q")
         quit = d.wait_window("^Quit GIMP$")
         if quit:
@@ -568,7 +596,8 @@ def main():
     verify(python_batch(reopen))
     installing(fresh)
     problems = window()
-    check("in its window: found with /, the dialog's preview, OK, Export As, Undo, Repeat, last values next session",
+    check("in its window: found with /, the dialog's preview, OK, Export As, Undo, Repeat, a layer effect shown, "
+          "last values next session",
           "; ".join(problems))
     print("gimp3: %d passed, %d failed" % (passed, failed))
     return 1 if failed else 0

@@ -160,3 +160,12 @@ def difference(got, want):
     n = got.planes * got.depth // 8
     return "pixel (%d, %d) byte %d is %d, the plug-in gives %d" % (
         (k // n) % got.width, (k // n) // got.width, k % n, got.pixels[k], want.pixels[k])
+
+
+def cropped(p, left, top, width, height):
+    n = p.planes * p.depth // 8
+    out = Picture(width, height, p.planes, p.depth)
+    for y in range(height):
+        a = ((top + y) * p.width + left) * n
+        out.pixels[y * width * n:(y + 1) * width * n] = p.pixels[a:a + width * n]
+    return out
