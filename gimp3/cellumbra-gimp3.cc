@@ -1,10 +1,9 @@
 // The cell filter as a GIMP 3 plug-in: the procedure plug-in-cellumbra, in
 // Filters > Artistic, for Script-Fu, Python and batch work as for the menu.
-// It takes the cells' centres from the filter's own kernel block, through
-// the same pixel-local row walk as the GEGL operation and the GIMP 2.10
-// plug-in, and copies whole pixels of the layer's own format from them: a
-// layer of any precision keeps its stored values, and an 8-bit one gets the
-// 2.10 plug-in's bytes. It needs neither the operation nor anything else of
+// It copies whole pixels of the layer's own format from the cells' centres
+// along the runs of the shared cell map (filter/cell_map.h), which equals
+// the filter's kernel block pixel for pixel: a layer of any precision keeps
+// its stored values, and an 8-bit one gets the 2.10 plug-in's bytes. It needs neither the operation nor anything else of
 // the plug-in; GIMP 3 loads no plug-in written for 2.10.
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
@@ -14,119 +13,71 @@
 #include <cstring>
 #include <vector>
 
+#include "filter/cell_map.h"
 #include "filter/cellumbra_kernel.h"
-#include "runtime/pixel_loop.h"
 
 namespace {
 
 const char procedure_name[] = "plug-in-cellumbra";
 constexpr int smallest_size = 1, largest_size = 100, default_size = 20;
 
-// The walk reads three 8-bit planes and writes the colour of each pixel's
-// centre; run on a picture whose colours count its pixels, it writes the
-// centre's number. Parts of a layer are therefore taken in pieces of at most
-// 2^24 pixels with their reach: a piece at most `piece_width` columns wide.
-constexpr int piece_width = 2048;
-
 // The pixels of the layer as stored: its own babl format, alpha last.
 struct Layout {
     const Babl* format;
-    size_t bytes;       // a pixel
-    size_t alpha_bytes; // of it, the alpha's; 0 without
+    PixelBytes bytes; // colour from the centre, alpha kept
 };
 
 Layout layout_of(const Babl* format)
 {
-    const size_t bytes = size_t(babl_format_get_bytes_per_pixel(format));
-    const size_t components = size_t(babl_format_get_n_components(format));
-    return {format, bytes, babl_format_has_alpha(format) ? bytes / components : 0};
-}
-
-// Every pixel of the result takes its colour whole from its centre, given as
-// the centre's number in `in`, and keeps its own alpha, as the 2.10 plug-in
-// and the .8bf keep it. `own` numbers the result's first pixel of each row in
-// `in`. The one place where pixels move, whatever says where from.
-void move_pixels(const unsigned char* in, const Layout& layout, const uint32_t* centres, size_t width, size_t height,
-                 size_t own_first, size_t own_row, unsigned char* out)
-{
-    const size_t colour = layout.bytes - layout.alpha_bytes;
-    for (size_t y = 0; y < height; ++y)
-        for (size_t x = 0; x < width; ++x, out += layout.bytes, ++centres) {
-            std::memcpy(out, in + size_t(*centres) * layout.bytes, colour);
-            if (layout.alpha_bytes)
-                std::memcpy(out + colour, in + (own_first + y * own_row + x) * layout.bytes + colour,
-                            layout.alpha_bytes);
-        }
+    const uint32_t bytes = uint32_t(babl_format_get_bytes_per_pixel(format));
+    const uint32_t alpha = babl_format_has_alpha(format) ? bytes / uint32_t(babl_format_get_n_components(format)) : 0;
+    return {format, PixelBytes{bytes, bytes - alpha, alpha}};
 }
 
 // The cells of parts of a layer of width x height (layer coordinates): laid
 // from the layer's top-left corner, every centre read from the layer itself
 // (nearest pixel of it when the centre lies outside), so that the cells
-// inside a selection are the whole layer's.
+// inside a selection are the whole layer's. Each pixel takes its colour
+// bytes whole from its centre and keeps its own alpha, as the 2.10 plug-in
+// and the .8bf keep it, through the shared map of the cells' runs.
 class Cells {
 public:
     Cells(GeglBuffer* input, const Layout& layout, int size)
-        : input_(input), layout_(layout), width_(gegl_buffer_get_width(input)), height_(gegl_buffer_get_height(input))
+        : input_(input), layout_(layout), size_(size), width_(gegl_buffer_get_width(input)),
+          height_(gegl_buffer_get_height(input))
     {
-        std::fill(std::begin(controls_), std::end(controls_), 0);
-        controls_[0] = size;
-        cellumbra_reach(controls_, reach_);
+        int32_t controls[8] = {size};
+        cellumbra_reach(controls, reach_);
     }
 
     const KernelReach& reach() const { return reach_; }
 
-    // `area` into `out`, area.width pixels a row; pieces of it at a time.
+    // `area` into `out`, area.width pixels a row.
     void compute(const GeglRectangle& area, unsigned char* out)
-    {
-        for (int left = area.x; left < area.x + area.width; left += piece_width) {
-            const GeglRectangle piece{left, area.y, std::min(piece_width, area.x + area.width - left), area.height};
-            compute_piece(piece, out + size_t(left - area.x) * layout_.bytes, size_t(area.width) * layout_.bytes);
-        }
-    }
-
-private:
-    void compute_piece(const GeglRectangle& area, unsigned char* out, size_t out_row)
     {
         const GeglRectangle layer{0, 0, width_, height_};
         const GeglRectangle wanted{area.x - reach_.left, area.y - reach_.above, area.width + reach_.left + reach_.right,
                                    area.height + reach_.above + reach_.below};
         GeglRectangle read{};
         if (!gegl_rectangle_intersect(&read, &wanted, &layer)) return;
-        const size_t pixels = size_t(read.width) * size_t(read.height);
-        in_.resize(pixels * layout_.bytes);
-        gegl_buffer_get(input_, &read, 1.0, layout_.format, in_.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-
-        numbers_.resize(pixels * 3);
-        for (size_t k = 0; k < pixels; ++k) {
-            numbers_[k * 3] = uint8_t(k), numbers_[k * 3 + 1] = uint8_t(k >> 8), numbers_[k * 3 + 2] = uint8_t(k >> 16);
-        }
-        const size_t area_pixels = size_t(area.width) * size_t(area.height);
-        walked_.resize(area_pixels * 3);
-        const uintptr_t in_row = uintptr_t(read.width) * 3;
-        const size_t own_first = size_t(area.y - read.y) * size_t(read.width) + size_t(area.x - read.x);
-        const SamplingView view{numbers_.data(), uint32_t(read.x), uint32_t(read.y), uint32_t(read.width - 1),
-                                uint32_t(read.height - 1), 3, in_row};
-        const BandBuffers buffers{numbers_.data() + own_first * 3, walked_.data(), nullptr, intptr_t(in_row),
-                                  intptr_t(area.width) * 3, 0};
-        cellumbra_walk_rows(controls_, view, buffers, 3, area.x, area.y, area.x + area.width, area.y + area.height);
-        centres_.resize(area_pixels);
-        for (size_t k = 0; k < area_pixels; ++k)
-            centres_[k] = uint32_t(walked_[k * 3]) | uint32_t(walked_[k * 3 + 1]) << 8 | uint32_t(walked_[k * 3 + 2]) << 16;
-
-        piece_.resize(area_pixels * layout_.bytes);
-        move_pixels(in_.data(), layout_, centres_.data(), size_t(area.width), size_t(area.height), own_first,
-                    size_t(read.width), piece_.data());
-        const size_t row = size_t(area.width) * layout_.bytes;
-        for (int y = 0; y < area.height; ++y) std::memcpy(out + size_t(y) * out_row, piece_.data() + size_t(y) * row, row);
+        const size_t bytes = layout_.bytes.pixel_bytes;
+        const intptr_t in_row = intptr_t(read.width) * intptr_t(bytes);
+        in_.resize(size_t(read.width) * size_t(read.height) * bytes);
+        gegl_buffer_get(input_, &read, 1.0, layout_.format, in_.data(), in_row, GEGL_ABYSS_NONE);
+        runs_.resize(cell_run_capacity(size_, area.width));
+        const CellSource source{in_.data(), in_row, CellBounds{read.x, read.y, read.x + read.width, read.y + read.height}};
+        const unsigned char* own = in_.data() + size_t(area.y - read.y) * size_t(in_row) + size_t(area.x - read.x) * bytes;
+        cell_copy_area(size_, source, own, in_row, out, intptr_t(area.width) * intptr_t(bytes), layout_.bytes, area.x,
+                       area.y, area.x + area.width, area.y + area.height, runs_.data());
     }
 
+private:
     GeglBuffer* input_;
     Layout layout_;
-    int width_, height_;
-    int32_t controls_[8];
+    int size_, width_, height_;
     KernelReach reach_{};
-    std::vector<unsigned char> in_, numbers_, walked_, piece_;
-    std::vector<uint32_t> centres_;
+    std::vector<unsigned char> in_;
+    std::vector<CellRun> runs_;
 };
 
 // Through the shadow buffer, so that the change is one undo step, limited to
@@ -143,7 +94,7 @@ void apply(GimpDrawable* drawable, int size)
     // Strips tall enough that reading their reach again costs at most as
     // much as the strip itself, and progress moves along them.
     const gint strip = std::max<gint>(64, cells.reach().above + cells.reach().below + 1);
-    std::vector<unsigned char> out(size_t(width) * size_t(std::min(strip, height)) * layout.bytes);
+    std::vector<unsigned char> out(size_t(width) * size_t(std::min(strip, height)) * layout.bytes.pixel_bytes);
     gimp_progress_init("Cellumbra");
     for (gint top = y; top < y + height; top += strip) {
         const GeglRectangle area{x, top, width, std::min(strip, y + height - top)};
@@ -183,11 +134,11 @@ void draw_preview(GimpPreview* preview, PreviewState* state)
     const Babl* format = babl_format_with_space(name, babl_format_get_space(gimp_drawable_get_format(state->drawable)));
     const Layout layout = layout_of(format);
     GeglBuffer* input = gimp_drawable_get_buffer(state->drawable);
-    state->out.resize(size_t(width) * size_t(height) * layout.bytes);
+    state->out.resize(size_t(width) * size_t(height) * layout.bytes.pixel_bytes);
     Cells cells(input, layout, size);
     cells.compute(GeglRectangle{x, y, width, height}, state->out.data());
     g_object_unref(input);
-    gimp_preview_draw_buffer(preview, state->out.data(), width * int(layout.bytes));
+    gimp_preview_draw_buffer(preview, state->out.data(), width * int(layout.bytes.pixel_bytes));
 }
 
 bool ask_for_values(GimpProcedure* procedure, GimpProcedureConfig* config, GimpDrawable* drawable)

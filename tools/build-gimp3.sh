@@ -5,9 +5,9 @@
 # needs root and the package registry). Debian 12 has no libgimp 3.0. Does
 # nothing when the program is newer than its sources and the system.
 #
-# Like the 2.10 plug-in it compiles the filter's kernel file again and links
-# nothing else of the plug-in; the kernel without its threads keeps only the
-# row walk. The sources are copied into the system under one fixed folder, so
+# Like the 2.10 plug-in it compiles the filter's files it needs again (the
+# cell map, and the kernel for the cells' reach, without its threads) and
+# links nothing else of the plug-in. The sources are copied into the system under one fixed folder, so
 # that every checkout gives the same program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,7 +29,7 @@ gimp3_in_system sh -euc '
   g++ -std=c++17 -O2 -g -Wall -Wextra -Wno-unused-parameter -Wno-cast-function-type \
     -ffile-prefix-map=/exchange/src=. -ffunction-sections -fdata-sections -fvisibility=hidden \
     -fvisibility-inlines-hidden -DCELLUMBRA_WITHOUT_THREADS -I. $(pkg-config --cflags gimpui-3.0 | sed "s/-I/-isystem /g") \
-    -o cellumbra gimp3/cellumbra-gimp3.cc filter/cellumbra_kernel.cpp \
+    -o cellumbra gimp3/cellumbra-gimp3.cc filter/cell_map.cpp filter/cellumbra_kernel.cpp \
     -Wl,--as-needed -Wl,--gc-sections -Wl,-z,defs -Wl,--build-id=sha1 $(pkg-config --libs gimpui-3.0)
   objcopy --only-keep-debug cellumbra cellumbra.debug
   objcopy --strip-all --add-gnu-debuglink=cellumbra.debug cellumbra'
