@@ -7,6 +7,7 @@
 # Prints "ok: ..." or "FAILED: ..." for each check and ends with
 # "gimp3: N passed, N failed".
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -195,6 +196,17 @@ def python_batch(extra):
         if "Cellumbra: the size is %d; it must lie in 1..100" % size not in said:
             refusals.append("size %d was not refused with its message" % size)
     check("Python: sizes 0 and 101 refused with a message", "; ".join(refusals) + ("\n" + said if refusals else ""))
+    # Filters > Artistic > Cellumbra..., for RGB and grey layers, with or
+    # without alpha, and only while one drawable is selected (mask 1), as
+    # GIMP keeps it in the profile's pluginrc.
+    try:
+        rc = open(os.path.join(home, ".config/GIMP/3.0/pluginrc"), errors="replace").read()
+    except OSError:
+        rc = ""
+    found = re.search(r'\(proc-def "plug-in-cellumbra" .*?"_Cellumbra\.\.\."\s+\d+\s+'
+                      r'\(menu-path "<Image>/Filters/Artistic"\)\s+\(icon [^)]*\)\s+"RGB\*, GRAY\*"\s+(\d+)', rc, re.S)
+    check("registered in Filters > Artistic as Cellumbra... for RGB* and GRAY*, sensitive to one drawable",
+          "" if found and found.group(1) == "1" else "pluginrc says otherwise:\n" + rc[rc.find("plug-in-cellumbra") - 80:][:1500])
     return said
 
 
