@@ -599,6 +599,16 @@ def installing(fresh):
           "; ".join(problems) + ("\n" + said + said2 if problems else ""))
 
 
+def needs_only_what_it_uses():
+    """ldd -u lists the libraries a program names as needed and never uses."""
+    copy = os.path.join(exchange, "needs", "cellumbra")
+    os.makedirs(os.path.dirname(copy), exist_ok=True)
+    shutil.copy(plugin, copy)
+    _, unused = in_system(["ldd", "-u", "-r", inside(copy)])
+    unused = "\n".join(line for line in unused.splitlines() if line.strip() and not line.startswith("Unused direct"))
+    check("the plug-in lists as needed only the libraries it uses", unused and "needs but does not use:\n" + unused)
+
+
 def main():
     # GIMP 3's first start in a fresh home: the profile every other home copies.
     fresh = profile("fresh", install=False, made=False)
@@ -607,6 +617,7 @@ def main():
     script_fu_batch([save])
     verify(python_batch(reopen))
     installing(fresh)
+    needs_only_what_it_uses()
     problems = window()
     check("in its window: found with /, the dialog's preview, OK, Export As, Undo, Repeat, a layer effect shown, "
           "last values next session",
