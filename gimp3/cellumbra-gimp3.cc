@@ -3,8 +3,9 @@
 // It copies whole pixels of the layer's own format from the cells' centres
 // along the runs of the shared cell map (filter/cell_map.h), which equals
 // the filter's kernel block pixel for pixel: a layer of any precision keeps
-// its stored values, and an 8-bit one gets the 2.10 plug-in's bytes. It needs neither the operation nor anything else of
-// the plug-in; GIMP 3 loads no plug-in written for 2.10.
+// its stored values, and an 8-bit one gets the 2.10 plug-in's bytes. It
+// needs neither the operation nor anything else of the plug-in; GIMP 3
+// loads no plug-in written for 2.10.
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
