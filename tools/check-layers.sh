@@ -2,7 +2,7 @@
 # The plug-in's folders depend one way: a file may include headers of its own
 # folder and of folders below it, never of a folder above it or beside it.
 #   base < runtime < filter, settings < ui < shell
-# An edge folder beside them (gegl/, gimp/, web/) may use the folders it names.
+# An edge folder beside them (gegl/, gimp/, gimp3/, web/) may use the folders it names.
 cd "$(dirname "$0")/.."
 declare -A rank=([base]=0 [runtime]=1 [filter]=2 [settings]=2 [ui]=3 [shell]=4)
 bad=0
@@ -17,9 +17,9 @@ for dir in "${!rank[@]}"; do
            sed -E 's/^([^:]+):([0-9]+):#include "([a-z]+)\//\1:\2:\3/')
 done
 # Edges beside the plug-in use its lower folders and nothing else of it:
-# the GEGL operation (gegl/), the GIMP 2.10 plug-in (gimp/) and the browser
+# the GEGL operation (gegl/), the GIMP 2.10 and 3 plug-ins (gimp/, gimp3/) and the browser
 # page's module (web/) run the filter's kernel through the run-time.
-declare -A edge_uses=([gegl]="runtime filter" [gimp]="runtime filter" [web]="runtime filter")
+declare -A edge_uses=([gegl]="runtime filter" [gimp]="runtime filter" [gimp3]="runtime filter" [web]="runtime filter")
 for dir in "${!edge_uses[@]}"; do
   while IFS=: read -r file _ used; do
     [ "$used" = "$dir" ] && continue

@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Writes dist/Cellumbra-<version>-linux-x86_64.tar.gz from the native tree:
-# in one folder of that name, the GEGL module cellumbra-cells.so, the GIMP
-# 2.10 plug-in cellumbra, SHA256SUMS, INSTALL.txt and LICENSE. Build both
-# first (tools/build.sh native cellumbra-cells cellumbra-gimp). As with the
+# Writes dist/Cellumbra-<version>-linux-x86_64.tar.gz: in one folder of that
+# name, the GEGL module cellumbra-cells.so and the GIMP 2.10 plug-in
+# cellumbra from the native tree, the GIMP 3 plug-in gimp3/cellumbra,
+# install.sh (tools/install-linux.sh), SHA256SUMS, INSTALL.txt and LICENSE.
+# Build the first two first (tools/build.sh native cellumbra-cells
+# cellumbra-gimp). The GIMP 3 plug-in is built in a Debian 13 system, since
+# Debian 12 has no libgimp 3.0: the test command builds it before it packs;
+# when it is missing or older than its sources, this builds it
+# (tools/build-gimp3.sh), making that system first when there is none (about
+# a minute; root and the package registry needed), and fails, saying why,
+# when it cannot. As with the
 # Windows zip, the same commit gives the same archive in any folder and on
 # any day: the programs carry no path or time of the build, and the entries
 # are stored in a fixed order, owned by root, with the commit's time (or
@@ -13,7 +20,8 @@ root=$PWD
 version=$(sed -nE 's/^project\(Cellumbra VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "package-linux: no project version in CMakeLists.txt" >&2; exit 1; }
 
-files=(build/native/gegl/cellumbra-cells.so build/native/gimp/cellumbra)
+tools/build-gimp3.sh >&2 || { echo "package-linux: the GIMP 3 plug-in could not be built (see above)" >&2; exit 1; }
+files=(build/native/gegl/cellumbra-cells.so build/native/gimp/cellumbra build/gimp3/cellumbra)
 for f in "${files[@]}"; do
   [ -f "$f" ] || { echo "package-linux: $f is missing; run tools/build.sh native cellumbra-cells cellumbra-gimp first" >&2; exit 1; }
   # An x86-64 ELF file (machine 62), stripped by the build.
@@ -32,12 +40,17 @@ mkdir -p build dist
 stage=$(mktemp -d "$root/build/package-linux.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/$name"
-cp "${files[@]}" "$stage/$name/"
+mkdir "$stage/$name/gimp3"
+cp "${files[@]:0:2}" "$stage/$name/"
+cp build/gimp3/cellumbra "$stage/$name/gimp3/"
+cp tools/install-linux.sh "$stage/$name/install.sh"
 cp docs/INSTALL-linux.txt "$stage/$name/INSTALL.txt"
 cp LICENSE "$stage/$name/"
-(cd "$stage/$name" && sha256sum cellumbra-cells.so cellumbra >SHA256SUMS)
-entries=(cellumbra-cells.so cellumbra SHA256SUMS INSTALL.txt LICENSE)
-(cd "$stage/$name" && chmod 644 "${entries[@]}" && chmod 755 cellumbra . && touch -d "@$stamp" "${entries[@]}" .)
+programs=(cellumbra-cells.so cellumbra gimp3/cellumbra)
+(cd "$stage/$name" && sha256sum "${programs[@]}" >SHA256SUMS)
+entries=(cellumbra-cells.so cellumbra gimp3 gimp3/cellumbra install.sh SHA256SUMS INSTALL.txt LICENSE)
+(cd "$stage/$name" && chmod 644 "${entries[@]}" && chmod 755 cellumbra gimp3 gimp3/cellumbra install.sh . &&
+  touch -d "@$stamp" "${entries[@]}" .)
 archive="dist/$name.tar.gz"
 rm -f "$archive"
 (cd "$stage" && tar --format=gnu --owner=0 --group=0 --numeric-owner --mtime="@$stamp" --no-recursion \

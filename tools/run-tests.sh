@@ -2,7 +2,8 @@
 # Every test: installs what is missing, builds every tree, runs the unit tests
 # natively under sanitizers (and the threaded ones under ThreadSanitizer), the
 # GEGL operation through the real GEGL, the GIMP 2.10 plug-in through the
-# real GIMP, every Windows test (unit and end-to-end) of the 32-bit build
+# real GIMP, the GIMP 3 plug-in and the operation through GIMP 3 in a
+# Debian 13 system, every Windows test (unit and end-to-end) of the 32-bit build
 # under 32-bit Wine and of the 64-bit build under 64-bit Wine, packs both
 # plug-ins and the Linux programs, writes the browser page and drives it in
 # Chromium, and runs a bounded fuzz. Ends with a line per suite ("win64: N passed, N failed") and
@@ -83,22 +84,6 @@ run_suite() {
   summary+=("$name: $passed passed, $failed failed")
   [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ] || status=1
 }
-run_suite native build/native -LE 'gegl|gimp'
-run_suite tsan build/tsan
-# The GEGL operation through the real GEGL (native tree).
-run_suite gegl build/native -L gegl
-# The GIMP 2.10 plug-in through the real GIMP, in batch and in its window (native tree).
-run_suite gimp build/native -L gimp
-run_suite win32 build/win32
-run_suite win64 build/win64
-
-echo "== package"
-if ./tools/package.sh; then summary+=("package: 1 passed, 0 failed"); else summary+=("package: 0 passed, 1 failed"); status=1; fi
-if ./tools/package-linux.sh; then summary+=("package-linux: 1 passed, 0 failed"); else summary+=("package-linux: 0 passed, 1 failed"); status=1; fi
-
-# The browser page, written to dist/ and driven in Chromium; like the tool
-# tests below, it ends with "web: N passed, N failed".
-echo "== web"
 # A script's count is taken only when it agrees with its exit status.
 suite_line() { # name, exit status, the script's last line
   local name=$1 rc=$2 last=$3 agrees=0
@@ -114,6 +99,31 @@ suite_line() { # name, exit status, the script's last line
   fi
   [ "$rc" -eq 0 ] || status=1
 }
+run_suite native build/native -LE 'gegl|gimp'
+run_suite tsan build/tsan
+# The GEGL operation through the real GEGL (native tree).
+run_suite gegl build/native -L gegl
+# The GIMP 2.10 plug-in through the real GIMP, in batch and in its window (native tree).
+run_suite gimp build/native -L gimp
+# The GIMP 3 plug-in and the GEGL operation through the real GIMP 3, in a
+# Debian 13 system that the suite makes once outside the checkout; it also
+# builds the GIMP 3 plug-in that the Linux archive ships. Ends with
+# "gimp3: N passed, N failed".
+echo "== gimp3"
+out=$(tests/gimp3/run.sh 2>&1)
+rc=$?
+echo "$out"
+suite_line gimp3 "$rc" "$(tail -n 1 <<<"$out")"
+run_suite win32 build/win32
+run_suite win64 build/win64
+
+echo "== package"
+if ./tools/package.sh; then summary+=("package: 1 passed, 0 failed"); else summary+=("package: 0 passed, 1 failed"); status=1; fi
+if ./tools/package-linux.sh; then summary+=("package-linux: 1 passed, 0 failed"); else summary+=("package-linux: 0 passed, 1 failed"); status=1; fi
+
+# The browser page, written to dist/ and driven in Chromium; like the tool
+# tests below, it ends with "web: N passed, N failed".
+echo "== web"
 out=$(tests/web/run.sh 2>&1)
 rc=$?
 echo "$out"
