@@ -5,6 +5,8 @@
 
 #include <babl/babl.h>
 
+#include <glib.h>
+
 #include <cstring>
 #include <string>
 
@@ -51,4 +53,30 @@ inline PixelBytes cell_pixel_bytes(const Babl* format)
     const auto bytes = uint32_t(babl_format_get_bytes_per_pixel(format));
     const uint32_t kept = babl_format_has_alpha(format) ? bytes / uint32_t(babl_format_get_n_components(format)) : 0;
     return {bytes, bytes - kept, kept};
+}
+
+// A preview's pixels: 8-bit values of the picture's own colour model and
+// space, as GIMP's preview areas draw them (an 8-bit linear layer keeps its
+// linear bytes; deeper layers are shown gamma-encoded). The cells only move
+// pixels, so those of the 8-bit values are the picture's cells shown at 8 bits.
+inline const Babl* cell_preview_format(const Babl* stored)
+{
+    const bool alpha = babl_format_has_alpha(stored);
+    const bool grey = (babl_get_model_flags(babl_format_get_model(stored)) & BABL_MODEL_FLAG_GRAY) != 0;
+    const char* model = babl_get_name(babl_format_get_model(stored));
+    const bool linear = !std::strchr(model, '\'') && !std::strchr(model, '~');
+    const bool tone = !(linear && babl_format_get_type(stored, 0) == babl_type("u8"));
+    const char* name = grey ? (alpha ? (tone ? "Y'A u8" : "YA u8") : (tone ? "Y' u8" : "Y u8"))
+                            : (alpha ? (tone ? "R'G'B'A u8" : "RGBA u8") : (tone ? "R'G'B' u8" : "RGB u8"));
+    return babl_format_with_space(name, babl_format_get_space(stored));
+}
+
+// A GIMP layer's own format, so that the cells keep every stored value at
+// any precision, linear or perceptual. GIMP's layers are RGB or grey, so the
+// fall-back to the preview's 8-bit values is never expected.
+inline const Babl* cell_layer_format(const Babl* stored)
+{
+    if (const Babl* own = cell_copy_format(stored)) return own;
+    g_warning("Cellumbra cannot move pixels of %s whole; it works on their 8-bit values", babl_get_name(stored));
+    return cell_preview_format(stored);
 }

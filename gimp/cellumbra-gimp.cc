@@ -16,9 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/cell_map.h"
-#include "filter/cellumbra_kernel.h"
-#include "gegl/cell_format.h"
+#include "gegl/layer_cells.h"
 
 namespace {
 
@@ -32,81 +30,6 @@ struct Values {
     gint32 size = default_size;
 };
 
-// The preview's pixels: 8-bit values of the layer's own colour model and
-// space, as GIMP's preview area draws them (an 8-bit linear layer keeps its
-// linear bytes; deeper layers are shown gamma-encoded). The cells only move
-// pixels, so those of the 8-bit values are the layer's cells shown at 8 bits.
-const Babl* preview_format(gint32 drawable)
-{
-    const Babl* stored = gimp_drawable_get_format(drawable);
-    const bool alpha = gimp_drawable_has_alpha(drawable);
-    const bool grey = gimp_drawable_is_gray(drawable);
-    const char* model = babl_get_name(babl_format_get_model(stored));
-    const bool linear = !std::strchr(model, '\'') && !std::strchr(model, '~');
-    const bool tone = !(linear && babl_format_get_type(stored, 0) == babl_type("u8"));
-    const char* name = grey ? (alpha ? (tone ? "Y'A u8" : "YA u8") : (tone ? "Y' u8" : "Y u8"))
-                            : (alpha ? (tone ? "R'G'B'A u8" : "RGBA u8") : (tone ? "R'G'B' u8" : "RGB u8"));
-    return babl_format_with_space(name, babl_format_get_space(stored));
-}
-
-// The layer's own format, so that the cells keep every stored value at any
-// precision, linear or perceptual. GIMP's layers are RGB or grey, so the
-// fallback to the preview's 8-bit values is never expected.
-const Babl* layer_format(gint32 drawable)
-{
-    if (const Babl* own = cell_copy_format(gimp_drawable_get_format(drawable))) return own;
-    g_warning("Cellumbra cannot move pixels of %s whole; it works on their 8-bit values",
-              babl_get_name(gimp_drawable_get_format(drawable)));
-    return preview_format(drawable);
-}
-
-// The cells of `area` of a layer of width x height (layer coordinates) into
-// `out`, area.width pixels of `format` a row: whole pixels copied along the
-// cell map, laid from the layer's top-left corner, every centre read from
-// the layer itself, so that the cells inside a selection are the whole
-// layer's.
-class Cells {
-public:
-    Cells(GeglBuffer* input, const Babl* format, gint32 size)
-        : input_(input), format_(format), bytes_(cell_pixel_bytes(format)), size_(size),
-          width_(gegl_buffer_get_width(input)), height_(gegl_buffer_get_height(input))
-    {
-        const int32_t controls[8] = {size};
-        cellumbra_reach(controls, reach_);
-    }
-
-    const KernelReach& reach() const { return reach_; }
-    const Babl* format() const { return format_; }
-    size_t pixel_bytes() const { return bytes_.pixel_bytes; }
-
-    void compute(const GeglRectangle& area, unsigned char* out)
-    {
-        const GeglRectangle layer{0, 0, width_, height_};
-        const GeglRectangle wanted{area.x - reach_.left, area.y - reach_.above, area.width + reach_.left + reach_.right,
-                                   area.height + reach_.above + reach_.below};
-        GeglRectangle read{};
-        if (!gegl_rectangle_intersect(&read, &wanted, &layer)) return;
-        const size_t row = size_t(read.width) * bytes_.pixel_bytes;
-        in_.resize(row * size_t(read.height));
-        gegl_buffer_get(input_, &read, 1.0, format_, in_.data(), int(row), GEGL_ABYSS_NONE);
-        runs_.resize(cell_run_capacity(size_, area.width));
-        const CellSource source{in_.data(), intptr_t(row),
-                                CellBounds{read.x, read.y, read.x + read.width, read.y + read.height}};
-        cell_copy_area(size_, source, in_.data() + size_t(area.y - read.y) * row + size_t(area.x - read.x) * bytes_.pixel_bytes,
-                       intptr_t(row), out, intptr_t(area.width) * bytes_.pixel_bytes, bytes_, area.x, area.y,
-                       area.x + area.width, area.y + area.height, runs_.data());
-    }
-
-private:
-    GeglBuffer* input_;
-    const Babl* format_;
-    PixelBytes bytes_;
-    gint32 size_, width_, height_;
-    KernelReach reach_{};
-    std::vector<unsigned char> in_;
-    std::vector<CellRun> runs_;
-};
-
 // Through the shadow buffer, so that the change is one undo step, limited to
 // the selection (merging blends by its mask) and nothing at all if the run
 // ends early: a cancel from GIMP's progress ends the plug-in before the merge.
@@ -116,18 +39,9 @@ void apply(gint32 drawable, gint32 size)
     if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height)) return;
     GeglBuffer* input = gimp_drawable_get_buffer(drawable);
     GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
-    Cells cells(input, layer_format(drawable), size);
-    // Strips tall enough that reading their reach again costs at most as
-    // much as the strip itself, and progress moves along them.
-    const gint strip = std::max<gint>(64, cells.reach().above + cells.reach().below + 1);
-    std::vector<unsigned char> out(size_t(width) * size_t(std::min(strip, height)) * cells.pixel_bytes());
+    LayerCells cells(input, cell_layer_format(gimp_drawable_get_format(drawable)), size);
     gimp_progress_init("Cellumbra");
-    for (gint top = y; top < y + height; top += strip) {
-        const GeglRectangle area{x, top, width, std::min(strip, y + height - top)};
-        cells.compute(area, out.data());
-        gegl_buffer_set(shadow, &area, 0, cells.format(), out.data(), GEGL_AUTO_ROWSTRIDE);
-        gimp_progress_update(double(area.y + area.height - y) / double(height));
-    }
+    cells.write_strips(shadow, x, y, width, height, [](double done) { gimp_progress_update(done); });
     g_object_unref(shadow); // hands the last tiles to GIMP before the merge
     g_object_unref(input);
     gimp_drawable_merge_shadow(drawable, TRUE);
@@ -178,7 +92,7 @@ void draw_preview(GimpPreview* preview, PreviewState* state)
     gimp_preview_get_position(preview, &x, &y);
     gimp_preview_get_size(preview, &width, &height);
     if (width <= 0 || height <= 0) return;
-    Cells cells(state->input, state->format, state->values->size);
+    LayerCells cells(state->input, state->format, state->values->size);
     state->out.resize(size_t(width) * size_t(height) * cells.pixel_bytes());
     cells.compute(GeglRectangle{x, y, width, height}, state->out.data());
     gimp_preview_draw_buffer(preview, state->out.data(), width * gint(cells.pixel_bytes()));
@@ -196,7 +110,7 @@ bool ask_for_values(gint32 drawable, Values& values)
     gtk_container_set_border_width(GTK_CONTAINER(box), 12);
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE, 0);
 
-    PreviewState state{drawable, preview_format(drawable), gimp_drawable_get_buffer(drawable), &values, {}};
+    PreviewState state{drawable, cell_preview_format(gimp_drawable_get_format(drawable)), gimp_drawable_get_buffer(drawable), &values, {}};
     GtkWidget* preview = gimp_drawable_preview_new_from_drawable_id(drawable);
     gtk_box_pack_start(GTK_BOX(box), preview, TRUE, TRUE, 0);
     g_signal_connect(preview, "invalidated", G_CALLBACK(draw_preview), &state);

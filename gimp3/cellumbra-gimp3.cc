@@ -14,72 +14,12 @@
 #include <cstring>
 #include <vector>
 
-#include "filter/cell_map.h"
-#include "filter/cellumbra_kernel.h"
+#include "gegl/layer_cells.h"
 
 namespace {
 
 const char procedure_name[] = "plug-in-cellumbra";
 constexpr int smallest_size = 1, largest_size = 100, default_size = 20;
-
-// The pixels of the layer as stored: its own babl format, alpha last.
-struct Layout {
-    const Babl* format;
-    PixelBytes bytes; // colour from the centre, alpha kept
-};
-
-Layout layout_of(const Babl* format)
-{
-    const uint32_t bytes = uint32_t(babl_format_get_bytes_per_pixel(format));
-    const uint32_t alpha = babl_format_has_alpha(format) ? bytes / uint32_t(babl_format_get_n_components(format)) : 0;
-    return {format, PixelBytes{bytes, bytes - alpha, alpha}};
-}
-
-// The cells of parts of a layer of width x height (layer coordinates): laid
-// from the layer's top-left corner, every centre read from the layer itself
-// (nearest pixel of it when the centre lies outside), so that the cells
-// inside a selection are the whole layer's. Each pixel takes its colour
-// bytes whole from its centre and keeps its own alpha, as the 2.10 plug-in
-// and the .8bf keep it, through the shared map of the cells' runs.
-class Cells {
-public:
-    Cells(GeglBuffer* input, const Layout& layout, int size)
-        : input_(input), layout_(layout), size_(size), width_(gegl_buffer_get_width(input)),
-          height_(gegl_buffer_get_height(input))
-    {
-        int32_t controls[8] = {size};
-        cellumbra_reach(controls, reach_);
-    }
-
-    const KernelReach& reach() const { return reach_; }
-
-    // `area` into `out`, area.width pixels a row.
-    void compute(const GeglRectangle& area, unsigned char* out)
-    {
-        const GeglRectangle layer{0, 0, width_, height_};
-        const GeglRectangle wanted{area.x - reach_.left, area.y - reach_.above, area.width + reach_.left + reach_.right,
-                                   area.height + reach_.above + reach_.below};
-        GeglRectangle read{};
-        if (!gegl_rectangle_intersect(&read, &wanted, &layer)) return;
-        const size_t bytes = layout_.bytes.pixel_bytes;
-        const intptr_t in_row = intptr_t(read.width) * intptr_t(bytes);
-        in_.resize(size_t(read.width) * size_t(read.height) * bytes);
-        gegl_buffer_get(input_, &read, 1.0, layout_.format, in_.data(), in_row, GEGL_ABYSS_NONE);
-        runs_.resize(cell_run_capacity(size_, area.width));
-        const CellSource source{in_.data(), in_row, CellBounds{read.x, read.y, read.x + read.width, read.y + read.height}};
-        const unsigned char* own = in_.data() + size_t(area.y - read.y) * size_t(in_row) + size_t(area.x - read.x) * bytes;
-        cell_copy_area(size_, source, own, in_row, out, intptr_t(area.width) * intptr_t(bytes), layout_.bytes, area.x,
-                       area.y, area.x + area.width, area.y + area.height, runs_.data());
-    }
-
-private:
-    GeglBuffer* input_;
-    Layout layout_;
-    int size_, width_, height_;
-    KernelReach reach_{};
-    std::vector<unsigned char> in_;
-    std::vector<CellRun> runs_;
-};
 
 // Through the shadow buffer, so that the change is one undo step, limited to
 // the selection (merging blends by its mask) and nothing at all if the run
@@ -88,21 +28,11 @@ void apply(GimpDrawable* drawable, int size)
 {
     gint x = 0, y = 0, width = 0, height = 0;
     if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height)) return;
-    const Layout layout = layout_of(gimp_drawable_get_format(drawable));
     GeglBuffer* input = gimp_drawable_get_buffer(drawable);
     GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
-    Cells cells(input, layout, size);
-    // Strips tall enough that reading their reach again costs at most as
-    // much as the strip itself, and progress moves along them.
-    const gint strip = std::max<gint>(64, cells.reach().above + cells.reach().below + 1);
-    std::vector<unsigned char> out(size_t(width) * size_t(std::min(strip, height)) * layout.bytes.pixel_bytes);
+    LayerCells cells(input, cell_layer_format(gimp_drawable_get_format(drawable)), size);
     gimp_progress_init("Cellumbra");
-    for (gint top = y; top < y + height; top += strip) {
-        const GeglRectangle area{x, top, width, std::min(strip, y + height - top)};
-        cells.compute(area, out.data());
-        gegl_buffer_set(shadow, &area, 0, layout.format, out.data(), GEGL_AUTO_ROWSTRIDE);
-        gimp_progress_update(double(area.y + area.height - y) / double(height));
-    }
+    cells.write_strips(shadow, x, y, width, height, [](double done) { gimp_progress_update(done); });
     g_object_unref(shadow); // hands the last tiles to GIMP before the merge
     g_object_unref(input);
     gimp_drawable_merge_shadow(drawable, TRUE);
@@ -129,17 +59,12 @@ void draw_preview(GimpPreview* preview, PreviewState* state)
     int size = default_size;
     g_object_get(state->config, "size", &size, nullptr);
     if (size < smallest_size || size > largest_size) return;
-    const bool alpha = gimp_drawable_has_alpha(state->drawable);
-    const char* name = gimp_drawable_is_gray(state->drawable) ? (alpha ? "Y'A u8" : "Y' u8")
-                                                              : (alpha ? "R'G'B'A u8" : "R'G'B' u8");
-    const Babl* format = babl_format_with_space(name, babl_format_get_space(gimp_drawable_get_format(state->drawable)));
-    const Layout layout = layout_of(format);
     GeglBuffer* input = gimp_drawable_get_buffer(state->drawable);
-    state->out.resize(size_t(width) * size_t(height) * layout.bytes.pixel_bytes);
-    Cells cells(input, layout, size);
+    LayerCells cells(input, cell_preview_format(gimp_drawable_get_format(state->drawable)), size);
+    state->out.resize(size_t(width) * size_t(height) * cells.pixel_bytes());
     cells.compute(GeglRectangle{x, y, width, height}, state->out.data());
     g_object_unref(input);
-    gimp_preview_draw_buffer(preview, state->out.data(), width * int(layout.bytes.pixel_bytes));
+    gimp_preview_draw_buffer(preview, state->out.data(), width * int(cells.pixel_bytes()));
 }
 
 bool ask_for_values(GimpProcedure* procedure, GimpProcedureConfig* config, GimpDrawable* drawable)

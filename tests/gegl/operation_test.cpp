@@ -26,6 +26,7 @@
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
 #include "support/product_run.h"
+#include "gegl/gegl_file.h"
 
 namespace {
 
@@ -404,13 +405,7 @@ int colour_type_of(const std::vector<std::string>& chunks)
 // The stored values of a PNG as GEGL loads it: in the file's own space.
 Bytes stored_values(const std::string& path, int32_t planes)
 {
-    GeglNode* root = gegl_node_new();
-    GeglBuffer* loaded = nullptr;
-    GeglNode* load = gegl_node_new_child(root, "operation", "gegl:png-load", "path", path.c_str(), nullptr);
-    GeglNode* sink = gegl_node_new_child(root, "operation", "gegl:buffer-sink", "buffer", &loaded, nullptr);
-    gegl_node_link(load, sink);
-    gegl_node_process(sink);
-    g_object_unref(root);
+    GeglBuffer* loaded = gegl_file(path);
     Bytes values;
     if (!loaded) return values;
     const Babl* space = babl_format_get_space(gegl_buffer_get_format(loaded));
@@ -525,19 +520,6 @@ TEST(CellsOperation, TheGeglToolGivesThePluginsCellsOnTheStoredValuesInThePictur
     g_free(dir);
 }
 
-// A file as GEGL loads it, or null.
-GeglBuffer* loaded(const std::string& path)
-{
-    GeglNode* root = gegl_node_new();
-    GeglBuffer* buffer = nullptr;
-    GeglNode* load = gegl_node_new_child(root, "operation", "gegl:load", "path", path.c_str(), nullptr);
-    GeglNode* sink = gegl_node_new_child(root, "operation", "gegl:buffer-sink", "buffer", &buffer, nullptr);
-    gegl_node_link(load, sink);
-    gegl_node_process(sink);
-    g_object_unref(root);
-    return buffer;
-}
-
 // Through the gegl tool, deep files stay deep: a 16-bit PNG comes out a
 // 16-bit PNG and a float TIFF (HDR and negative values too) a float TIFF,
 // every value kept where the cells put it.
@@ -582,8 +564,8 @@ TEST(CellsOperation, TheGeglToolKeepsEveryValueOfDeepFiles)
         const std::string said = output_of("gegl '" + in + "' -o '" + out + "' -- cellumbra:cells size=" +
                                                std::to_string(size), status);
         EXPECT_EQ(status, 0) << f.file << ": " << said;
-        GeglBuffer* before = loaded(in);
-        GeglBuffer* after = loaded(out);
+        GeglBuffer* before = gegl_file(in);
+        GeglBuffer* after = gegl_file(out);
         ASSERT_TRUE(before && after) << f.file << ": " << said;
         const Babl* format = gegl_buffer_get_format(before);
         ASSERT_EQ(babl_format_get_type(format, 0), babl_format_get_type(stored, 0)) << f.file;

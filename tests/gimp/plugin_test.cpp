@@ -34,6 +34,7 @@
 #include "support/fake_host.h"
 #include "support/fake_platform.h"
 #include "support/product_run.h"
+#include "gegl/gegl_file.h"
 
 namespace {
 
@@ -203,19 +204,6 @@ std::string with_size(int32_t size)
     return "RUN-NONINTERACTIVE image layer " + std::to_string(size);
 }
 
-// A picture as GEGL loads a file: its buffer, or null.
-GeglBuffer* load_file(const std::string& path)
-{
-    GeglNode* root = gegl_node_new();
-    GeglBuffer* buffer = nullptr;
-    GeglNode* load = gegl_node_new_child(root, "operation", "gegl:load", "path", path.c_str(), nullptr);
-    GeglNode* sink = gegl_node_new_child(root, "operation", "gegl:buffer-sink", "buffer", &buffer, nullptr);
-    gegl_node_link(load, sink);
-    gegl_node_process(sink);
-    g_object_unref(root);
-    return buffer;
-}
-
 // A 16-bit RGBA PNG of random values, alpha never near 0 so that no
 // conversion or exporter may drop a colour.
 bool write_png16(const std::string& path, int32_t width, int32_t height)
@@ -242,8 +230,8 @@ bool write_png16(const std::string& path, int32_t width, int32_t height)
 // own), both files read in the format GEGL loads them in; else where not.
 std::string deep_difference(const std::string& before, const std::string& after, int32_t size)
 {
-    GeglBuffer* in = load_file(before);
-    GeglBuffer* out = load_file(after);
+    GeglBuffer* in = gegl_file(before);
+    GeglBuffer* out = gegl_file(after);
     std::string said;
     // gegl:load gives an empty picture for a file that is not there.
     if (!in || !out || gegl_buffer_get_width(in) == 0) said = "no picture";

@@ -1,0 +1,19 @@
+// A picture file as GEGL loads it, for the tests that read what GEGL or GIMP
+// wrote: its buffer in the file's own format and space, or null.
+#pragma once
+
+#include <gegl.h>
+
+#include <string>
+
+inline GeglBuffer* gegl_file(const std::string& path)
+{
+    GeglNode* root = gegl_node_new();
+    GeglBuffer* buffer = nullptr;
+    GeglNode* load = gegl_node_new_child(root, "operation", "gegl:load", "path", path.c_str(), nullptr);
+    GeglNode* sink = gegl_node_new_child(root, "operation", "gegl:buffer-sink", "buffer", &buffer, nullptr);
+    gegl_node_link(load, sink);
+    gegl_node_process(sink);
+    g_object_unref(root);
+    return buffer;
+}
