@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "gegl/layer_cells.h"
+#include "gimp/layer_cells.h"
 
 namespace {
 
@@ -29,25 +29,6 @@ constexpr gint32 smallest_size = 1, largest_size = 100, default_size = 20;
 struct Values {
     gint32 size = default_size;
 };
-
-// Through the shadow buffer, so that the change is one undo step, limited to
-// the selection (merging blends by its mask) and nothing at all if the run
-// ends early: a cancel from GIMP's progress ends the plug-in before the merge.
-void apply(gint32 drawable, gint32 size)
-{
-    gint x = 0, y = 0, width = 0, height = 0;
-    if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height)) return;
-    GeglBuffer* input = gimp_drawable_get_buffer(drawable);
-    GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
-    LayerCells cells(input, cell_layer_format(gimp_drawable_get_format(drawable)), size);
-    gimp_progress_init("Cellumbra");
-    cells.write_strips(shadow, x, y, width, height, [](double done) { gimp_progress_update(done); });
-    g_object_unref(shadow); // hands the last tiles to GIMP before the merge
-    g_object_unref(input);
-    gimp_drawable_merge_shadow(drawable, TRUE);
-    gimp_drawable_update(drawable, x, y, width, height);
-    gimp_progress_end();
-}
 
 // The last size: this session's first, else the one kept across sessions,
 // else the default.
@@ -196,7 +177,7 @@ void run(const gchar* name, gint n_params, const GimpParam* params, gint* n_retu
         values[0].data.d_status = GIMP_PDB_CANCEL;
         return;
     }
-    apply(drawable, chosen.size);
+    apply_cells(drawable, chosen.size);
     if (mode == GIMP_RUN_INTERACTIVE) keep_values(chosen);
     if (mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
 }

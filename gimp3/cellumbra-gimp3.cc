@@ -14,31 +14,12 @@
 #include <cstring>
 #include <vector>
 
-#include "gegl/layer_cells.h"
+#include "gimp/layer_cells.h"
 
 namespace {
 
 const char procedure_name[] = "plug-in-cellumbra";
 constexpr int smallest_size = 1, largest_size = 100, default_size = 20;
-
-// Through the shadow buffer, so that the change is one undo step, limited to
-// the selection (merging blends by its mask) and nothing at all if the run
-// ends early: a cancel from GIMP's progress ends the plug-in before the merge.
-void apply(GimpDrawable* drawable, int size)
-{
-    gint x = 0, y = 0, width = 0, height = 0;
-    if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height)) return;
-    GeglBuffer* input = gimp_drawable_get_buffer(drawable);
-    GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
-    LayerCells cells(input, cell_layer_format(gimp_drawable_get_format(drawable)), size);
-    gimp_progress_init("Cellumbra");
-    cells.write_strips(shadow, x, y, width, height, [](double done) { gimp_progress_update(done); });
-    g_object_unref(shadow); // hands the last tiles to GIMP before the merge
-    g_object_unref(input);
-    gimp_drawable_merge_shadow(drawable, TRUE);
-    gimp_drawable_update(drawable, x, y, width, height);
-    gimp_progress_end();
-}
 
 // ------------------------------------------------------------------ dialog
 
@@ -113,7 +94,7 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage*, Gimp
     // would go on unaware.
     if (size < smallest_size || size > largest_size)
         return refuse(procedure, GIMP_PDB_CALLING_ERROR, "Cellumbra: the size is %d; it must lie in 1..100", size);
-    apply(drawable, size);
+    apply_cells(drawable, size);
     if (mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
     return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
 }

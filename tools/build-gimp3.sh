@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 out=build/gimp3
-sources=(gimp3 gegl filter base runtime)
+sources=(gimp3 gimp gegl filter base runtime)
 source tools/gimp3-system.sh
 
 if [ -f "$out/cellumbra" ] && [ "$out/cellumbra" -nt "$gimp3_marker" ] &&

@@ -19,7 +19,7 @@ done
 # Edges beside the plug-in use its lower folders and nothing else of it:
 # the GEGL operation (gegl/), the GIMP 2.10 and 3 plug-ins (gimp/, gimp3/) and the browser
 # page's module (web/) run the filter's kernel through the run-time.
-declare -A edge_uses=([gegl]="runtime filter" [gimp]="runtime filter gegl" [gimp3]="runtime filter gegl" [web]="runtime filter")
+declare -A edge_uses=([gegl]="runtime filter" [gimp]="runtime filter gegl" [gimp3]="runtime filter gegl gimp" [web]="runtime filter")
 for dir in "${!edge_uses[@]}"; do
   while IFS=: read -r file _ used; do
     [ "$used" = "$dir" ] && continue

@@ -1,10 +1,11 @@
 // The cells of a GIMP layer, for the GIMP 2.10 and the GIMP 3 plug-in alike:
 // both hold the layer as a GEGL buffer, read it in its own format and write
-// the cells through the shadow buffer in strips. Only how each GIMP names a
-// drawable and merges its shadow differs, which stays in each plug-in.
+// the cells through the shadow buffer in strips. The two libraries name a
+// drawable differently (an id, an object) but call it by the same functions,
+// so each plug-in's build gives apply_cells its own.
 #pragma once
 
-#include <gegl.h>
+#include <libgimp/gimp.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -76,3 +77,23 @@ private:
     std::vector<unsigned char> in_;
     std::vector<CellRun> runs_;
 };
+
+// Through the shadow buffer, so that the change is one undo step, limited to
+// the selection (merging blends by its mask) and nothing at all if the run
+// ends early: a cancel from GIMP's progress ends the plug-in before the merge.
+template <class Drawable>
+void apply_cells(Drawable drawable, int32_t size)
+{
+    gint x = 0, y = 0, width = 0, height = 0;
+    if (!gimp_drawable_mask_intersect(drawable, &x, &y, &width, &height)) return;
+    GeglBuffer* input = gimp_drawable_get_buffer(drawable);
+    GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
+    LayerCells cells(input, cell_layer_format(gimp_drawable_get_format(drawable)), size);
+    gimp_progress_init("Cellumbra");
+    cells.write_strips(shadow, x, y, width, height, [](double done) { gimp_progress_update(done); });
+    g_object_unref(shadow); // hands the last tiles to GIMP before the merge
+    g_object_unref(input);
+    gimp_drawable_merge_shadow(drawable, TRUE);
+    gimp_drawable_update(drawable, x, y, width, height);
+    gimp_progress_end();
+}
