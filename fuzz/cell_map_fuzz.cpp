@@ -1,8 +1,9 @@
 // libFuzzer target for the cell map: rows of any size (served or not),
 // bounds anywhere, areas of any start and width, pixels of any layout. Every
 // buffer is a heap block of exactly the bytes it must hold, so the sanitizers
-// report any byte touched outside it; every run is checked against the Main
-// block, every copied byte against the pixel it must come from.
+// report any byte touched outside it; every run is checked against the
+// nearest centre found the slow way, every copied byte against the pixel it
+// must come from.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -11,9 +12,8 @@
 #include <memory>
 
 #include "filter/cell_map.h"
-#include "filter/cellumbra_kernel.h"
 #include "fuzz/fuzz_values.h"
-#include "runtime/kernel.h"
+#include "support/cell_reference.h"
 
 namespace {
 
@@ -22,36 +22,18 @@ void require(bool holds)
     if (!holds) std::abort();
 }
 
-int32_t block_size, sampled_x, sampled_y;
-int32_t fixed_slider(int32_t) { return block_size; }
-int32_t noting_src(int32_t x, int32_t y, int32_t)
-{
-    sampled_x = x;
-    sampled_y = y;
-    return 0;
-}
-
 int32_t clamp(int32_t v, int32_t low, int32_t high) { return v < low ? low : v >= high ? high - 1 : v; }
 
-// The centre the Main block samples for (x, y), clamped into the bounds.
-void block_centre(int32_t s, int32_t x, int32_t y, const CellBounds& b, int32_t& cx, int32_t& cy)
+// The nearest centre by the slow search over the lattice, clamped into the
+// bounds as src clamps it.
+void centre_of(int32_t s, int32_t x, int32_t y, const CellBounds& b, int32_t& cx, int32_t& cy)
 {
-    static BuiltinTable table = [] {
-        BuiltinTable t = builtin_table;
-        t.slider = fixed_slider;
-        t.src = noting_src;
-        return t;
-    }();
-    block_size = s;
-    KernelVariables vars{};
-    vars.v[slot::x] = x;
-    vars.v[slot::y] = y;
-    cellumbra_main(vars, table);
-    cx = clamp(sampled_x, b.left, b.right);
-    cy = clamp(sampled_y, b.top, b.bottom);
+    const CellCentre c = nearest_centre(x, y, s);
+    cx = clamp(c.x, b.left, b.right);
+    cy = clamp(c.y, b.top, b.bottom);
 }
 
-// One row anywhere the block's arithmetic does not wrap, into a run buffer
+// One row anywhere the kernel's arithmetic does not wrap, into a run buffer
 // of exactly the capacity the map promises.
 void fuzz_row(FuzzedDataProvider& in)
 {
@@ -85,7 +67,7 @@ void fuzz_row(FuzzedDataProvider& in)
         const int32_t probes[] = {x, runs[r].end - 1, x + (runs[r].end - x) / 2};
         for (int32_t px : probes) {
             int32_t cx, cy;
-            block_centre(s, px, y, b, cx, cy);
+            centre_of(s, px, y, b, cx, cy);
             require(cx == runs[r].cx && cy == runs[r].cy);
         }
         x = runs[r].end;
@@ -125,7 +107,7 @@ void fuzz_area(FuzzedDataProvider& in)
         for (int32_t x = left; x < right; ++x) {
             const size_t at = size_t(y - top) * area_row + size_t(x - left) * p;
             int32_t cx = 0, cy = 0;
-            if (served) block_centre(s, x, y, b, cx, cy);
+            if (served) centre_of(s, x, y, b, cx, cy);
             const unsigned char* centre = &picture[size_t(cy - y0) * picture_row + size_t(cx - x0) * p];
             for (size_t k = 0; k < p; ++k) {
                 const unsigned char want = !served                                ? 0xEE
