@@ -106,7 +106,7 @@ void fuzz_area(FuzzedDataProvider& in)
     for (int32_t y = top; y < bottom; ++y)
         for (int32_t x = left; x < right; ++x) {
             const size_t at = size_t(y - top) * area_row + size_t(x - left) * p;
-            int32_t cx = 0, cy = 0;
+            int32_t cx = x0, cy = y0;
             if (served) centre_of(s, x, y, b, cx, cy);
             const unsigned char* centre = &picture[size_t(cy - y0) * picture_row + size_t(cx - x0) * p];
             for (size_t k = 0; k < p; ++k) {
