@@ -129,15 +129,15 @@ __attribute__((noinline, cold)) Centre place_centre(int32_t x, int32_t y, SizeTe
     return Centre{kx, ky, add(sub(x, tx), mul(kx, t.s)), add(sub(y, ty), mul(ky, t.s))};
 }
 
-// The Main block, written once for both ways of reaching the built-ins: the
-// table (Builtins = const BuiltinTable) and the inline ones of a bound walk.
-// Its own state is the cache of the size terms: one for the table entry, and
-// one per band that the bound walk visits.
 #ifndef CELLUMBRA_WITHOUT_THREADS
 bool fill_cell_row(int32_t size, const SamplingView& view, const unsigned char* in, unsigned char* out,
                    const unsigned char* mask, int32_t y, int32_t left, int32_t right, PixelBytes format);
 #endif
 
+// The Main block, written once for both ways of reaching the built-ins: the
+// table (Builtins = const BuiltinTable) and the inline ones of a bound walk.
+// Its own state is the cache of the size terms: one for the table entry, and
+// one per band that the bound walk visits.
 struct CellumbraMain {
     SizeTerms terms{};
 
@@ -256,7 +256,8 @@ bool fill_cell_row(int32_t size, const SamplingView& view, const unsigned char* 
         return false;
     // An output that overlaps the input would have the walk read pixels it
     // already wrote, in its own order, which runs do not follow.
-    const unsigned char* in_end = view.base + uintptr_t(view.last_row) * view.row_bytes + (uintptr_t(view.last_column) + 1) * p;
+    const unsigned char* in_end =
+        view.base + uintptr_t(view.last_row) * view.row_bytes + (uintptr_t(view.last_column) + 1) * p;
     if (out < in_end && view.base < out + uintptr_t(right - left) * p) return false;
     const CellSource source{view.base, intptr_t(view.row_bytes),
                             CellBounds{int32_t(view.left), int32_t(view.top), int32_t(view.left + view.last_column + 1),
