@@ -7,9 +7,12 @@
 // platform::alloc_zeroed, of the global operator new, and of malloc, calloc
 // and realloc from the plug-in's objects (the link wraps them).
 #include <chrono>
+#include <cstring>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "bench/bench_common.h"
 #include "bench/bench_web.h"
@@ -18,6 +21,7 @@
 
 #include "bench/bench_gegl.h"
 #endif
+#include "filter/cell_map.h"
 #include "runtime/kernel.h"
 #include "settings/settings.h"
 #include "base/platform.h"
@@ -134,6 +138,54 @@ namespace platform {
 
 namespace {
 
+// The cell map's own walk (filter/cell_map.h), which the engines other than
+// the plug-in's run copy pixels along, in the formats they store pictures
+// in, beside memcpy of the same bytes in the same repetitions; on one thread.
+int run_map_table(const bench::Options& options)
+{
+    struct Format {
+        const char* name;
+        PixelBytes bytes;
+    };
+    const Format formats[] = {{"u8 RGB", {3, 3, 0}}, {"u8 RGBA", {4, 3, 1}}, {"float RGBA", {16, 12, 4}}};
+    const int32_t sizes[] = {1, 5, 20, 100};
+    const int32_t w = options.width, h = options.height;
+    const double pixels = double(w) * h;
+    std::printf("\nthe cell map's walk (cell_copy_area) on one thread, %d x %d, beside memcpy of the same\n"
+                "picture: ns per pixel (medians of %d runs) and the median of each repetition's ratio to the copy\n",
+                w, h, options.repetitions);
+    std::printf("%-11s %7s", "format", "memcpy");
+    for (int32_t s : sizes) std::printf("   size %-3d ratio", s);
+    std::printf("\n");
+    for (const Format& f : formats) {
+        const size_t row = size_t(w) * f.bytes.pixel_bytes;
+        std::vector<unsigned char> in(row * size_t(h)), out(in.size()), copy(in.size());
+        uint32_t noise = 7;
+        for (unsigned char& b : in) b = static_cast<unsigned char>((noise = noise * 1664525u + 1013904223u) >> 24);
+        std::vector<CellRun> runs(cell_run_capacity(1, w));
+        const CellSource source{in.data(), intptr_t(row), CellBounds{0, 0, w, h}};
+        std::vector<double> copies;
+        std::vector<std::vector<double>> walks(std::size(sizes));
+        for (int rep = 0; rep < options.repetitions; ++rep) {
+            double t0 = bench::seconds_now();
+            std::memcpy(copy.data(), in.data(), in.size());
+            copies.push_back(bench::seconds_now() - t0);
+            for (size_t k = 0; k < std::size(sizes); ++k) {
+                t0 = bench::seconds_now();
+                cell_copy_area(sizes[k], source, in.data(), intptr_t(row), out.data(), intptr_t(row), f.bytes, 0, 0, w,
+                               h, runs.data());
+                walks[k].push_back(bench::seconds_now() - t0);
+            }
+        }
+        std::printf("%-11s %7.3f", f.name, copies.empty() ? 0 : bench::median(copies) * 1e9 / pixels);
+        for (size_t k = 0; k < std::size(sizes); ++k)
+            std::printf("   %8.3f %5.2f", bench::median(walks[k]) * 1e9 / pixels, bench::paired_median(walks[k], copies));
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 struct NativeDriver : bench::PluginDriver {
     intptr_t data = 0;
 
@@ -215,5 +267,6 @@ int main(int argc, char** argv)
 #ifdef CELLUMBRA_BENCH_GEGL
     if (gegl) return bench::run_gegl_benchmark(driver, options);
 #endif
-    return bench::run_benchmark(driver, options);
+    const int result = bench::run_benchmark(driver, options);
+    return run_map_table(options) | result;
 }

@@ -34,10 +34,10 @@ constexpr int32_t cell_map_largest_size = 12000;
 inline bool cell_map_serves(int32_t size) { return size >= 1 && size <= cell_map_largest_size; }
 
 // The most runs a row of `width` pixels can hold at `size`: two a tile, and
-// the part tiles at either end.
+// the part tiles at either end; none for a size the map does not serve.
 inline size_t cell_run_capacity(int32_t size, int32_t width)
 {
-    return width <= 0 ? 0 : 2 * (size_t(width) / (6 * size_t(size))) + 3;
+    return width <= 0 || !cell_map_serves(size) ? 0 : 2 * (size_t(width) / (6 * size_t(size))) + 3;
 }
 
 // The runs of row y, columns left..right - 1, in full-picture coordinates

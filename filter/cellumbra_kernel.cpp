@@ -5,6 +5,10 @@
 // comparison of squared distances decides; ties go to the middle, and a pixel
 // on the line tx = 3·s or ty = 2·s counts to the right or lower quarter.
 #include "filter/cellumbra_kernel.h"
+
+#include <cstring>
+
+#include "filter/cell_map.h"
 // The plug-in's walk spreads a band over the host's threads. A build for a
 // target without threads (the browser page's WebAssembly, web/) keeps only
 // the row walk that other engines call, which needs none of them.
@@ -125,6 +129,11 @@ __attribute__((noinline, cold)) Centre place_centre(int32_t x, int32_t y, SizeTe
     return Centre{kx, ky, add(sub(x, tx), mul(kx, t.s)), add(sub(y, ty), mul(ky, t.s))};
 }
 
+#ifndef CELLUMBRA_WITHOUT_THREADS
+bool fill_cell_row(int32_t size, const SamplingView& view, const unsigned char* in, unsigned char* out,
+                   const unsigned char* mask, int32_t y, int32_t left, int32_t right, PixelBytes format);
+#endif
+
 // The Main block, written once for both ways of reaching the built-ins: the
 // table (Builtins = const BuiltinTable) and the inline ones of a bound walk.
 // Its own state is the cache of the size terms: one for the table entry, and
@@ -134,6 +143,20 @@ struct CellumbraMain {
 
     template <class Builtins>
     void operator()(KernelVariables& vars, Builtins& builtins);
+
+#ifndef CELLUMBRA_WITHOUT_THREADS
+    // The plug-in's row at zoom 1 as runs of the cell map, where that gives
+    // the walk's bytes: the three colour planes copied from the centre, the
+    // fourth plane of a wider pixel its own, any further planes left alone.
+    template <int Layout, bool HasMask>
+    static bool fill_row(const WorkerBuiltins<Layout>& builtins, pass_detail::RowBytes row, int32_t r, int32_t left,
+                         int32_t right, intptr_t stride)
+    {
+        const PixelBytes format = Layout == 3 ? PixelBytes{3, 3, 0} : PixelBytes{uint32_t(stride), 3, 1};
+        return fill_cell_row(builtins.slider(0), builtins.view, row.in, row.out, HasMask ? row.mask : nullptr, r,
+                             left, right, format);
+    }
+#endif
 };
 
 template <class Builtins>
@@ -216,6 +239,63 @@ bool cellumbra_reach(const int32_t* controls, KernelReach& reach)
 }
 
 #ifndef CELLUMBRA_WITHOUT_THREADS
+namespace {
+
+// Runs are made a stretch of the row at a time, so that a row of any width
+// needs only this much of a worker's small stack.
+constexpr int32_t runs_at_once = 128;
+
+bool fill_cell_row(int32_t size, const SamplingView& view, const unsigned char* in, unsigned char* out,
+                   const unsigned char* mask, int32_t y, int32_t left, int32_t right, PixelBytes format)
+{
+    const uintptr_t p = format.pixel_bytes;
+    // The map answers for the sizes whose arithmetic is exact and for
+    // positions from the picture's corner on; src reads the view inline only
+    // when the band is readable at zoom 1, with pixels as wide as the walk's.
+    if (!cell_map_serves(size) || !view.base || view.stride != p || y < 0 || left < 0 || right <= left)
+        return false;
+    // An output that overlaps the input would have the walk read pixels it
+    // already wrote, in its own order, which runs do not follow.
+    const unsigned char* in_end =
+        view.base + uintptr_t(view.last_row) * view.row_bytes + (uintptr_t(view.last_column) + 1) * p;
+    if (out < in_end && view.base < out + uintptr_t(right - left) * p) return false;
+    const CellSource source{view.base, intptr_t(view.row_bytes),
+                            CellBounds{int32_t(view.left), int32_t(view.top), int32_t(view.left + view.last_column + 1),
+                                       int32_t(view.top + view.last_row + 1)}};
+    const int32_t stretch = (runs_at_once - 3) / 2 * 6 * size; // cell_run_capacity within runs_at_once
+    CellRun runs[runs_at_once];
+    for (int32_t from = left; from < right;) {
+        const int32_t to = right - from > stretch ? from + stretch : right;
+        const int32_t n = cell_row_runs(size, y, from, to, source.bounds, runs);
+        if (!mask) {
+            const uintptr_t at = uintptr_t(from - left) * p;
+            cell_copy_runs(runs, n, from, source, in + at, out + at, format);
+        } else {
+            // The selected spans only: an unselected pixel keeps the host's bytes.
+            int32_t first = 0;
+            for (int32_t x = from; x < to;) {
+                while (x < to && mask[x - left] == 0) ++x;
+                if (x == to) break;
+                const void* zero = std::memchr(mask + (x - left), 0, size_t(to - x));
+                const int32_t end = zero ? int32_t(static_cast<const unsigned char*>(zero) - mask) + left : to;
+                while (runs[first].end <= x) ++first;
+                int32_t last = first;
+                while (runs[last].end < end) ++last;
+                const int32_t run_end = runs[last].end;
+                runs[last].end = end;
+                const uintptr_t at = uintptr_t(x - left) * p;
+                cell_copy_runs(runs + first, last - first + 1, x, source, in + at, out + at, format);
+                runs[last].end = run_end;
+                x = end;
+            }
+        }
+        from = to;
+    }
+    return true;
+}
+
+} // namespace
+
 int16_t cellumbra_main_walk(const BandWalk& walk)
 {
     return pixel_local_walk<CellumbraMain>(walk);

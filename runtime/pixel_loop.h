@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "base/host_api.h"
 #include "runtime/builtins.h"
@@ -330,6 +331,16 @@ inline intptr_t pixel_stride_of(int Layout)
     return Layout < 4 ? Layout : run_state.pixel_context.pixel_stride;
 }
 
+// A pixel-local block may write a whole row at once where it knows a faster
+// way to the same bytes than a call per pixel (the cells copy stored pixels
+// along runs): a static fill_row<Layout, HasMask>(builtins, row, r, left,
+// right, stride) that answers whether it did. It writes only the bytes the
+// walk would, the mask's unselected pixels left as the host gave them.
+template <class Block, class = void>
+struct fills_rows : std::false_type {};
+template <class Block>
+struct fills_rows<Block, std::void_t<decltype(&Block::template fill_row<3, false>)>> : std::true_type {};
+
 // One row of a block declared pixel-local, on whichever of the run's threads
 // takes it. Out of line, so that the host's thread walking alone and the
 // workers run the same machine code. The variables are the row's own copy
@@ -343,11 +354,23 @@ __attribute__((noinline, flatten)) int32_t pixel_local_row(const PassSetup& setu
     KernelVariables row_vars = vars;
     WorkerBuiltins<Layout> builtins(row_vars, view);
     Block block{};
-    walk_row<Block, WorkerBuiltins<Layout>, Layout, HasMask, true>(setup, block, builtins, row, r, left, right,
-                                                                    pixel_stride_of(Layout));
+    const intptr_t stride = pixel_stride_of(Layout);
     int32_t last = right - 1;
     if (HasMask)
         while (last >= left && row.mask[last - left] == 0) --last;
+    bool filled = false;
+    if constexpr (fills_rows<Block>::value)
+        filled = last >= left && Block::template fill_row<Layout, HasMask>(builtins, row, r, left, right, stride);
+    if (filled) {
+        // The variables the walk would leave: those of the row's last
+        // processed pixel, whose bytes the block writes once more.
+        const intptr_t k = (last - left) * stride;
+        walk_row<Block, WorkerBuiltins<Layout>, Layout, false, true>(
+            setup, block, builtins, RowBytes{row.in + k, row.out + k, nullptr}, r, last, last + 1, stride);
+    } else {
+        walk_row<Block, WorkerBuiltins<Layout>, Layout, HasMask, true>(setup, block, builtins, row, r, left, right,
+                                                                        stride);
+    }
     if (last >= left) {
         keep_pixel_slots(row_vars, vars); // as give_back keeps them
         vars = row_vars;

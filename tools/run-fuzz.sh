@@ -5,6 +5,7 @@
 #   builtins_fuzz  every built-in slot on arbitrary bands
 #   engine_fuzz    the start selector and the preview under arbitrary host behaviour
 #   pictures_fuzz  the reference host's picture readers and writers on arbitrary files
+#   cell_map_fuzz  the cells' runs and their copy for any size, bounds, area and pixel layout
 # New inputs collect in build/fuzz/corpus/<target>, seeded from
 # fuzz/corpus/<target>. Each target's commentary goes to build/fuzz/<target>.log;
 # a finding is written to build/fuzz/findings/, its report is printed, and the
@@ -13,7 +14,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 build=build/fuzz
-targets=(builtins_fuzz engine_fuzz pictures_fuzz)
+targets=(builtins_fuzz engine_fuzz pictures_fuzz cell_map_fuzz)
 
 source tools/configure.sh
 configure "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

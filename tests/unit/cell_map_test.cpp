@@ -128,34 +128,37 @@ TEST(CellMap, CopiesWholePixelsOfEveryWidthAndKeepsOwnAlpha)
     const PixelBytes formats[] = {{3, 3, 0},  {4, 3, 1},  {4, 3, 0}, {4, 4, 0}, {1, 1, 0},  {2, 1, 1},
                                   {2, 2, 0},  {4, 2, 2},  {6, 6, 0}, {8, 6, 2}, {8, 4, 4},  {8, 8, 0},
                                   {12, 12, 0}, {16, 12, 4}, {16, 16, 0}, {5, 3, 1}, {10, 6, 2}, {7, 7, 0}};
-    const int32_t w = 37, h = 23, s = 2;
+    const int32_t w = 97, h = 23;
     const CellBounds b{0, 0, w, h};
-    for (const PixelBytes f : formats) {
-        std::vector<unsigned char> in(size_t(w) * h * f.pixel_bytes), out(in.size(), 0xEE);
-        for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 131 + i / 7);
-        std::vector<CellRun> runs(cell_run_capacity(s, w - 3));
-        // Columns 3.. of rows 2..: the area starts inside the picture.
-        const intptr_t row = intptr_t(w) * f.pixel_bytes;
-        const size_t start = 2 * size_t(row) + 3 * f.pixel_bytes;
-        ASSERT_TRUE(cell_copy_area(s, CellSource{in.data(), row, b}, in.data() + start, row, out.data() + start, row,
-                                   f, 3, 2, w, h, runs.data()));
-        for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x) {
-                const unsigned char* o = &out[size_t(y) * row + size_t(x) * f.pixel_bytes];
-                const unsigned char* own = &in[size_t(y) * row + size_t(x) * f.pixel_bytes];
-                const CellRun c = block.centre(s, x, y, b);
-                const unsigned char* centre = &in[size_t(c.cy) * row + size_t(c.cx) * f.pixel_bytes];
-                const bool inside = x >= 3 && y >= 2;
-                for (uint32_t k = 0; k < f.pixel_bytes; ++k) {
-                    const unsigned char want = !inside                           ? 0xEE
-                                               : k < f.colour_bytes               ? centre[k]
-                                               : k < f.colour_bytes + f.kept_bytes ? own[k]
-                                                                                   : 0xEE;
-                    ASSERT_EQ(o[k], want) << "format " << f.pixel_bytes << "/" << f.colour_bytes << "/" << f.kept_bytes
-                                          << " pixel (" << x << ", " << y << ") byte " << k;
+    // Runs of a few pixels, and runs long enough to be copied in blocks.
+    for (const int32_t s : {2, 13})
+        for (const PixelBytes f : formats) {
+            std::vector<unsigned char> in(size_t(w) * h * f.pixel_bytes), out(in.size(), 0xEE);
+            for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 131 + i / 7);
+            std::vector<CellRun> runs(cell_run_capacity(s, w - 3));
+            // Columns 3.. of rows 2..: the area starts inside the picture.
+            const intptr_t row = intptr_t(w) * f.pixel_bytes;
+            const size_t start = 2 * size_t(row) + 3 * f.pixel_bytes;
+            ASSERT_TRUE(cell_copy_area(s, CellSource{in.data(), row, b}, in.data() + start, row, out.data() + start, row,
+                                       f, 3, 2, w, h, runs.data()));
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    const unsigned char* o = &out[size_t(y) * row + size_t(x) * f.pixel_bytes];
+                    const unsigned char* own = &in[size_t(y) * row + size_t(x) * f.pixel_bytes];
+                    const CellRun c = block.centre(s, x, y, b);
+                    const unsigned char* centre = &in[size_t(c.cy) * row + size_t(c.cx) * f.pixel_bytes];
+                    const bool inside = x >= 3 && y >= 2;
+                    for (uint32_t k = 0; k < f.pixel_bytes; ++k) {
+                        const unsigned char want = !inside                           ? 0xEE
+                                                   : k < f.colour_bytes               ? centre[k]
+                                                   : k < f.colour_bytes + f.kept_bytes ? own[k]
+                                                                                       : 0xEE;
+                        ASSERT_EQ(o[k], want) << "size " << s << " format " << f.pixel_bytes << "/" << f.colour_bytes << "/"
+                                              << f.kept_bytes
+                                              << " pixel (" << x << ", " << y << ") byte " << k;
+                    }
                 }
-            }
-    }
+        }
 }
 
 } // namespace

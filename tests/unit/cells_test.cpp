@@ -557,6 +557,9 @@ TEST_P(CellPicture, HostCallsAndVariablesAreThoseOfTheSingleWalk)
     EXPECT_EQ(table.progress, single.progress);
     EXPECT_EQ(table.row, single.row);
     EXPECT_EQ(table.column, single.column);
+    // And with the block's own variables of that pixel, though the bound walk
+    // copies its rows' cells along runs.
+    EXPECT_EQ(std::memcmp(&table.vars.v[slot::user_vars], &single.vars.v[slot::user_vars], 5 * sizeof(int32_t)), 0);
 }
 
 // A cancel during the third row of a band: -128 once the host asked, no host
