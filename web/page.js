@@ -151,9 +151,19 @@
   ui.zoom.addEventListener('click', () => zoom(!ui.view.classList.contains('actual')));
   ui.save.addEventListener('click', save);
 
-  // Keys of their own outside the fields where they would be typed.
+  // The page's keys work wherever the focus is, the slider and the list
+  // included, except in a number field holding a value typed and not yet
+  // applied: there the keys are typing, and Enter applies it.
+  const typing = new Set();
+  for (const field of [ui.sizeValue, ui.quality]) {
+    field.addEventListener('input', () => typing.add(field));
+    field.addEventListener('change', () => typing.delete(field));
+    field.addEventListener('blur', () => typing.delete(field));
+    // Enter on a value unchanged applies nothing, and so gives no change event.
+    field.addEventListener('keydown', (e) => { if (e.key === 'Enter') typing.delete(field); });
+  }
   document.addEventListener('keydown', (e) => {
-    if (e.ctrlKey || e.metaKey || e.altKey || /^(INPUT|SELECT|TEXTAREA)$/.test(e.target.tagName)) return;
+    if (e.ctrlKey || e.metaKey || e.altKey || typing.has(e.target)) return;
     const key = e.key.toLowerCase();
     if (key === 'c' && !ui.compare.disabled) compare(!ui.view.classList.contains('comparing'));
     else if (key === 'z' && !ui.zoom.disabled) zoom(!ui.view.classList.contains('actual'));
