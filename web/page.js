@@ -7,7 +7,7 @@
   const ui = {
     open: $('open'), file: $('file'), size: $('size'), sizeValue: $('size-value'), compare: $('compare'),
     zoom: $('zoom'), format: $('format'), quality: $('quality'), save: $('save'), progress: $('progress'),
-    status: $('status'), view: $('view'), original: $('original'), result: $('result'), hint: $('hint'),
+    status: $('status'), notes: $('notes'), view: $('view'), original: $('original'), result: $('result'), hint: $('hint'),
   };
   const source = new Blob([$('worker-source').textContent], {type: 'text/javascript'});
   const worker = new Worker(URL.createObjectURL(source));
@@ -26,6 +26,12 @@
   function say(text, error = false) {
     ui.status.textContent = text;
     ui.status.classList.toggle('error', error);
+  }
+  // What the saved picture cannot be of what was given, one line each: said
+  // when the picture opens, and what saving in the chosen format adds.
+  let openNotes = [];
+  function note(lines) {
+    ui.notes.replaceChildren(...lines.map((line) => Object.assign(document.createElement('li'), {textContent: line})));
   }
   function busy(on) {
     clearTimeout(progressTimer);
@@ -78,7 +84,8 @@
         picture = {width: m.width, height: m.height};
         paint(ui.original, m.original);
         ui.hint.hidden = true;
-        say(`${name}: ${m.width} x ${m.height} pixels${m.planes === 4 ? ', with transparency' : ''}.`);
+        say(`${name}: ${m.width} x ${m.height} pixels${m.planes % 2 === 0 ? ', with transparency' : ''}.`);
+        note(openNotes = m.notes || []);
         enable(false);
         if (!m.quiet) filter();
         break;
@@ -104,6 +111,7 @@
         link.remove();
         setTimeout(() => URL.revokeObjectURL(link.href), 60000);
         say(`Saved ${link.download}.`);
+        note([...openNotes, ...m.notes]);
         break;
       }
       case 'error':
@@ -113,6 +121,7 @@
           for (const c of [ui.original, ui.result]) c.width = c.height = 0;
           ui.hint.hidden = false;
           ui.view.setAttribute('aria-label', 'No picture');
+          note(openNotes = []);
           enable(false);
         }
         say(m.message, true);
