@@ -10,7 +10,7 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
-import {claimPng, exifOrientation, readPng, writePng} from './png.mjs';
+import {chunk, claimPng, exifOrientation, header, readPng, writePng} from './png.mjs';
 
 const [pagePath, pluginCells, artifacts] = process.argv.slice(2).map((p) => path.resolve(p));
 const pageUrl = 'file://' + pagePath;
@@ -277,13 +277,14 @@ async function cases() {
     expect(top[0] > 200 && top[2] < 60 && bottom[2] > 200 && bottom[0] < 60, `top ${top}, bottom ${bottom}: not red over blue`);
   });
 
-  await check('a PNG with an EXIF orientation is filtered upright as the browser shows it, with the plug-in\'s bytes', async () => {
-    await freshPage();
+  await check('a PNG with an EXIF orientation, in Motorola\'s byte order and a phone\'s (Intel\'s), is filtered upright as the browser shows it, with the plug-in\'s bytes', async () => {
     const pixels = pattern(13, 7, 3, 77);
     const problems = [];
-    await typeSize(3);
+    for (const intel of [false, true]) {
+      await freshPage(); // seven downloads a tab
+      await typeSize(3);
     for (let orientation = 2; orientation <= 8; orientation++) {
-      const png = writePng(13, 7, 3, pixels, 6, orientation);
+      const png = writePng(13, 7, 3, pixels, 6, orientation, {intel});
       // The browser's own upright picture (opaque, so a canvas keeps it exactly).
       const shown = await page.evaluate(async (data) => {
         const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
@@ -299,9 +300,181 @@ async function cases() {
       const saved = readPng(await download(`turned${orientation}-cells-3.png`));
       const want = pluginBytes(shown.width, shown.height, 3, Buffer.from(shown.rgb), 3);
       const difference = firstDifference(saved.pixels, want, shown.width, 3);
-      if (difference) problems.push(`orientation ${orientation}: ${difference}`);
+      if (difference) problems.push(`orientation ${orientation}${intel ? ', Intel order' : ''}: ${difference}`);
+    }
     }
     expect(problems.length === 0, problems.join('\n  '));
+  });
+
+  // Which pixel each pixel's colour comes from at `size`, from the plug-in's
+  // cells of a picture whose pixels are their own positions: the cells of
+  // pictures the plug-in cannot take (16 bits) are those stored values moved
+  // so, alpha kept per pixel.
+  function storedCells(width, height, planes, pixels, size) {
+    const positions = new Uint8Array(width * height * 3);
+    for (let i = 0; i < width * height; i++) positions[3 * i] = i & 255, positions[3 * i + 1] = (i >> 8) & 255, positions[3 * i + 2] = i >> 16;
+    const moved = pluginBytes(width, height, 3, positions, size);
+    const out = new pixels.constructor(pixels.length);
+    const colour = planes % 2 === 0 ? planes - 1 : planes;
+    for (let i = 0; i < width * height; i++) {
+      const from = moved[3 * i] | moved[3 * i + 1] << 8 | moved[3 * i + 2] << 16;
+      for (let k = 0; k < planes; k++) out[i * planes + k] = pixels[(k < colour ? from : i) * planes + k];
+    }
+    return out;
+  }
+  // Grey (with alpha) as the plug-in takes it, RGB(A), and back.
+  const spread = (grey, planes) => Uint8Array.from({length: grey.length / planes * (planes + 2)}, (_, i) => {
+    const pixel = Math.floor(i / (planes + 2)), k = i % (planes + 2);
+    return grey[pixel * planes + (k < 3 ? 0 : 1)];
+  });
+  const notes = () => page.$$eval('#notes li', (items) => items.map((i) => i.textContent));
+
+  await check('PNGs keep their model and depth: grey, grey with alpha (colours under it kept), 16-bit RGB, RGBA and grey with alpha exact; a palette is said to become RGB', async () => {
+    await freshPage();
+    await typeSize(3);
+    const [width, height, size] = [37, 29, 3];
+    const problems = [];
+    const sixteen = (planes, seed) => {
+      const p = new Uint16Array(width * height * planes);
+      let s = seed;
+      for (let i = 0; i < p.length; i++) s = (Math.imul(s, 1664525) + 1013904223) >>> 0, p[i] = s >>> 16;
+      if (planes % 2 === 0) for (let i = planes - 1; i < p.length; i += planes * 5) p[i] = 0;
+      return p;
+    };
+    const greyAlpha = pattern(width, height, 2, 31);
+    for (let i = 1; i < greyAlpha.length; i += 8) greyAlpha[i] = 0; // every fourth pixel fully transparent
+    const cases = [
+      ['grey', 1, 8, pattern(width, height, 1, 21)],
+      ['greyalpha', 2, 8, greyAlpha],
+      ['rgb16', 3, 16, sixteen(3, 41)],
+      ['rgba16', 4, 16, sixteen(4, 51)],
+      ['greyalpha16', 2, 16, sixteen(2, 61)],
+    ];
+    for (const [name, planes, bits, pixels] of cases) {
+      await openFile(write(`${name}.png`, writePng(width, height, planes, pixels, 6, 0, {bits})));
+      await waitForStatus(new RegExp(`^${name}: ${width} x ${height} pixels(, with transparency)?, cells of size ${size}\\.$`));
+      await page.click('#save');
+      const saved = readPng(await download(`${name}-cells-${size}.png`));
+      if (saved.planes !== planes || saved.bits !== bits) {
+        problems.push(`${name}: saved with ${saved.planes} planes of ${saved.bits} bits, not ${planes} of ${bits}`);
+        continue;
+      }
+      // 8-bit grey against the plug-in's own bytes on the same picture in colour.
+      const want = bits === 16 ? storedCells(width, height, planes, pixels, size)
+        : pluginBytes(width, height, planes + 2, spread(pixels, planes), size);
+      const got = bits === 16 ? saved.pixels : spread(saved.pixels, planes);
+      const difference = firstDifference(got, want, width, bits === 16 ? planes : planes + 2);
+      if (difference) problems.push(`${name}: ${difference}`);
+    }
+    // A palette of four colours, the pixels' indices the pattern's.
+    const palette = Buffer.from([255, 0, 0, 0, 255, 0, 0, 0, 255, 250, 250, 20]);
+    const indices = pattern(width, height, 1, 71).map((v) => v & 3);
+    const paletteHeader = header(width, height, 3);
+    paletteHeader[9] = 3;
+    const raw = Buffer.concat([...Array(height)].map((_, y) => Buffer.concat([Buffer.from([0]), indices.subarray(y * width, (y + 1) * width)])));
+    const zlib = await import('node:zlib');
+    await openFile(write('palette.png', Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), chunk('IHDR', paletteHeader),
+      chunk('PLTE', palette), chunk('IDAT', zlib.deflateSync(raw)), chunk('IEND', Buffer.alloc(0))])));
+    await waitForStatus(/^palette: 37 x 29 pixels, cells of size 3\.$/);
+    const said = await notes();
+    if (!said.some((n) => /palette is saved as RGB colours/.test(n))) problems.push(`palette: the page says ${JSON.stringify(said)}`);
+    await page.click('#save');
+    const saved = readPng(await download(`palette-cells-${size}.png`));
+    const rgb = Uint8Array.from({length: width * height * 3}, (_, i) => palette[indices[Math.floor(i / 3)] * 3 + i % 3]);
+    const difference = firstDifference(saved.pixels, pluginBytes(width, height, 3, rgb, size), width, 3);
+    if (difference) problems.push(`palette: ${difference}`);
+    expect(problems.length === 0, problems.join('\n  '));
+  });
+
+  await check('a PNG\'s colour profile, gamma, chromaticities and EXIF are carried byte for byte into the saved PNG, a JPEG says it leaves them out, and a damaged chunk or a lying EXIF block is said and left out', async () => {
+    await freshPage();
+    await typeSize(5);
+    const zlib = await import('node:zlib');
+    const profile = Buffer.from(pattern(1, 700, 1, 3)); // any bytes: the page carries, never reads, a profile
+    const iccp = Buffer.concat([Buffer.from('Wide gamut\0\0', 'latin1'), zlib.deflateSync(profile)]);
+    const gama = Buffer.from([0, 0, 0xb1, 0x8f]);
+    const chrm = Buffer.from(pattern(1, 32, 1, 9));
+    const exif = exifOrientation(1, true);
+    const [width, height] = [31, 23];
+    const pixels = pattern(width, height, 3, 13);
+    const given = [['iCCP', iccp], ['gAMA', gama], ['cHRM', chrm], ['eXIf', exif]];
+    await openFile(write('profiled.png', writePng(width, height, 3, pixels, 6, 0, {chunks: given})));
+    await waitForStatus(/^profiled: 31 x 23 pixels, cells of size 5\.$/);
+    expect((await notes()).length === 0, `the page says ${JSON.stringify(await notes())}`);
+    await page.click('#save');
+    const saved = readPng(await download('profiled-cells-5.png'));
+    const carried = saved.chunks.map((c) => [c.type, c.data.toString('hex')]);
+    expect(JSON.stringify(carried) === JSON.stringify(given.map(([t, d]) => [t, d.toString('hex')])),
+      `saved with ${saved.chunks.map((c) => c.type).join(', ') || 'no chunks'} besides the pixels, not ${given.map(([t]) => t).join(', ')} as given`);
+    const difference = firstDifference(saved.pixels, pluginBytes(width, height, 3, pixels, 5), width, 3);
+    expect(!difference, difference);
+    await page.select('#format', 'jpeg');
+    await page.click('#save');
+    await download('profiled-cells-5.jpg');
+    const said = (await notes()).join(' | ');
+    expect(/This JPEG leaves out the picture's iCCP, gAMA, cHRM, eXIf: PNG keeps them\./.test(said), `the page says "${said}"`);
+    await page.select('#format', 'png');
+    // A profile whose check sum fails, and an EXIF block whose directory lies past its end.
+    const badCrc = writePng(width, height, 3, pixels, 6, 0, {chunks: [['iCCP', iccp], ['gAMA', gama]]});
+    badCrc[8 + 25 + 8 + 5] ^= 1; // a byte of the profile's compressed data, past IHDR and its own length and type
+    const lying = Buffer.from(exif);
+    lying.writeUInt32LE(5000, 4);
+    for (const [name, png, type, kept] of [['damaged', badCrc, 'iCCP', ['gAMA']],
+      ['lying', writePng(width, height, 3, pixels, 6, 0, {chunks: [['eXIf', lying], ['gAMA', gama]]}), 'eXIf', ['gAMA']]]) {
+      await openFile(write(`${name}.png`, png));
+      await waitForStatus(new RegExp(`^${name}: 31 x 23 pixels, cells of size 5\\.$`));
+      const words = (await notes()).join(' | ');
+      expect(words === `Its ${type} chunk is damaged and is left out of the saved picture.`, `${name}: the page says "${words}"`);
+      await page.click('#save');
+      const again = readPng(await download(`${name}-cells-5.png`));
+      expect(again.chunks.map((c) => c.type).join() === kept.join(), `${name}: saved with ${again.chunks.map((c) => c.type)}`);
+      const difference = firstDifference(again.pixels, pluginBytes(width, height, 3, pixels, 5), width, 3);
+      expect(!difference, `${name}: ${difference}`);
+    }
+  });
+
+  await check('a transparent WebP keeps its transparency with the plug-in\'s bytes, says the colours it lost, and a JPEG of it says it is white there; an animated GIF says it keeps its first frame', async () => {
+    await freshPage();
+    await typeSize(4);
+    const [width, height] = [29, 19];
+    const pixels = pattern(width, height, 4, 17);
+    for (let i = 3; i < pixels.length; i += 4) if (pixels[i] !== 0) pixels[i] = 255; // alpha 0 or 255: no rounding on the way
+    const convert = (args, input) => {
+      const run = spawnSync('convert', args, {input, maxBuffer: 1 << 26});
+      if (run.status !== 0) throw new Error(`convert ${args.join(' ')}: ${run.stderr}`);
+      return run.stdout;
+    };
+    const webp = convert(['png:-', '-define', 'webp:lossless=true', 'webp:-'], writePng(width, height, 4, pixels));
+    expect(webp.toString('latin1', 8, 12) === 'WEBP', 'no WebP made');
+    // The browser's own decoding of it, which the page takes.
+    const decoded = Buffer.from(await page.evaluate(async (data) => {
+      const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
+      const bitmap = await createImageBitmap(new Blob([bytes], {type: 'image/webp'}), {premultiplyAlpha: 'none'});
+      const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+      canvas.getContext('2d').drawImage(bitmap, 0, 0);
+      return [...canvas.getContext('2d').getImageData(0, 0, bitmap.width, bitmap.height).data];
+    }, webp.toString('base64')));
+    expect(decoded.some((v, i) => i % 4 === 3 && v === 0), 'the browser decoded the WebP without transparency');
+    await openFile(write('clear.webp', webp));
+    await waitForStatus(/^clear: 29 x 19 pixels, cells of size 4\.$/);
+    const said = (await notes()).join(' | ');
+    expect(said === 'The browser decodes this format and keeps no colour under its fully transparent pixels.', `the page says "${said}"`);
+    await page.click('#save');
+    const saved = readPng(await download('clear-cells-4.png'));
+    expect(saved.planes === 4, `saved with ${saved.planes} planes`);
+    const difference = firstDifference(saved.pixels, pluginBytes(width, height, 4, decoded, 4), width, 4);
+    expect(!difference, difference);
+    await page.select('#format', 'jpeg');
+    await page.click('#save');
+    await download('clear-cells-4.jpg');
+    const white = (await notes()).join(' | ');
+    expect(/JPEG holds no transparency: the saved picture is white there\./.test(white), `the page says "${white}"`);
+    await page.select('#format', 'png');
+    const gif = convert(['-size', '8x6', 'xc:red', 'xc:blue', '-loop', '0', 'gif:-']);
+    await openFile(write('moving.gif', gif));
+    await waitForStatus(/^moving: 8 x 6 pixels, cells of size 4\.$/);
+    const first = (await notes()).join(' | ');
+    expect(first === 'Only the first frame of this animation is kept.', `the page says "${first}"`);
   });
 
   await check('a picture dropped on the page or pasted opens as one chosen with the button', async () => {
