@@ -487,6 +487,9 @@ async function cases() {
         transfer.items.add(new File([Uint8Array.from(atob(data), (c) => c.charCodeAt(0))], name, {type: 'image/png'}));
         const event = how === 'drop' ? new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true})
           : new ClipboardEvent('paste', {clipboardData: transfer, bubbles: true, cancelable: true});
+        // Firefox copies only text into a paste a script makes; a person's
+        // paste of a file carries the file, as this one then does.
+        if (how === 'paste' && event.clipboardData.files.length === 0) Object.defineProperty(event, 'clipboardData', {value: transfer});
         document.getElementById('view').dispatchEvent(event);
       }, how, name, png);
       await waitForStatus(new RegExp(`^${name.replace('.png', '')}: 97 x 61 pixels, cells of size 3\\.$`));
