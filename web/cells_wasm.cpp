@@ -117,6 +117,30 @@ void to_rgba(const unsigned char* from, unsigned char* rgba, uint32_t pixels, in
     }
 }
 
+// RGBA pixels made `k` times smaller, each k x k block (fewer at the right
+// and bottom edges) one pixel: its colours weighted by alpha, so that the
+// colour under transparent pixels does not tint what is shown, and its alpha
+// the mean. For showing a large picture fitted to the window, where a browser
+// drawing the whole bitmap scaled took seconds a frame.
+EXPORT(shrink_rgba)
+void shrink_rgba(const unsigned char* from, unsigned char* to, int32_t width, int32_t height, int32_t k)
+{
+    const int32_t out_width = (width + k - 1) / k, out_height = (height + k - 1) / k;
+    for (int32_t oy = 0; oy < out_height; ++oy)
+        for (int32_t ox = 0; ox < out_width; ++ox, to += 4) {
+            uint64_t sum[3] = {0, 0, 0}, alpha = 0, count = 0;
+            for (int32_t y = oy * k; y < oy * k + k && y < height; ++y) {
+                const unsigned char* p = from + (intptr_t(y) * width + intptr_t(ox) * k) * 4;
+                for (int32_t x = ox * k; x < ox * k + k && x < width; ++x, p += 4, ++count) {
+                    for (int c = 0; c < 3; ++c) sum[c] += uint64_t(p[c]) * p[3];
+                    alpha += p[3];
+                }
+            }
+            for (int c = 0; c < 3; ++c) to[c] = alpha ? static_cast<unsigned char>((sum[c] + alpha / 2) / alpha) : 0;
+            to[3] = static_cast<unsigned char>((alpha + count / 2) / count);
+        }
+}
+
 // The picture as it is shown when its EXIF orientation (2 to 8) says it is
 // stored mirrored or turned: `to` receives it upright, height x width for
 // orientations 5 to 8; pixels of pixel_bytes each. Browsers turn a PNG by its eXIf chunk as they turn a

@@ -82,12 +82,17 @@
     switch (m.type) {
       case 'opened':
         picture = {width: m.width, height: m.height};
+        lay();
         paint(ui.original, m.original);
         ui.hint.hidden = true;
         say(`${name}: ${m.width} x ${m.height} pixels${m.planes % 2 === 0 ? ', with transparency' : ''}.`);
         note(openNotes = m.notes || []);
         enable(false);
         if (!m.quiet) filter();
+        break;
+      case 'shown':
+        paint(ui.original, m.original);
+        if (m.result) paint(ui.result, m.result);
         break;
       case 'progress':
         if (m.generation === generation) ui.progress.value = m.done;
@@ -147,9 +152,20 @@
     ui.compare.setAttribute('aria-pressed', String(on));
     if (picture) say(on ? `${name}: the original.` : `${name}: cells of size ${shownSize}.`);
   }
+  // At 1:1 the canvases take the picture's own size at once, and the worker
+  // sends the whole bitmaps in place of the fitted ones.
+  function lay() {
+    const on = ui.view.classList.contains('actual') && picture;
+    for (const c of [ui.original, ui.result]) {
+      c.style.width = on ? `${picture.width}px` : '';
+      c.style.height = on ? `${picture.height}px` : '';
+    }
+  }
   function zoom(on) {
     ui.view.classList.toggle('actual', on);
     ui.zoom.setAttribute('aria-pressed', String(on));
+    lay();
+    worker.postMessage({type: 'view', whole: on});
   }
   function save() {
     if (ui.save.disabled) return;

@@ -49,23 +49,45 @@ function forget() {
   done = null;
 }
 
-// The picture's pixels, RGBA, for the page to show.
 // The picture's pixels as a bitmap the page draws without work of its own
 // thread (colour multiplied by alpha there, as a canvas shows it anyway).
+// Fitted to the window, a picture is shown at most FITTED pixels a side, made
+// smaller in the module by whole blocks of pixels: a browser that draws a
+// 50-megapixel bitmap scaled took seconds a frame (Firefox, 11 s for a new
+// size), and its own resizing of the bitmap as long. At 1:1 it is shown whole.
+const FITTED = 4096;
+let whole = false; // the page shows the picture 1:1
 function shown(at) {
   const {width, height} = picture;
-  return createImageBitmap(new ImageData(new Uint8ClampedArray(rgba(at)), width, height));
+  const k = Math.ceil(Math.max(width, height) / FITTED);
+  if (whole || k === 1) return createImageBitmap(new ImageData(new Uint8ClampedArray(rgba(at)), width, height));
+  const [w, h] = [Math.ceil(width / k), Math.ceil(height / k)];
+  const pixels = rgbaIn(at);
+  let small = 0;
+  try {
+    small = reserve(w * h * 4);
+    kernel.shrink_rgba(pixels.at, small, width, height, k);
+    return createImageBitmap(new ImageData(new Uint8ClampedArray(memory().slice(small, small + w * h * 4).buffer), w, h));
+  } finally {
+    pixels.done();
+    kernel.release(small);
+  }
+}
+// The pixels at `at` as 8-bit RGBA in the module's memory: at `at` itself
+// when they are so stored, else in a copy that `done` releases.
+function rgbaIn(at) {
+  const {width, height, planes, bits} = picture;
+  if (planes === 4 && bits === 8) return {at, done() {}};
+  const wide = reserve(width * height * 4);
+  kernel.to_rgba(at, wide, width * height, planes, bits);
+  return {at: wide, done: () => kernel.release(wide)};
 }
 function rgba(at) {
-  const {width, height, planes, bits} = picture;
-  const n = width * height;
-  if (planes === 4 && bits === 8) return memory().slice(at, at + n * 4).buffer;
-  const wide = reserve(n * 4);
+  const pixels = rgbaIn(at);
   try {
-    kernel.to_rgba(at, wide, n, planes, bits);
-    return memory().slice(wide, wide + n * 4).buffer;
+    return memory().slice(pixels.at, pixels.at + picture.width * picture.height * 4).buffer;
   } finally {
-    kernel.release(wide);
+    pixels.done();
   }
 }
 
@@ -407,6 +429,13 @@ async function handle(m) {
       const {output} = picture;
       const result = m.raw ? memory().slice(output, output + pictureBytes(picture)).buffer : await shown(output);
       return {type: 'result', generation: m.generation, size: m.size, raw: !!m.raw, stopped, result, transfer: [result]};
+    }
+    case 'view': {
+      whole = m.whole;
+      if (!picture) return null;
+      const original = await shown(picture.input);
+      const result = done ? await shown(picture.output) : null;
+      return {type: 'shown', original, result, transfer: result ? [original, result] : [original]};
     }
     case 'save': {
       if (!picture || !done || done.generation !== latest) return {type: 'error', message: 'Nothing to save yet.'};

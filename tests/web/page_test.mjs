@@ -603,11 +603,18 @@ async function cases() {
     expect(await page.$eval('#compare', (b) => b.getAttribute('aria-pressed')) === 'true', 'C did not show the original');
     expect(await page.$eval('#result', (c) => getComputedStyle(c).visibility) === 'hidden', 'the cells still cover the original');
     await page.keyboard.press('c');
+    // The 50-megapixel picture: fitted, its bitmaps a third of its width (at
+    // most 4096 pixels); at 1:1 its own size at once, and its whole bitmaps
+    // once the worker sends them.
+    const widths = () => page.$$eval('#view canvas', (cs) => cs.map((c) => `${c.width}/${c.getBoundingClientRect().width}`).join());
+    expect(await widths() === '2887/1100,2887/1100', `fitted, the canvases are ${await widths()} (bitmap/shown) wide`);
     await page.keyboard.press('z');
-    expect(await page.$eval('#view', (v) => v.classList.contains('actual') && v.scrollWidth > v.clientWidth), 'Z did not show 1:1');
+    expect(await page.$eval('#view', (v) => v.classList.contains('actual') && v.scrollWidth === 8660), 'Z did not show 1:1');
+    await page.waitForFunction(() => [...document.querySelectorAll('#view canvas')].every((c) => c.width === 8660), {timeout: 60000});
     await page.keyboard.press('z');
     const fitted = await page.$eval('#view', (v) => !v.classList.contains('actual') && v.scrollWidth <= v.clientWidth);
     expect(fitted, 'Z again did not fit the picture to the window');
+    await page.waitForFunction(() => [...document.querySelectorAll('#view canvas')].every((c) => c.width === 2887), {timeout: 60000});
     // From the slider and the format list too; in the number field a value
     // being typed takes the keys, and once Enter has applied it they work.
     const pressed = () => page.$eval('#compare', (b) => b.getAttribute('aria-pressed'));
