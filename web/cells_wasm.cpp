@@ -1,9 +1,10 @@
 // The browser page's WebAssembly module: the filter's own Main block through
 // the pixel-local row walk (filter/cellumbra_kernel.cpp, compiled again for
-// wasm32), and a PNG decoder. The page decodes PNG here rather than through
-// the browser because a canvas multiplies colour by alpha on the way in and
-// so loses the colour under transparent pixels, which a cell takes when its
-// centre lies there. Memory comes from the C library's allocator, which
+// wasm32), and PNG and JPEG decoders. The page decodes PNG here rather than
+// through the browser because a canvas multiplies colour by alpha on the way
+// in and so loses the colour under transparent pixels, which a cell takes
+// when its centre lies there, and JPEG because the browser converts its
+// colours by the photo's profile, so that the stored values are lost. Memory comes from the C library's allocator, which
 // grows the module's memory; the page hands pictures in and out through it.
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "runtime/pixel_loop.h"
 
 #define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
 #define STBI_NO_STDIO
 #define STBI_NO_LINEAR
 #define STBI_NO_HDR
@@ -30,11 +32,11 @@
 EXPORT(reserve) unsigned char* reserve(uint32_t bytes) { return static_cast<unsigned char*>(malloc(bytes)); }
 EXPORT(release) void release(void* p) { free(p); }
 
-// What the header of a PNG says, into info[0..3]: width, height, the planes
+// What the header of a PNG or JPEG says, into info[0..3]: width, height, the planes
 // it holds (1 grey, 2 grey and alpha, 3 colour, 4 colour and alpha; a palette
 // gives 3, or 4 with a transparency chunk) and its bits a sample, 8 or 16.
-// False when it is no PNG stb can read.
-EXPORT(png_info) bool png_info(const unsigned char* data, uint32_t length, int32_t* info)
+// False when it is no PNG or JPEG stb can read (arithmetic coding, 12 bits).
+EXPORT(image_info) bool image_info(const unsigned char* data, uint32_t length, int32_t* info)
 {
     int w = 0, h = 0, components = 0;
     if (length > INT32_MAX || !stbi_info_from_memory(data, int(length), &w, &h, &components)) return false;
@@ -46,7 +48,7 @@ EXPORT(png_info) bool png_info(const unsigned char* data, uint32_t length, int32
 // The picture's pixels with `planes` planes interleaved, at the depth it is
 // stored in (16-bit samples in the machine's order, every value kept); null
 // when it cannot be decoded or memory runs out.
-EXPORT(png_decode) void* png_decode(const unsigned char* data, uint32_t length, int32_t planes, int32_t bits)
+EXPORT(image_decode) void* image_decode(const unsigned char* data, uint32_t length, int32_t planes, int32_t bits)
 {
     int w = 0, h = 0, components = 0;
     if (length > INT32_MAX) return nullptr;

@@ -91,41 +91,46 @@ function rgba(at) {
   }
 }
 
-// Pixels in the module's memory, with their planes: PNG through its own
-// decoder (colour under transparency kept), every other format through the
-// browser, which also turns a photo upright by its EXIF orientation.
+// Pixels in the module's memory, with their planes: PNG and JPEG through its
+// own decoders (colour under transparency, and the stored values that the
+// browser would convert by the photo's profile, kept) and turned upright by
+// their EXIF orientation as browsers show them; every other format through
+// the browser, which turns it too.
 async function decode(file) {
   const bytes = new Uint8Array(await file.arrayBuffer());
   if (bytes.length === 0) throw new Refusal('The file is empty.');
   const png = bytes.length >= 8 && [137, 80, 78, 71, 13, 10, 26, 10].every((b, i) => bytes[i] === b);
-  if (png) {
+  const jpeg = bytes.length >= 3 && bytes[0] === 0xff && bytes[1] === 0xd8 && bytes[2] === 0xff;
+  const kind = png ? 'PNG' : 'JPEG';
+  if (png || jpeg) {
     // The header's size first: the decoder refuses a large picture without saying why.
-    if (bytes.length >= 24 && String.fromCharCode(...bytes.subarray(12, 16)) === 'IHDR') {
+    if (png && bytes.length >= 24 && String.fromCharCode(...bytes.subarray(12, 16)) === 'IHDR') {
       const header = new DataView(bytes.buffer, 16, 8);
       checkSize(header.getUint32(0), header.getUint32(4));
     }
+    const claimed = jpeg && jpegSize(bytes);
+    if (claimed) checkSize(claimed.width, claimed.height);
     const data = reserve(bytes.length);
     memory().set(bytes, data);
     const info = reserve(16);
     try {
-      if (!kernel.png_info(data, bytes.length, info))
-        throw new Refusal('This PNG file is damaged or of a kind the page cannot read.');
+      if (!kernel.image_info(data, bytes.length, info))
+        throw new Refusal(png ? 'This PNG file is damaged or of a kind the page cannot read.'
+          : 'This JPEG file is damaged or of a kind the page cannot read (arithmetic coding, 12 bits a sample).');
       const [width, height, planes, bits] = new Int32Array(kernel.memory.buffer, info, 4);
       checkSize(width, height);
-      const pixels = kernel.png_decode(data, bytes.length, planes, bits);
-      if (!pixels) throw new Refusal('This PNG file is damaged, or too large for the memory the browser gives this page.');
-      const {chunks, notes, orientation} = await pngChunks(bytes);
-      if (bytes[25] === 3) notes.push(`Its palette is saved as ${planes === 4 ? 'RGBA' : 'RGB'} colours.`);
+      const pixels = kernel.image_decode(data, bytes.length, planes, bits);
+      if (!pixels) throw new Refusal(`This ${kind} file is damaged, or too large for the memory the browser gives this page.`);
+      const {chunks, notes, orientation, profile, exif} = png ? await pngChunks(bytes) : jpegSegments(bytes);
+      if (png && bytes[25] === 3) notes.push(`Its palette is saved as ${planes === 4 ? 'RGBA' : 'RGB'} colours.`);
       if (chunks.some((c) => c.type === 'acTL')) notes.push('Only the first frame of this animated PNG is kept.');
-      return upright({width, height, planes, bits, input: pixels, notes,
+      return upright({width, height, planes, bits, input: pixels, notes, profile, exif, kind,
         chunks: chunks.filter((c) => c.type !== 'acTL')}, orientation);
     } finally {
       kernel.release(info);
       kernel.release(data);
     }
   }
-  const claimed = jpegSize(bytes);
-  if (claimed) checkSize(claimed.width, claimed.height);
   let bitmap;
   try {
     bitmap = await createImageBitmap(file, {imageOrientation: 'from-image', premultiplyAlpha: 'none'});
@@ -194,7 +199,7 @@ const CARRIED = ['iCCP', 'sRGB', 'gAMA', 'cHRM', 'eXIf', 'acTL'];
 async function pngChunks(bytes) {
   const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.length);
   const chunks = [], notes = [];
-  let orientation = 1, pixelsSeen = false;
+  let orientation = 1, pixelsSeen = false, profile = null, exif = null;
   for (let at = 8; at + 12 <= bytes.length;) {
     const length = view.getUint32(at);
     const type = String.fromCharCode(...bytes.subarray(at + 4, at + 8));
@@ -204,19 +209,59 @@ async function pngChunks(bytes) {
     if (CARRIED.includes(type)) {
       const intact = crc32(bytes.subarray(at + 4, at + 8 + length)) === view.getUint32(at + 8 + length);
       let chunk = intact ? {type, data} : null;
-      if (chunk && type === 'iCCP') chunk = (await inflatedProfile(data)) ? chunk : null;
+      if (chunk && type === 'iCCP') chunk = (profile = await inflatedProfile(data)) ? chunk : null;
       if (chunk && type === 'eXIf') {
         const exif = exifOrientation(new DataView(data.buffer, 0, data.length));
         if (exif.lies) chunk = null;
         else if (!pixelsSeen) orientation = exif.value;
         if (chunk && exif.at >= 0) exif.little ? (data[exif.at] = 1, data[exif.at + 1] = 0) : (data[exif.at] = 0, data[exif.at + 1] = 1);
       }
+      if (chunk && type === 'eXIf') exif = data;
       if (chunk) chunks.push(chunk);
       else notes.push(`Its ${type} chunk is damaged and is left out of the saved picture.`);
     }
     at += 12 + length;
   }
-  return {chunks, notes, orientation};
+  return {chunks, notes, orientation, profile, exif};
+}
+
+// A JPEG's EXIF block (APP1, "Exif" and two zeros, then TIFF) and ICC profile
+// (APP2 "ICC_PROFILE", a zero, then its parts numbered from 1, each saying
+// how many there are), before its pixels; the orientation the block gives.
+// A profile with a part missing, repeated or numbered wrong, or a block that
+// lies about its offsets, is left out and said.
+function jpegSegments(bytes) {
+  const notes = [], parts = [];
+  let exif = null, orientation = 1;
+  const text = (from, to) => String.fromCharCode(...bytes.subarray(from, to));
+  for (let at = 2; at + 4 <= bytes.length && bytes[at] === 0xff;) {
+    const marker = bytes[at + 1], length = (bytes[at + 2] << 8) | bytes[at + 3];
+    if (marker === 0xda || marker === 0xd9 || at + 2 + length > bytes.length) break;
+    const body = bytes.subarray(at + 4, at + 2 + length);
+    if (marker === 0xe1 && !exif && text(at + 4, at + 10) === 'Exif\0\0') {
+      const tiff = body.slice(6);
+      const found = exifOrientation(new DataView(tiff.buffer));
+      if (found.lies) notes.push('Its EXIF block is damaged and is left out of the saved picture.');
+      else {
+        orientation = found.value;
+        if (found.at >= 0) found.little ? (tiff[found.at] = 1, tiff[found.at + 1] = 0) : (tiff[found.at] = 0, tiff[found.at + 1] = 1);
+        exif = tiff;
+      }
+    }
+    if (marker === 0xe2 && text(at + 4, at + 16) === 'ICC_PROFILE\0') parts.push(body.subarray(12));
+    at += 2 + length;
+  }
+  let profile = null;
+  if (parts.length) {
+    const count = parts[0][1];
+    const ordered = [];
+    for (const part of parts) if (part.length > 2 && part[1] === count && part[0] >= 1 && part[0] <= count) ordered[part[0] - 1] ??= part.subarray(2);
+    if (ordered.length === count && parts.length === count && !ordered.includes(undefined)) {
+      profile = new Uint8Array(ordered.reduce((n, p) => n + p.length, 0));
+      ordered.reduce((at, p) => (profile.set(p, at), at + p.length), 0);
+    } else notes.push('Its ICC profile is damaged and is left out of the saved picture.');
+  }
+  return {chunks: [], notes, orientation, profile, exif};
 }
 // An iCCP chunk's profile: a name of 1 to 79 bytes, a zero, method 0, then
 // the profile deflated; null when any of it is wrong.
@@ -282,7 +327,7 @@ function fromRaw(width, height, planes, pixels) {
     throw new Refusal('These pixels do not match their size.');
   const input = reserve(pixels.length);
   memory().set(pixels, input);
-  return {width, height, planes, bits: 8, input, chunks: [], notes: []};
+  return {width, height, planes, bits: 8, input, chunks: [], notes: [], profile: null, exif: null};
 }
 
 const pictureBytes = (p) => p.width * p.height * p.planes * p.bits / 8;
@@ -387,6 +432,47 @@ async function encodePng(width, height, planes, bits, pixels, carried) {
   return new Blob(parts, {type: 'image/png'});
 }
 
+// What a saved PNG carries: a PNG's own chunks as they were; a JPEG's
+// profile and EXIF block as iCCP and eXIf.
+async function pngCarried(p) {
+  if (p.kind !== 'JPEG') return p.chunks;
+  const chunks = [];
+  if (p.profile) {
+    const deflated = await new Response(new Blob([p.profile]).stream().pipeThrough(new CompressionStream('deflate'))).arrayBuffer();
+    const name = new TextEncoder().encode('ICC profile\0\0');
+    const data = new Uint8Array(name.length + deflated.byteLength);
+    data.set(name), data.set(new Uint8Array(deflated), name.length);
+    chunks.push({type: 'iCCP', data});
+  }
+  if (p.exif) chunks.push({type: 'eXIf', data: p.exif});
+  return chunks;
+}
+
+// The browser's JPEG with the picture's EXIF block (APP1) and ICC profile
+// (APP2, in parts of at most 65519 bytes) after its JFIF segment, in place of
+// any APP1 or APP2 of the browser's own.
+const segment = (marker, ...parts) => {
+  const length = parts.reduce((n, p) => n + p.length, 2);
+  return [new Uint8Array([0xff, marker, length >> 8, length & 255]), ...parts];
+};
+async function withMetadata(blob, exif, profile) {
+  const bytes = new Uint8Array(await blob.arrayBuffer());
+  const kept = [bytes.subarray(0, 2)];
+  let at = 2;
+  for (; at + 4 <= bytes.length && bytes[at] === 0xff && bytes[at + 1] >= 0xe0 && bytes[at + 1] <= 0xef;) {
+    const length = (bytes[at + 2] << 8) | bytes[at + 3];
+    if (bytes[at + 1] !== 0xe1 && bytes[at + 1] !== 0xe2) kept.push(bytes.subarray(at, at + 2 + length));
+    at += 2 + length;
+  }
+  const added = [];
+  if (exif) added.push(...segment(0xe1, new TextEncoder().encode('Exif\0\0'), exif));
+  const PART = 65519, count = profile ? Math.ceil(profile.length / PART) : 0;
+  for (let i = 0; i < count; i++)
+    added.push(...segment(0xe2, new TextEncoder().encode('ICC_PROFILE\0'), new Uint8Array([i + 1, count]),
+      profile.subarray(i * PART, (i + 1) * PART)));
+  return new Blob([...kept, ...added, bytes.subarray(at)], {type: 'image/jpeg'});
+}
+
 // 16-bit samples as PNG stores them, most significant byte first.
 function bigEndian(pixels) {
   const out = new Uint8Array(pixels.length);
@@ -439,18 +525,22 @@ async function handle(m) {
     }
     case 'save': {
       if (!picture || !done || done.generation !== latest) return {type: 'error', message: 'Nothing to save yet.'};
-      const {width, height, planes, bits, output, chunks} = picture;
+      const {width, height, planes, bits, output, chunks, profile, exif} = picture;
       const notes = [];
       if (m.format === 'jpeg') {
         if (planes === 2 || planes === 4) notes.push('JPEG holds no transparency: the saved picture is white there.');
         if (bits === 16) notes.push('JPEG holds 8 bits a sample: the saved picture\'s 16-bit values are rounded to 8.');
-        const dropped = chunks.map((c) => c.type);
-        if (dropped.length) notes.push(`This JPEG leaves out the picture's ${dropped.join(', ')}: PNG keeps them.`);
+        const dropped = chunks.map((c) => c.type).filter((t) => t !== 'iCCP' && t !== 'eXIf');
+        if (dropped.length) notes.push(`A JPEG cannot hold the picture's ${dropped.join(', ')}: PNG keeps them.`);
+        if (exif && exif.length > 65527) notes.push('The picture\'s EXIF block is too long for a JPEG and is left out: PNG keeps it.');
         if (planes <= 2) notes.push('The JPEG is saved in colour, not grey.');
+        if (profile && profile.length > 255 * 65519) notes.push('The picture\'s colour profile is too long for a JPEG and is left out: PNG keeps it.');
       }
-      const blob = m.format === 'jpeg' ? await encodeJpeg(width, height, m.quality)
+      const blob = m.format === 'jpeg'
+        ? await withMetadata(await encodeJpeg(width, height, m.quality), exif && exif.length <= 65527 ? exif : null,
+          profile && profile.length <= 255 * 65519 ? profile : null)
         : await encodePng(width, height, planes, bits, memory().subarray(output, output + pictureBytes(picture)),
-          chunks);
+          await pngCarried(picture));
       return {type: 'saved', blob, size: done.size, format: m.format, notes};
     }
   }

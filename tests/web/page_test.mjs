@@ -195,6 +195,8 @@ async function cases() {
     expect(problems.length === 0, problems.slice(0, 5).join('\n  '));
   });
 
+  // The lines beside the picture that say what the saved file cannot keep.
+  const notes = () => page.$$eval('#notes li', (items) => items.map((i) => i.textContent));
   const rgba = {width: 97, height: 61, planes: 4};
   rgba.pixels = pattern(rgba.width, rgba.height, 4, 5);
   await check('an RGBA PNG through the file input, saved as PNG at a typed size, has the plug-in\'s bytes, hidden colours and alpha kept', async () => {
@@ -231,7 +233,30 @@ async function cases() {
   // A JPEG stored lying on its side (40 x 20, red left, blue right) whose EXIF
   // orientation 6 says to turn it a quarter clockwise: upright it is 20 x 40,
   // red on top.
-  async function sidewaysJpeg() {
+  const segment = (marker, ...parts) => {
+    const body = Buffer.concat(parts);
+    return Buffer.concat([Buffer.from([0xff, marker, (body.length + 2) >> 8, (body.length + 2) & 255]), body]);
+  };
+  // An ICC profile as a JPEG holds it: APP2 parts of at most 65519 bytes,
+  // numbered from 1, each saying how many there are.
+  const iccSegments = (profile) => {
+    const count = Math.ceil(profile.length / 65519);
+    return [...Array(count)].map((_, i) => segment(0xe2, Buffer.from('ICC_PROFILE\0', 'latin1'), Buffer.from([i + 1, count]),
+      profile.subarray(i * 65519, (i + 1) * 65519)));
+  };
+  // A JPEG's APP1 EXIF block and APP2 profile, joined.
+  function jpegMetadata(file) {
+    let exif = null;
+    const parts = [];
+    for (let at = 2; at + 4 <= file.length && file[at + 1] !== 0xda;) {
+      const length = file.readUInt16BE(at + 2), body = file.subarray(at + 4, at + 2 + length);
+      if (file[at + 1] === 0xe1 && body.toString('latin1', 0, 6) === 'Exif\0\0') exif = body.subarray(6);
+      if (file[at + 1] === 0xe2 && body.toString('latin1', 0, 12) === 'ICC_PROFILE\0') parts[body[12] - 1] = body.subarray(14);
+      at += 2 + length;
+    }
+    return {exif, profile: parts.length ? Buffer.concat(parts) : null, parts: parts.length};
+  }
+  async function sidewaysJpeg({intel = false, segments = []} = {}) {
     const jpeg = Buffer.from(await page.evaluate(async () => {
       const canvas = new OffscreenCanvas(40, 20);
       const c = canvas.getContext('2d');
@@ -239,9 +264,13 @@ async function cases() {
       const blob = await canvas.convertToBlob({type: 'image/jpeg', quality: 0.95});
       return [...new Uint8Array(await blob.arrayBuffer())];
     }));
-    const body = Buffer.concat([Buffer.from('Exif\0\0', 'latin1'), exifOrientation(6)]);
-    const app1 = Buffer.concat([Buffer.from([0xff, 0xe1, (body.length + 2) >> 8, (body.length + 2) & 255]), body]);
-    return Buffer.concat([jpeg.subarray(0, 2), app1, jpeg.subarray(2)]);
+    const app1 = segment(0xe1, Buffer.from('Exif\0\0', 'latin1'), exifOrientation(6, intel));
+    // Without the browser's own APP1 and APP2 (Chromium writes its sRGB profile).
+    let at = 2;
+    const kept = [];
+    for (; jpeg[at + 1] >= 0xe0 && jpeg[at + 1] <= 0xef; at += 2 + jpeg.readUInt16BE(at + 2))
+      if (jpeg[at + 1] !== 0xe1 && jpeg[at + 1] !== 0xe2) kept.push(jpeg.subarray(at, at + 2 + jpeg.readUInt16BE(at + 2)));
+    return Buffer.concat([jpeg.subarray(0, 2), ...kept, app1, ...segments, jpeg.subarray(at)]);
   }
   function jpegSize(file) {
     for (let at = 2; at < file.length;) {
@@ -275,6 +304,45 @@ async function cases() {
     const at = (x, y) => [...upright.pixels.subarray((y * 20 + x) * 3, (y * 20 + x) * 3 + 3)];
     const [top, bottom] = [at(10, 5), at(10, 34)];
     expect(top[0] > 200 && top[2] < 60 && bottom[2] > 200 && bottom[0] < 60, `top ${top}, bottom ${bottom}: not red over blue`);
+  });
+
+  await check('a JPEG is decoded by the page, not the browser (arithmetic coding and 12 bits refused in its words), its profile (two parts) and a phone\'s EXIF carried into PNG and JPEG, a damaged profile said', async () => {
+    await freshPage();
+    await typeSize(3);
+    const zlib = await import('node:zlib');
+    const profile = Buffer.from(pattern(1, 70000, 1, 29)); // two parts in a JPEG
+    const upright = Buffer.from(exifOrientation(1, true));
+    await openFile(write('photo.jpg', await sidewaysJpeg({intel: true, segments: iccSegments(profile)})));
+    await waitForStatus(/^photo: 20 x 40 pixels, cells of size 3\.$/);
+    expect((await notes()).length === 0, `the page says ${JSON.stringify(await notes())}`);
+    await page.click('#save');
+    const png = readPng(await download('photo-cells-3.png'));
+    const iccp = png.chunks.find((c) => c.type === 'iCCP'), exif = png.chunks.find((c) => c.type === 'eXIf');
+    expect(iccp && zlib.inflateSync(iccp.data.subarray(iccp.data.indexOf(0) + 2)).equals(profile), 'the saved PNG does not hold the profile');
+    expect(exif && exif.data.equals(upright), `the saved PNG's EXIF is ${exif && exif.data.toString('hex')}, not the photo's turned upright`);
+    await page.select('#format', 'jpeg');
+    await page.click('#save');
+    const saved = jpegMetadata(await download('photo-cells-3.jpg'));
+    expect(saved.parts === 2 && saved.profile.equals(profile), `the saved JPEG holds ${saved.parts} parts of a profile, not the photo's two`);
+    expect(saved.exif && saved.exif.equals(upright), `the saved JPEG's EXIF is ${saved.exif && saved.exif.toString('hex')}`);
+    await page.select('#format', 'png');
+    // The second part of the profile lost; then the frame header made
+    // arithmetic coding's (SOF9), and 12 bits a sample.
+    await openFile(write('torn.jpg', await sidewaysJpeg({segments: iccSegments(profile).slice(0, 1)})));
+    await waitForStatus(/^torn: 20 x 40 pixels, cells of size 3\.$/);
+    const torn = (await notes()).join(' | ');
+    expect(torn === 'Its ICC profile is damaged and is left out of the saved picture.', `the page says "${torn}"`);
+    const plain = await sidewaysJpeg();
+    const frame = [...plain.keys()].find((i) => plain[i] === 0xff && plain[i + 1] === 0xc0);
+    const arithmetic = Buffer.from(plain), twelve = Buffer.from(plain);
+    arithmetic[frame + 1] = 0xc9;
+    twelve[frame + 4] = 12;
+    for (const [name, bytes] of [['arithmetic.jpg', arithmetic], ['twelve.jpg', twelve]]) {
+      await openFile(write(name, bytes));
+      await waitForStatus(/^This JPEG file is damaged or of a kind the page cannot read \(arithmetic coding, 12 bits a sample\)\.$/);
+      await openFile(write('hidden.png', writePng(rgba.width, rgba.height, 4, rgba.pixels)));
+      await waitForStatus(/^hidden: 97 x 61 pixels, cells of size 3\.$/);
+    }
   });
 
   await check('a PNG with an EXIF orientation, in Motorola\'s byte order and a phone\'s (Intel\'s), is filtered upright as the browser shows it, with the plug-in\'s bytes', async () => {
@@ -327,7 +395,6 @@ async function cases() {
     const pixel = Math.floor(i / (planes + 2)), k = i % (planes + 2);
     return grey[pixel * planes + (k < 3 ? 0 : 1)];
   });
-  const notes = () => page.$$eval('#notes li', (items) => items.map((i) => i.textContent));
 
   await check('PNGs keep their model and depth: grey, grey with alpha (colours under it kept), 16-bit RGB, RGBA and grey with alpha exact; a palette is said to become RGB', async () => {
     await freshPage();
@@ -386,7 +453,7 @@ async function cases() {
     expect(problems.length === 0, problems.join('\n  '));
   });
 
-  await check('a PNG\'s colour profile, gamma, chromaticities and EXIF are carried byte for byte into the saved PNG, a JPEG says it leaves them out, and a damaged chunk or a lying EXIF block is said and left out', async () => {
+  await check('a PNG\'s colour profile, gamma, chromaticities and EXIF are carried byte for byte into the saved PNG, into a JPEG the profile and EXIF with the rest said, and a damaged chunk or a lying EXIF block is said and left out', async () => {
     await freshPage();
     await typeSize(5);
     const zlib = await import('node:zlib');
@@ -410,9 +477,10 @@ async function cases() {
     expect(!difference, difference);
     await page.select('#format', 'jpeg');
     await page.click('#save');
-    await download('profiled-cells-5.jpg');
+    const jpeg = jpegMetadata(await download('profiled-cells-5.jpg'));
+    expect(jpeg.profile && jpeg.profile.equals(profile) && jpeg.exif && jpeg.exif.equals(exif), 'the saved JPEG does not hold the profile and the EXIF block');
     const said = (await notes()).join(' | ');
-    expect(/This JPEG leaves out the picture's iCCP, gAMA, cHRM, eXIf: PNG keeps them\./.test(said), `the page says "${said}"`);
+    expect(said === 'A JPEG cannot hold the picture\'s gAMA, cHRM: PNG keeps them.', `the page says "${said}"`);
     await page.select('#format', 'png');
     // A profile whose check sum fails, and an EXIF block whose directory lies past its end.
     const badCrc = writePng(width, height, 3, pixels, 6, 0, {chunks: [['iCCP', iccp], ['gAMA', gama]]});
