@@ -225,6 +225,9 @@ async function pngChunks(bytes) {
   return {chunks, notes, orientation, profile, exif};
 }
 
+// The colour space an ICC profile describes ('RGB ', 'GRAY', 'CMYK', ...).
+const space = (profile) => String.fromCharCode(...profile.subarray(16, 20));
+
 // A JPEG's EXIF block (APP1, "Exif" and two zeros, then TIFF) and ICC profile
 // (APP2 "ICC_PROFILE", a zero, then its parts numbered from 1, each saying
 // how many there are), before its pixels; the orientation the block gives.
@@ -260,6 +263,11 @@ function jpegSegments(bytes) {
       profile = new Uint8Array(ordered.reduce((n, p) => n + p.length, 0));
       ordered.reduce((at, p) => (profile.set(p, at), at + p.length), 0);
     } else notes.push('Its ICC profile is damaged and is left out of the saved picture.');
+  }
+  // stb gives a CMYK photo's pixels as RGB, which its profile does not describe.
+  if (profile && space(profile) === 'CMYK') {
+    notes.push('Its CMYK colour profile does not fit the RGB pixels the page makes and is left out.');
+    profile = null;
   }
   return {chunks: [], notes, orientation, profile, exif};
 }
@@ -535,10 +543,11 @@ async function handle(m) {
         if (exif && exif.length > 65527) notes.push('The picture\'s EXIF block is too long for a JPEG and is left out: PNG keeps it.');
         if (planes <= 2) notes.push('The JPEG is saved in colour, not grey.');
         if (profile && profile.length > 255 * 65519) notes.push('The picture\'s colour profile is too long for a JPEG and is left out: PNG keeps it.');
+        else if (profile && space(profile) === 'GRAY') notes.push('The picture\'s grey colour profile does not fit a colour JPEG and is left out: PNG keeps it.');
       }
       const blob = m.format === 'jpeg'
         ? await withMetadata(await encodeJpeg(width, height, m.quality), exif && exif.length <= 65527 ? exif : null,
-          profile && profile.length <= 255 * 65519 ? profile : null)
+          profile && profile.length <= 255 * 65519 && space(profile) !== 'GRAY' ? profile : null)
         : await encodePng(width, height, planes, bits, memory().subarray(output, output + pictureBytes(picture)),
           await pngCarried(picture));
       return {type: 'saved', blob, size: done.size, format: m.format, notes};

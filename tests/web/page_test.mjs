@@ -1,9 +1,10 @@
-// The browser page in Debian's Chromium, headless, opened from its file://
-// address as a person opens it, against the plug-in's own bytes.
+// The browser page in Debian's Chromium and Firefox, headless, opened from
+// its file:// address as a person opens it, against the plug-in's own bytes.
 //   node page_test.mjs PAGE PLUGIN_CELLS ARTIFACTS
-// Chromium is pointed at a proxy on a loopback port that nothing listens on,
-// so nothing it sends can leave the machine; the page's own requests are
-// counted by interception. Ends with "web: N passed, N failed".
+// Each engine is pointed at a proxy on a loopback port that nothing listens
+// on, so nothing it sends can leave the machine; the page's own requests are
+// counted by interception. Every check runs in each engine (WEB_ENGINES
+// chooses); ends with "web: N passed, N failed" over both.
 import {spawnSync} from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -306,7 +307,7 @@ async function cases() {
     expect(top[0] > 200 && top[2] < 60 && bottom[2] > 200 && bottom[0] < 60, `top ${top}, bottom ${bottom}: not red over blue`);
   });
 
-  await check('a JPEG is decoded by the page, not the browser (arithmetic coding and 12 bits refused in its words), its profile (two parts) and a phone\'s EXIF carried into PNG and JPEG, a damaged profile said', async () => {
+  await check('a JPEG is decoded by the page, not the browser (arithmetic coding and 12 bits refused in its words), its profile (two parts) and a phone\'s EXIF carried into PNG and JPEG, a torn profile and a CMYK one said', async () => {
     await freshPage();
     await typeSize(3);
     const zlib = await import('node:zlib');
@@ -332,6 +333,14 @@ async function cases() {
     await waitForStatus(/^torn: 20 x 40 pixels, cells of size 3\.$/);
     const torn = (await notes()).join(' | ');
     expect(torn === 'Its ICC profile is damaged and is left out of the saved picture.', `the page says "${torn}"`);
+    // A CMYK photo, which the page makes RGB: its CMYK profile would lie.
+    const cmyk = spawnSync('convert', ['-size', '16x8', 'xc:red', '-colorspace', 'CMYK', 'jpg:-']).stdout;
+    const cmykProfile = Buffer.from(profile.subarray(0, 500));
+    cmykProfile.write('CMYK', 16, 'latin1');
+    await openFile(write('print.jpg', Buffer.concat([cmyk.subarray(0, 2), ...iccSegments(cmykProfile), cmyk.subarray(2)])));
+    await waitForStatus(/^print: 16 x 8 pixels, cells of size 3\.$/);
+    const print = (await notes()).join(' | ');
+    expect(print === 'Its CMYK colour profile does not fit the RGB pixels the page makes and is left out.', `the page says "${print}"`);
     const plain = await sidewaysJpeg();
     const frame = [...plain.keys()].find((i) => plain[i] === 0xff && plain[i + 1] === 0xc0);
     const arithmetic = Buffer.from(plain), twelve = Buffer.from(plain);
