@@ -204,9 +204,9 @@ async function pngChunks(bytes) {
     const length = view.getUint32(at);
     const type = String.fromCharCode(...bytes.subarray(at + 4, at + 8));
     if (at + 12 + length > bytes.length) break;
-    const data = bytes.slice(at + 8, at + 8 + length);
     if (type === 'IDAT') pixelsSeen = true;
     if (CARRIED.includes(type)) {
+      const data = bytes.slice(at + 8, at + 8 + length);
       const intact = crc32(bytes.subarray(at + 4, at + 8 + length)) === view.getUint32(at + 8 + length);
       let chunk = intact ? {type, data} : null;
       if (chunk && type === 'iCCP') chunk = (profile = await inflatedProfile(data)) ? chunk : null;
