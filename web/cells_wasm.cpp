@@ -100,47 +100,64 @@ bool cells_stored(const unsigned char* in, unsigned char* out, int32_t width, in
     return done;
 }
 
-// Pixels of any model and depth as RGBA of 8 bits, for the page's canvases
-// and the browser's JPEG encoder: grey spread to the three colours, 16 bits
-// rounded to 8, opaque where there is no alpha. Several times faster here
-// than in the worker's script on a large picture.
-EXPORT(to_rgba)
-void to_rgba(const unsigned char* from, unsigned char* rgba, uint32_t pixels, int32_t planes, int32_t bits)
+namespace {
+// A sample as 8 bits: 16-bit samples (the machine's order) rounded.
+template <int Bits> inline uint32_t sample8(const unsigned char* from, intptr_t i)
 {
-    const uint16_t* wide = reinterpret_cast<const uint16_t*>(from);
-    auto sample = [&](uint32_t i) -> unsigned char {
-        return bits == 16 ? static_cast<unsigned char>((uint32_t(wide[i]) * 255 + 32767) / 65535) : from[i];
-    };
-    for (uint32_t p = 0; p < pixels; ++p, rgba += 4) {
-        const uint32_t at = p * uint32_t(planes);
-        if (planes <= 2) rgba[0] = rgba[1] = rgba[2] = sample(at);
-        else rgba[0] = sample(at), rgba[1] = sample(at + 1), rgba[2] = sample(at + 2);
-        rgba[3] = planes == 2 || planes == 4 ? sample(at + uint32_t(planes) - 1) : 255;
-    }
+    if (Bits == 16) return (uint32_t(reinterpret_cast<const uint16_t*>(from)[i]) * 255 + 32767) / 65535;
+    return from[i];
 }
 
-// RGBA pixels made `k` times smaller, each k x k block (fewer at the right
-// and bottom edges) one pixel: its colours weighted by alpha, so that the
-// colour under transparent pixels does not tint what is shown, and its alpha
-// the mean. For showing a large picture fitted to the window, where a browser
-// drawing the whole bitmap scaled took seconds a frame.
-EXPORT(shrink_rgba)
-void shrink_rgba(const unsigned char* from, unsigned char* to, int32_t width, int32_t height, int32_t k)
+// Pixels of `Planes` planes (1 grey, 2 grey and alpha, 3 RGB, 4 RGBA) made
+// `k` times smaller into 8-bit RGBA, each k x k block (fewer at the right and
+// bottom edges) one pixel: its colours weighted by alpha, so that the colour
+// under transparent pixels does not tint what is shown, and its alpha the
+// mean. k = 1 gives the pixels as they are, as RGBA.
+template <int Planes, int Bits>
+void shrink_to_rgba(const unsigned char* from, unsigned char* to, int32_t width, int32_t height, int32_t k)
 {
+    constexpr bool has_alpha = Planes == 2 || Planes == 4;
+    constexpr int colours = has_alpha ? Planes - 1 : Planes;
     const int32_t out_width = (width + k - 1) / k, out_height = (height + k - 1) / k;
     for (int32_t oy = 0; oy < out_height; ++oy)
         for (int32_t ox = 0; ox < out_width; ++ox, to += 4) {
-            uint64_t sum[3] = {0, 0, 0}, alpha = 0, count = 0;
-            for (int32_t y = oy * k; y < oy * k + k && y < height; ++y) {
-                const unsigned char* p = from + (intptr_t(y) * width + intptr_t(ox) * k) * 4;
-                for (int32_t x = ox * k; x < ox * k + k && x < width; ++x, p += 4, ++count) {
-                    for (int c = 0; c < 3; ++c) sum[c] += uint64_t(p[c]) * p[3];
-                    alpha += p[3];
+            uint64_t sum[colours] = {}, alpha = 0, count = 0;
+            for (int32_t y = oy * k; y < oy * k + k && y < height; ++y)
+                for (int32_t x = ox * k; x < ox * k + k && x < width; ++x, ++count) {
+                    const intptr_t i = (intptr_t(y) * width + x) * Planes;
+                    const uint32_t a = has_alpha ? sample8<Bits>(from, i + Planes - 1) : 255;
+                    for (int c = 0; c < colours; ++c) sum[c] += uint64_t(sample8<Bits>(from, i + c)) * a;
+                    alpha += a;
                 }
+            for (int c = 0; c < 3; ++c) {
+                const uint64_t s = sum[colours == 1 ? 0 : c];
+                to[c] = alpha ? static_cast<unsigned char>((s + alpha / 2) / alpha) : 0;
             }
-            for (int c = 0; c < 3; ++c) to[c] = alpha ? static_cast<unsigned char>((sum[c] + alpha / 2) / alpha) : 0;
             to[3] = static_cast<unsigned char>((alpha + count / 2) / count);
         }
+}
+} // namespace
+
+// The picture (planes 1 to 4, 8 or 16 bits) as 8-bit RGBA `k` times smaller
+// (1: its own size), for the page's canvases and the browser's JPEG encoder:
+// grey spread to the three colours, 16 bits rounded to 8, opaque where there
+// is no alpha. Fitted to the window, a large picture is shown smaller: a
+// browser drawing the whole bitmap scaled took seconds a frame.
+EXPORT(to_rgba)
+void to_rgba(const unsigned char* from, unsigned char* rgba, int32_t width, int32_t height, int32_t planes,
+             int32_t bits, int32_t k)
+{
+    if (k < 1) return;
+    switch (planes * 100 + bits) {
+    case 108: shrink_to_rgba<1, 8>(from, rgba, width, height, k); break;
+    case 208: shrink_to_rgba<2, 8>(from, rgba, width, height, k); break;
+    case 308: shrink_to_rgba<3, 8>(from, rgba, width, height, k); break;
+    case 408: shrink_to_rgba<4, 8>(from, rgba, width, height, k); break;
+    case 116: shrink_to_rgba<1, 16>(from, rgba, width, height, k); break;
+    case 216: shrink_to_rgba<2, 16>(from, rgba, width, height, k); break;
+    case 316: shrink_to_rgba<3, 16>(from, rgba, width, height, k); break;
+    case 416: shrink_to_rgba<4, 16>(from, rgba, width, height, k); break;
+    }
 }
 
 // The picture as it is shown when its EXIF orientation (2 to 8) says it is

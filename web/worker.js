@@ -59,35 +59,21 @@ const FITTED = 4096;
 let whole = false; // the page shows the picture 1:1
 function shown(at) {
   const {width, height} = picture;
-  const k = Math.ceil(Math.max(width, height) / FITTED);
-  if (whole || k === 1) return createImageBitmap(new ImageData(new Uint8ClampedArray(rgba(at)), width, height));
+  const k = whole ? 1 : Math.ceil(Math.max(width, height) / FITTED);
   const [w, h] = [Math.ceil(width / k), Math.ceil(height / k)];
-  const pixels = rgbaIn(at);
-  let small = 0;
-  try {
-    small = reserve(w * h * 4);
-    kernel.shrink_rgba(pixels.at, small, width, height, k);
-    return createImageBitmap(new ImageData(new Uint8ClampedArray(memory().slice(small, small + w * h * 4).buffer), w, h));
-  } finally {
-    pixels.done();
-    kernel.release(small);
-  }
+  return createImageBitmap(new ImageData(new Uint8ClampedArray(rgba(at, k)), w, h));
 }
-// The pixels at `at` as 8-bit RGBA in the module's memory: at `at` itself
-// when they are so stored, else in a copy that `done` releases.
-function rgbaIn(at) {
+// The pixels at `at` as 8-bit RGBA, `k` times smaller.
+function rgba(at, k = 1) {
   const {width, height, planes, bits} = picture;
-  if (planes === 4 && bits === 8) return {at, done() {}};
-  const wide = reserve(width * height * 4);
-  kernel.to_rgba(at, wide, width * height, planes, bits);
-  return {at: wide, done: () => kernel.release(wide)};
-}
-function rgba(at) {
-  const pixels = rgbaIn(at);
+  const bytes = Math.ceil(width / k) * Math.ceil(height / k) * 4;
+  if (planes === 4 && bits === 8 && k === 1) return memory().slice(at, at + bytes).buffer;
+  const wide = reserve(bytes);
   try {
-    return memory().slice(pixels.at, pixels.at + picture.width * picture.height * 4).buffer;
+    kernel.to_rgba(at, wide, width, height, planes, bits, k);
+    return memory().slice(wide, wide + bytes).buffer;
   } finally {
-    pixels.done();
+    kernel.release(wide);
   }
 }
 
