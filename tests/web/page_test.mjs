@@ -10,6 +10,7 @@ import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
 import {chunk, claimPng, exifOrientation, header, readPng, writePng} from './png.mjs';
 
@@ -310,7 +311,6 @@ async function cases() {
   await check('a JPEG is decoded by the page, not the browser (arithmetic coding and 12 bits refused in its words), its profile (two parts) and a phone\'s EXIF carried into PNG and JPEG, a torn profile and a CMYK one said', async () => {
     await freshPage();
     await typeSize(3);
-    const zlib = await import('node:zlib');
     const profile = Buffer.from(pattern(1, 70000, 1, 29)); // two parts in a JPEG
     const upright = Buffer.from(exifOrientation(1, true));
     await openFile(write('photo.jpg', await sidewaysJpeg({intel: true, segments: iccSegments(profile)})));
@@ -448,7 +448,6 @@ async function cases() {
     const paletteHeader = header(width, height, 3);
     paletteHeader[9] = 3;
     const raw = Buffer.concat([...Array(height)].map((_, y) => Buffer.concat([Buffer.from([0]), indices.subarray(y * width, (y + 1) * width)])));
-    const zlib = await import('node:zlib');
     await openFile(write('palette.png', Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), chunk('IHDR', paletteHeader),
       chunk('PLTE', palette), chunk('IDAT', zlib.deflateSync(raw)), chunk('IEND', Buffer.alloc(0))])));
     await waitForStatus(/^palette: 37 x 29 pixels, cells of size 3\.$/);
@@ -465,7 +464,6 @@ async function cases() {
   await check('a PNG\'s colour profile, gamma, chromaticities and EXIF are carried byte for byte into the saved PNG, into a JPEG the profile and EXIF with the rest said, and a damaged chunk or a lying EXIF block is said and left out', async () => {
     await freshPage();
     await typeSize(5);
-    const zlib = await import('node:zlib');
     const profile = Buffer.from(pattern(1, 700, 1, 3)); // any bytes: the page carries, never reads, a profile
     const iccp = Buffer.concat([Buffer.from('Wide gamut\0\0', 'latin1'), zlib.deflateSync(profile)]);
     const gama = Buffer.from([0, 0, 0xb1, 0x8f]);
@@ -580,6 +578,12 @@ async function cases() {
       ['noise.png', Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), Buffer.from(pattern(300, 1, 3, 1))]), /PNG file is damaged/],
       ['notes.jpg', Buffer.from('no picture in here\n'), /not a picture the browser can read, or too large for it/],
       ['empty.png', Buffer.alloc(0), /^The file is empty\.$/],
+    // A 16-bit PNG whose compressed pixels end half way.
+    ['cut16.png', (() => {
+      const png = writePng(40, 30, 3, new Uint16Array(40 * 30 * 3).map((_, i) => i * 37), 6, 0, {bits: 16});
+      const at = png.indexOf('IDAT') - 4, length = png.readUInt32BE(at);
+      return Buffer.concat([png.subarray(0, at), chunk('IDAT', png.subarray(at + 8, at + 8 + (length >> 1))), chunk('IEND', Buffer.alloc(0))]);
+    })(), /PNG file is damaged/],
       ['huge.png', claimPng(40000, 40000), /too large for the page: 40000 x 40000 pixels \(1600 megapixels\)/],
       // A JPEG's frame header claiming 30000 x 20000, the rest of it left out.
       ['huge.jpg', Buffer.from([0xff, 0xd8, 0xff, 0xc0, 0, 11, 8, 0x4e, 0x20, 0x75, 0x30, 1, 1, 0x11, 0, 0xff, 0xd9]),
