@@ -14,7 +14,7 @@ packages=(
   googletest libstb-dev
   libgegl-dev gegl pkg-config
   lld wasi-libc libclang-rt-14-dev-wasm32 libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
-  chromium nodejs
+  chromium firefox-esr nodejs
   gimp libgimp2.0-dev xdotool imagemagick procps
 )
 

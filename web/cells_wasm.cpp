@@ -1,17 +1,20 @@
 // The browser page's WebAssembly module: the filter's own Main block through
 // the pixel-local row walk (filter/cellumbra_kernel.cpp, compiled again for
-// wasm32), and a PNG decoder. The page decodes PNG here rather than through
-// the browser because a canvas multiplies colour by alpha on the way in and
-// so loses the colour under transparent pixels, which a cell takes when its
-// centre lies there. Memory comes from the C library's allocator, which
+// wasm32), and PNG and JPEG decoders. The page decodes PNG here rather than
+// through the browser because a canvas multiplies colour by alpha on the way
+// in and so loses the colour under transparent pixels, which a cell takes
+// when its centre lies there, and JPEG because the browser converts its
+// colours by the photo's profile, so that the stored values are lost. Memory comes from the C library's allocator, which
 // grows the module's memory; the page hands pictures in and out through it.
 #include <cstdint>
 #include <cstdlib>
 
+#include "filter/cell_map.h"
 #include "filter/cellumbra_kernel.h"
 #include "runtime/pixel_loop.h"
 
 #define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
 #define STBI_NO_STDIO
 #define STBI_NO_LINEAR
 #define STBI_NO_HDR
@@ -29,24 +32,27 @@
 EXPORT(reserve) unsigned char* reserve(uint32_t bytes) { return static_cast<unsigned char*>(malloc(bytes)); }
 EXPORT(release) void release(void* p) { free(p); }
 
-// What the header of a PNG says, into info[0..2]: width, height, and 4 when
-// the picture has alpha (grey or colour with alpha, or a palette with a
-// transparency chunk), else 3. False when it is no PNG stb can read.
-EXPORT(png_info) bool png_info(const unsigned char* data, uint32_t length, int32_t* info)
+// What the header of a PNG or JPEG says, into info[0..3]: width, height, the planes
+// it holds (1 grey, 2 grey and alpha, 3 colour, 4 colour and alpha; a palette
+// gives 3, or 4 with a transparency chunk) and its bits a sample, 8 or 16.
+// False when it is no PNG or JPEG stb can read (arithmetic coding, 12 bits).
+EXPORT(image_info) bool image_info(const unsigned char* data, uint32_t length, int32_t* info)
 {
     int w = 0, h = 0, components = 0;
     if (length > INT32_MAX || !stbi_info_from_memory(data, int(length), &w, &h, &components)) return false;
-    info[0] = w, info[1] = h, info[2] = components == 2 || components == 4 ? 4 : 3;
+    info[0] = w, info[1] = h, info[2] = components;
+    info[3] = stbi_is_16_bit_from_memory(data, int(length)) ? 16 : 8;
     return true;
 }
 
-// The picture's pixels with `planes` planes interleaved (3 or 4), 8 bits each
-// (16-bit samples keep their high byte); null when it cannot be decoded or
-// memory runs out.
-EXPORT(png_decode) unsigned char* png_decode(const unsigned char* data, uint32_t length, int32_t planes)
+// The picture's pixels with `planes` planes interleaved, at the depth it is
+// stored in (16-bit samples in the machine's order, every value kept); null
+// when it cannot be decoded or memory runs out.
+EXPORT(image_decode) void* image_decode(const unsigned char* data, uint32_t length, int32_t planes, int32_t bits)
 {
     int w = 0, h = 0, components = 0;
     if (length > INT32_MAX) return nullptr;
+    if (bits == 16) return stbi_load_16_from_memory(data, int(length), &w, &h, &components, planes);
     return stbi_load_from_memory(data, int(length), &w, &h, &components, planes);
 }
 
@@ -70,19 +76,96 @@ void cells(const unsigned char* in, unsigned char* out, int32_t width, int32_t h
     cellumbra_walk_rows(controls, view, buffers, planes, 0, top, width, bottom);
 }
 
-// RGB pixels as opaque RGBA, for the page's canvases: several times faster
-// here than in the worker's script on a large picture.
-EXPORT(opaque_rgba) void opaque_rgba(const unsigned char* rgb, unsigned char* rgba, uint32_t pixels)
+// The cells of rows top..bottom - 1 of a picture of any model and depth
+// (grey, grey and alpha, 16 bits a sample): whole pixels of pixel_bytes moved
+// along the rows' runs, their first colour_bytes from the centre and the
+// alpha after them kept per pixel, as the kernel keeps the fourth plane.
+// False for a size the map does not serve.
+EXPORT(cells_stored)
+bool cells_stored(const unsigned char* in, unsigned char* out, int32_t width, int32_t height, int32_t pixel_bytes,
+                  int32_t colour_bytes, int32_t size, int32_t top, int32_t bottom)
 {
-    for (uint32_t i = 0; i < pixels; ++i, rgb += 3, rgba += 4) rgba[0] = rgb[0], rgba[1] = rgb[1], rgba[2] = rgb[2], rgba[3] = 255;
+    if (width < 1 || height < 1 || pixel_bytes < 1 || pixel_bytes > 8 || colour_bytes < 1 ||
+        colour_bytes > pixel_bytes || top < 0 || bottom > height || top >= bottom)
+        return false;
+    size = size < 1 ? 1 : size > 100 ? 100 : size;
+    const intptr_t row = intptr_t(width) * pixel_bytes;
+    CellRun* runs = static_cast<CellRun*>(malloc(cell_run_capacity(size, width) * sizeof(CellRun)));
+    if (!runs) return false;
+    const CellSource source{in, row, {0, 0, width, height}};
+    const PixelBytes format{uint32_t(pixel_bytes), uint32_t(colour_bytes), uint32_t(pixel_bytes - colour_bytes)};
+    const bool done = cell_copy_area(size, source, in + top * row, row, out + top * row, row, format, 0, top, width,
+                                     bottom, runs);
+    free(runs);
+    return done;
+}
+
+namespace {
+// A sample as 8 bits: 16-bit samples (the machine's order) rounded.
+template <int Bits> inline uint32_t sample8(const unsigned char* from, intptr_t i)
+{
+    if (Bits == 16) return (uint32_t(reinterpret_cast<const uint16_t*>(from)[i]) * 255 + 32767) / 65535;
+    return from[i];
+}
+
+// Pixels of `Planes` planes (1 grey, 2 grey and alpha, 3 RGB, 4 RGBA) made
+// `k` times smaller into 8-bit RGBA, each k x k block (fewer at the right and
+// bottom edges) one pixel: its colours weighted by alpha, so that the colour
+// under transparent pixels does not tint what is shown, and its alpha the
+// mean. k = 1 gives the pixels as they are, as RGBA.
+template <int Planes, int Bits>
+void shrink_to_rgba(const unsigned char* from, unsigned char* to, int32_t width, int32_t height, int32_t k)
+{
+    constexpr bool has_alpha = Planes == 2 || Planes == 4;
+    constexpr int colours = has_alpha ? Planes - 1 : Planes;
+    const int32_t out_width = (width + k - 1) / k, out_height = (height + k - 1) / k;
+    for (int32_t oy = 0; oy < out_height; ++oy)
+        for (int32_t ox = 0; ox < out_width; ++ox, to += 4) {
+            uint64_t sum[colours] = {}, alpha = 0, count = 0;
+            for (int32_t y = oy * k; y < oy * k + k && y < height; ++y)
+                for (int32_t x = ox * k; x < ox * k + k && x < width; ++x, ++count) {
+                    const intptr_t i = (intptr_t(y) * width + x) * Planes;
+                    const uint32_t a = has_alpha ? sample8<Bits>(from, i + Planes - 1) : 255;
+                    for (int c = 0; c < colours; ++c) sum[c] += uint64_t(sample8<Bits>(from, i + c)) * a;
+                    alpha += a;
+                }
+            for (int c = 0; c < 3; ++c) {
+                const uint64_t s = sum[colours == 1 ? 0 : c];
+                to[c] = alpha ? static_cast<unsigned char>((s + alpha / 2) / alpha) : 0;
+            }
+            to[3] = static_cast<unsigned char>((alpha + count / 2) / count);
+        }
+}
+} // namespace
+
+// The picture (planes 1 to 4, 8 or 16 bits) as 8-bit RGBA `k` times smaller
+// (1: its own size), for the page's canvases and the browser's JPEG encoder:
+// grey spread to the three colours, 16 bits rounded to 8, opaque where there
+// is no alpha. Fitted to the window, a large picture is shown smaller: a
+// browser drawing the whole bitmap scaled took seconds a frame.
+EXPORT(to_rgba)
+void to_rgba(const unsigned char* from, unsigned char* rgba, int32_t width, int32_t height, int32_t planes,
+             int32_t bits, int32_t k)
+{
+    if (k < 1) return;
+    switch (planes * 100 + bits) {
+    case 108: shrink_to_rgba<1, 8>(from, rgba, width, height, k); break;
+    case 208: shrink_to_rgba<2, 8>(from, rgba, width, height, k); break;
+    case 308: shrink_to_rgba<3, 8>(from, rgba, width, height, k); break;
+    case 408: shrink_to_rgba<4, 8>(from, rgba, width, height, k); break;
+    case 116: shrink_to_rgba<1, 16>(from, rgba, width, height, k); break;
+    case 216: shrink_to_rgba<2, 16>(from, rgba, width, height, k); break;
+    case 316: shrink_to_rgba<3, 16>(from, rgba, width, height, k); break;
+    case 416: shrink_to_rgba<4, 16>(from, rgba, width, height, k); break;
+    }
 }
 
 // The picture as it is shown when its EXIF orientation (2 to 8) says it is
 // stored mirrored or turned: `to` receives it upright, height x width for
-// orientations 5 to 8. Browsers turn a PNG by its eXIf chunk as they turn a
+// orientations 5 to 8; pixels of pixel_bytes each. Browsers turn a PNG by its eXIf chunk as they turn a
 // JPEG, so the page does too.
 EXPORT(orient)
-void orient(const unsigned char* from, unsigned char* to, int32_t width, int32_t height, int32_t planes,
+void orient(const unsigned char* from, unsigned char* to, int32_t width, int32_t height, int32_t pixel_bytes,
             int32_t orientation)
 {
     const bool turned = orientation >= 5 && orientation <= 8;
@@ -99,8 +182,8 @@ void orient(const unsigned char* from, unsigned char* to, int32_t width, int32_t
             case 7: u = height - 1 - y, v = width - 1 - x; break;
             case 8: u = y, v = width - 1 - x; break;
             }
-            const unsigned char* p = from + (intptr_t(y) * width + x) * planes;
-            unsigned char* q = to + (intptr_t(v) * out_width + u) * planes;
-            for (int32_t k = 0; k < planes; ++k) q[k] = p[k];
+            const unsigned char* p = from + (intptr_t(y) * width + x) * pixel_bytes;
+            unsigned char* q = to + (intptr_t(v) * out_width + u) * pixel_bytes;
+            for (int32_t k = 0; k < pixel_bytes; ++k) q[k] = p[k];
         }
 }

@@ -7,7 +7,7 @@
   const ui = {
     open: $('open'), file: $('file'), size: $('size'), sizeValue: $('size-value'), compare: $('compare'),
     zoom: $('zoom'), format: $('format'), quality: $('quality'), save: $('save'), progress: $('progress'),
-    status: $('status'), view: $('view'), original: $('original'), result: $('result'), hint: $('hint'),
+    status: $('status'), notes: $('notes'), view: $('view'), original: $('original'), result: $('result'), hint: $('hint'),
   };
   const source = new Blob([$('worker-source').textContent], {type: 'text/javascript'});
   const worker = new Worker(URL.createObjectURL(source));
@@ -26,6 +26,12 @@
   function say(text, error = false) {
     ui.status.textContent = text;
     ui.status.classList.toggle('error', error);
+  }
+  // What the saved picture cannot be of what was given, one line each: said
+  // when the picture opens, and what saving in the chosen format adds.
+  let openNotes = [];
+  function note(lines) {
+    ui.notes.replaceChildren(...lines.map((line) => Object.assign(document.createElement('li'), {textContent: line})));
   }
   function busy(on) {
     clearTimeout(progressTimer);
@@ -76,11 +82,17 @@
     switch (m.type) {
       case 'opened':
         picture = {width: m.width, height: m.height};
+        lay();
         paint(ui.original, m.original);
         ui.hint.hidden = true;
-        say(`${name}: ${m.width} x ${m.height} pixels${m.planes === 4 ? ', with transparency' : ''}.`);
+        say(`${name}: ${m.width} x ${m.height} pixels${m.planes % 2 === 0 ? ', with transparency' : ''}.`);
+        note(openNotes = m.notes || []);
         enable(false);
         if (!m.quiet) filter();
+        break;
+      case 'shown':
+        paint(ui.original, m.original);
+        if (m.result) paint(ui.result, m.result);
         break;
       case 'progress':
         if (m.generation === generation) ui.progress.value = m.done;
@@ -104,6 +116,7 @@
         link.remove();
         setTimeout(() => URL.revokeObjectURL(link.href), 60000);
         say(`Saved ${link.download}.`);
+        note([...openNotes, ...m.notes]);
         break;
       }
       case 'error':
@@ -113,6 +126,7 @@
           for (const c of [ui.original, ui.result]) c.width = c.height = 0;
           ui.hint.hidden = false;
           ui.view.setAttribute('aria-label', 'No picture');
+          note(openNotes = []);
           enable(false);
         }
         say(m.message, true);
@@ -138,9 +152,20 @@
     ui.compare.setAttribute('aria-pressed', String(on));
     if (picture) say(on ? `${name}: the original.` : `${name}: cells of size ${shownSize}.`);
   }
+  // At 1:1 the canvases take the picture's own size at once, and the worker
+  // sends the whole bitmaps in place of the fitted ones.
+  function lay() {
+    const on = ui.view.classList.contains('actual') && picture;
+    for (const c of [ui.original, ui.result]) {
+      c.style.width = on ? `${picture.width}px` : '';
+      c.style.height = on ? `${picture.height}px` : '';
+    }
+  }
   function zoom(on) {
     ui.view.classList.toggle('actual', on);
     ui.zoom.setAttribute('aria-pressed', String(on));
+    lay();
+    worker.postMessage({type: 'view', whole: on});
   }
   function save() {
     if (ui.save.disabled) return;
@@ -151,9 +176,19 @@
   ui.zoom.addEventListener('click', () => zoom(!ui.view.classList.contains('actual')));
   ui.save.addEventListener('click', save);
 
-  // Keys of their own outside the fields where they would be typed.
+  // The page's keys work wherever the focus is, the slider and the list
+  // included, except in a number field holding a value typed and not yet
+  // applied: there the keys are typing, and Enter applies it.
+  const typing = new Set();
+  for (const field of [ui.sizeValue, ui.quality]) {
+    field.addEventListener('input', () => typing.add(field));
+    field.addEventListener('change', () => typing.delete(field));
+    field.addEventListener('blur', () => typing.delete(field));
+    // Enter on a value unchanged applies nothing, and so gives no change event.
+    field.addEventListener('keydown', (e) => { if (e.key === 'Enter') typing.delete(field); });
+  }
   document.addEventListener('keydown', (e) => {
-    if (e.ctrlKey || e.metaKey || e.altKey || /^(INPUT|SELECT|TEXTAREA)$/.test(e.target.tagName)) return;
+    if (e.ctrlKey || e.metaKey || e.altKey || typing.has(e.target)) return;
     const key = e.key.toLowerCase();
     if (key === 'c' && !ui.compare.disabled) compare(!ui.view.classList.contains('comparing'));
     else if (key === 'z' && !ui.zoom.disabled) zoom(!ui.view.classList.contains('actual'));

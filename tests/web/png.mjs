@@ -12,7 +12,7 @@ function crc(bytes) {
   for (const b of bytes) c = crcTable[(c ^ b) & 255] ^ (c >>> 8);
   return (c ^ 0xffffffff) >>> 0;
 }
-function chunk(type, data) {
+export function chunk(type, data) {
   const out = Buffer.alloc(12 + data.length);
   out.writeUInt32BE(data.length, 0);
   out.write(type, 4, 'latin1');
@@ -22,28 +22,41 @@ function chunk(type, data) {
 }
 const signature = Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]);
 
-export function header(width, height, planes) {
+const colourTypes = [0, 0, 4, 2, 6]; // by planes: grey, grey and alpha, RGB, RGBA
+export function header(width, height, planes, bits = 8) {
   const h = Buffer.alloc(13);
   h.writeUInt32BE(width, 0);
   h.writeUInt32BE(height, 4);
-  h[8] = 8;
-  h[9] = planes === 4 ? 6 : 2;
+  h[8] = bits;
+  h[9] = colourTypes[planes];
   return h;
 }
 
-// An EXIF block (big-endian TIFF) holding only the orientation tag.
-export function exifOrientation(orientation) {
-  return Buffer.from([0x4d, 0x4d, 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, orientation, 0, 0, 0, 0, 0, 0, 0, 0]);
+// An EXIF block holding only the orientation tag, in Motorola's byte order
+// (big-endian) or Intel's, which phones write.
+export function exifOrientation(orientation, intel = false) {
+  const block = Buffer.from([0x4d, 0x4d, 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, orientation, 0, 0, 0, 0, 0, 0, 0, 0]);
+  if (!intel) return block;
+  const little = Buffer.alloc(block.length);
+  little.write('II', 0, 'latin1');
+  little.writeUInt16LE(42, 2), little.writeUInt32LE(8, 4), little.writeUInt16LE(1, 8);
+  little.writeUInt16LE(0x0112, 10), little.writeUInt16LE(3, 12), little.writeUInt32LE(1, 14), little.writeUInt16LE(orientation, 18);
+  return little;
 }
 
-// 8 bits a sample, RGB or RGBA, unfiltered rows; with an eXIf chunk when an
-// orientation is given.
-export function writePng(width, height, planes, pixels, level = 6, orientation = 0) {
-  const row = width * planes;
+// Unfiltered rows, 8 bits a sample (pixels as bytes) or 16 (pixels a
+// Uint16Array), grey to RGBA by planes; with an eXIf chunk when an
+// orientation is given, and `chunks` ([type, data]) before the pixels.
+export function writePng(width, height, planes, pixels, level = 6, orientation = 0, {bits = 8, intel = false, chunks = []} = {}) {
+  const row = width * planes * bits / 8;
   const raw = Buffer.alloc((row + 1) * height);
-  for (let y = 0; y < height; y++) Buffer.from(pixels.buffer, pixels.byteOffset + y * row, row).copy(raw, y * (row + 1) + 1);
-  return Buffer.concat([signature, chunk('IHDR', header(width, height, planes)),
-    ...(orientation ? [chunk('eXIf', exifOrientation(orientation))] : []),
+  for (let y = 0; y < height; y++)
+    if (bits === 16)
+      for (let x = 0; x < width * planes; x++) raw.writeUInt16BE(pixels[y * width * planes + x], y * (row + 1) + 1 + 2 * x);
+    else Buffer.from(pixels.buffer, pixels.byteOffset + y * row, row).copy(raw, y * (row + 1) + 1);
+  return Buffer.concat([signature, chunk('IHDR', header(width, height, planes, bits)),
+    ...(orientation ? [chunk('eXIf', exifOrientation(orientation, intel))] : []),
+    ...chunks.map(([type, data]) => chunk(type, data)),
     chunk('IDAT', zlib.deflateSync(raw, {level})), chunk('IEND', Buffer.alloc(0))]);
 }
 
@@ -52,36 +65,46 @@ export function claimPng(width, height) {
   return Buffer.concat([signature, chunk('IHDR', header(width, height, 3)), chunk('IEND', Buffer.alloc(0))]);
 }
 
-// 8-bit RGB or RGBA, not interlaced, any filter: what the page writes.
+// Grey to RGBA, 8 or 16 bits, not interlaced, any filter: what the page
+// writes. 16-bit samples come back as a Uint16Array; the chunks besides
+// IHDR, IDAT and IEND as they are.
 export function readPng(file) {
   if (!file.subarray(0, 8).equals(signature)) throw new Error('not a PNG');
-  let width = 0, height = 0, planes = 0;
-  const idat = [];
+  let width = 0, height = 0, planes = 0, bits = 8;
+  const idat = [], chunks = [];
   for (let at = 8; at < file.length;) {
     const length = file.readUInt32BE(at), type = file.toString('latin1', at + 4, at + 8);
     const data = file.subarray(at + 8, at + 8 + length);
     if (crc(file.subarray(at + 4, at + 8 + length)) !== file.readUInt32BE(at + 8 + length)) throw new Error(`bad CRC in ${type}`);
     if (type === 'IHDR') {
       width = data.readUInt32BE(0), height = data.readUInt32BE(4);
-      if (data[8] !== 8 || (data[9] !== 2 && data[9] !== 6) || data[12] !== 0) throw new Error('not 8-bit RGB(A)');
-      planes = data[9] === 6 ? 4 : 3;
+      bits = data[8];
+      planes = colourTypes.lastIndexOf(data[9]);
+      if ((bits !== 8 && bits !== 16) || planes < 1 || data[12] !== 0) throw new Error(`colour type ${data[9]}, ${bits} bits: not the page's`);
     } else if (type === 'IDAT') idat.push(data);
+    else if (type !== 'IEND') chunks.push({type, data: Buffer.from(data)});
     at += 12 + length;
   }
   const raw = zlib.inflateSync(Buffer.concat(idat));
-  const row = width * planes;
+  const step = planes * bits / 8; // bytes a pixel, the filters' distance
+  const row = width * step;
   const pixels = Buffer.alloc(row * height);
   for (let y = 0; y < height; y++) {
     const filter = raw[y * (row + 1)];
     for (let x = 0; x < row; x++) {
       const v = raw[y * (row + 1) + 1 + x];
-      const a = x >= planes ? pixels[y * row + x - planes] : 0;
+      const a = x >= step ? pixels[y * row + x - step] : 0;
       const b = y > 0 ? pixels[(y - 1) * row + x] : 0;
-      const c = x >= planes && y > 0 ? pixels[(y - 1) * row + x - planes] : 0;
+      const c = x >= step && y > 0 ? pixels[(y - 1) * row + x - step] : 0;
       const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
       const predicted = [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : pb <= pc ? b : c][filter];
       pixels[y * row + x] = v + predicted;
     }
   }
-  return {width, height, planes, pixels};
+  if (bits === 16) {
+    const wide = new Uint16Array(pixels.length / 2);
+    for (let i = 0; i < wide.length; i++) wide[i] = pixels.readUInt16BE(2 * i);
+    return {width, height, planes, bits, pixels: wide, chunks};
+  }
+  return {width, height, planes, bits, pixels, chunks};
 }

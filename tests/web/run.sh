@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The browser page's tests: writes the page to dist/ (web/build.sh), installs
 # the pinned puppeteer-core from the lock file when it is missing or stale,
-# and drives Debian's chromium over the page (page_test.mjs) against the
-# native tree's plugin_cells (tools/build.sh native plugin_cells). Ends with
-# "web: N passed, N failed"; the screenshots go to build/web-tests/.
+# and drives Debian's chromium and firefox-esr over the page (page_test.mjs)
+# against the native tree's plugin_cells (tools/build.sh native plugin_cells).
+# Ends with "web: N passed, N failed" over both engines; the screenshots go to
+# build/web-tests/.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
