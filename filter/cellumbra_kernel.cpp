@@ -301,12 +301,3 @@ int16_t cellumbra_main_walk(const BandWalk& walk)
     return pixel_local_walk<CellumbraMain>(walk);
 }
 #endif
-
-void cellumbra_walk_rows(const int32_t* controls, const SamplingView& view, const BandBuffers& buffers,
-                         int32_t planes, int32_t left, int32_t top, int32_t right, int32_t bottom)
-{
-    if (planes == 3)
-        pass_detail::pixel_local_rows<CellumbraMain, 3>(view, controls, buffers, 3, left, top, right, bottom);
-    else
-        pass_detail::pixel_local_rows<CellumbraMain, 4>(view, controls, buffers, 4, left, top, right, bottom);
-}

@@ -141,13 +141,10 @@ template <int Layout>
 struct WorkerBuiltins : BandBuiltins<Layout> {
     using Base = BandBuiltins<Layout>;
     static constexpr bool shares_run_state = false; // no position to keep, no preview to stop
-    WorkerBuiltins(KernelVariables& vars, const SamplingView& band) : WorkerBuiltins(vars, band, control_values) {}
-    // With controls of a caller's own (slider 1 at index 0, eight of them), for
-    // a walk outside the plug-in's run that must not read its module state.
-    WorkerBuiltins(KernelVariables& vars, const SamplingView& band, const int32_t* given_controls) : Base(vars)
+    WorkerBuiltins(KernelVariables& vars, const SamplingView& band) : Base(vars)
     {
         this->view = band;
-        for (int i = 0; i < 8; ++i) controls[i] = given_controls[i];
+        for (int i = 0; i < 8; ++i) controls[i] = control_values[i];
     }
 
     // The controls as the row began: nothing changes them while a row is
@@ -376,28 +373,6 @@ __attribute__((noinline, flatten)) int32_t pixel_local_row(const PassSetup& setu
         vars = row_vars;
     }
     return last;
-}
-
-// The rows top..bottom - 1, columns left..right - 1, of a pixel-local block
-// for a caller outside the plug-in's run (another host's engine): the same
-// row walk and built-ins as pixel_local_row, with the view, the controls and
-// the stride as arguments instead of the module's state, so that any number
-// of threads may walk any areas with any controls at once. `buffers` locate
-// (left, top); each row of the area starts in_row_bytes and out_row_bytes on.
-template <class Block, int Layout>
-__attribute__((noinline, flatten)) void pixel_local_rows(const SamplingView& view, const int32_t* controls,
-                                                         const BandBuffers& buffers, intptr_t stride,
-                                                         int32_t left, int32_t top, int32_t right, int32_t bottom)
-{
-    static_assert(Layout == 3 || Layout == 4, "a plain pass over three or four planes");
-    KernelVariables vars{};
-    WorkerBuiltins<Layout> builtins(vars, view, controls);
-    Block block{};
-    const PassSetup setup{}; // a plain walk reads nothing of it
-    for (int32_t r = top; r < bottom; ++r)
-        walk_row<Block, WorkerBuiltins<Layout>, Layout, false, true>(setup, block, builtins,
-                                                                     row_bytes(buffers, r - top), r, left, right,
-                                                                     stride);
 }
 
 } // namespace pass_detail

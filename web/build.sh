@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the browser page, one file: web/build.sh [output], by default
-# dist/Cellumbra-<version>-web.html. The filter's kernel file and the page's
+# dist/Cellumbra-<version>-web.html. The filter's cell map and the page's
 # entry (web/cells_wasm.cpp) are compiled for wasm32 by clang and linked by
 # lld into build/web/cells.wasm, which the page carries in base64 beside its
 # script and its worker's. The same commit gives the same page in any folder
@@ -19,13 +19,13 @@ mkdir -p "$obj" "$(dirname "$out")"
 # module runs in browsers that lack them.
 flags=(--target=wasm32-wasi -O3 -std=c++17 -fno-exceptions -fno-rtti -DCELLUMBRA_WITHOUT_THREADS
   -I. -I/usr/include/stb -Wall -Wextra -Wno-unused-parameter -ffile-prefix-map="$root"=.)
-for src in filter/cellumbra_kernel.cpp filter/cell_map.cpp web/cells_wasm.cpp; do
+for src in filter/cell_map.cpp web/cells_wasm.cpp; do
   clang++ "${flags[@]}" -c "$src" -o "$obj/$(basename "$src" .cpp).o"
 done
 # Only the C library's allocator and string functions are linked in, and
 # nothing is imported: the module reaches nothing outside its own memory.
 clang --target=wasm32-wasi -O3 -nostartfiles -Wl,--no-entry -Wl,--strip-all -Wl,--gc-sections \
-  -Wl,--max-memory=4294967296 -o "$obj/cells.wasm" "$obj/cellumbra_kernel.o" "$obj/cell_map.o" "$obj/cells_wasm.o"
+  -Wl,--max-memory=4294967296 -o "$obj/cells.wasm" "$obj/cell_map.o" "$obj/cells_wasm.o"
 
 python3 - "$version" "$obj/cells.wasm" "$out" <<'PY'
 import base64, hashlib, sys

@@ -1,6 +1,7 @@
-// The browser page's WebAssembly module: the filter's own Main block through
-// the pixel-local row walk (filter/cellumbra_kernel.cpp, compiled again for
-// wasm32), and PNG and JPEG decoders. The page decodes PNG here rather than
+// The browser page's WebAssembly module: the filter's cell map
+// (filter/cell_map.cpp, compiled again for wasm32), which moves whole pixels
+// of any model and depth as the plug-in's Main block chooses them, and PNG
+// and JPEG decoders. The page decodes PNG here rather than
 // through the browser because a canvas multiplies colour by alpha on the way
 // in and so loses the colour under transparent pixels, which a cell takes
 // when its centre lies there, and JPEG because the browser converts its
@@ -10,8 +11,6 @@
 #include <cstdlib>
 
 #include "filter/cell_map.h"
-#include "filter/cellumbra_kernel.h"
-#include "runtime/pixel_loop.h"
 
 #define STBI_ONLY_PNG
 #define STBI_ONLY_JPEG
@@ -56,26 +55,6 @@ EXPORT(image_decode) void* image_decode(const unsigned char* data, uint32_t leng
     return stbi_load_from_memory(data, int(length), &w, &h, &components, planes);
 }
 
-// The cells of rows top..bottom - 1 of a picture width x height with
-// `planes` planes (3 or 4, the fourth kept per pixel) at `size`, read from
-// the whole picture at `in` and written at the same place in `out`. Called
-// band by band, so the page can abandon a picture between bands; every band
-// reads the whole picture, so the result does not depend on the bands.
-EXPORT(cells)
-void cells(const unsigned char* in, unsigned char* out, int32_t width, int32_t height, int32_t planes, int32_t size,
-           int32_t top, int32_t bottom)
-{
-    if (width < 1 || height < 1 || (planes != 3 && planes != 4) || top < 0 || bottom > height || top >= bottom)
-        return;
-    // The plug-in's controls: the size in slider 1, within the dialog's range.
-    int32_t controls[8] = {size < 1 ? 1 : size > 100 ? 100 : size};
-    const uintptr_t row = uintptr_t(width) * uintptr_t(planes);
-    const SamplingView view{in, 0, 0, uint32_t(width - 1), uint32_t(height - 1), uintptr_t(planes), row};
-    const BandBuffers buffers{const_cast<unsigned char*>(in) + uintptr_t(top) * row, out + uintptr_t(top) * row,
-                              nullptr, intptr_t(row), intptr_t(row), 0};
-    cellumbra_walk_rows(controls, view, buffers, planes, 0, top, width, bottom);
-}
-
 // The cells of rows top..bottom - 1 of a picture of any model and depth
 // (grey, grey and alpha, 16 bits a sample): whole pixels of pixel_bytes moved
 // along the rows' runs, their first colour_bytes from the centre and the
@@ -98,6 +77,18 @@ bool cells_stored(const unsigned char* in, unsigned char* out, int32_t width, in
                                      bottom, runs);
     free(runs);
     return done;
+}
+
+// The cells of rows top..bottom - 1 of an 8-bit picture width x height with
+// `planes` planes (3 or 4, the fourth kept per pixel) at `size`, read from
+// the whole picture at `in` and written at the same place in `out`. Called
+// band by band, so the page can abandon a picture between bands; every band
+// reads the whole picture, so the result does not depend on the bands.
+EXPORT(cells)
+void cells(const unsigned char* in, unsigned char* out, int32_t width, int32_t height, int32_t planes, int32_t size,
+           int32_t top, int32_t bottom)
+{
+    if (planes == 3 || planes == 4) cells_stored(in, out, width, height, planes, 3, size, top, bottom);
 }
 
 namespace {

@@ -230,10 +230,12 @@
 
   // For automation and the tests: the page's own worker on pixels given
   // directly (planes 3 or 4, interleaved), the cells' bytes back; and how
-  // many runs a newer size stopped part way.
+  // many runs a newer size stopped part way; and a pause after each band, so
+  // that a run lasts long enough for a script to act while it is under way.
   const next = (type) => new Promise((resolve) => pending.set(type, resolve));
   window.cellumbra = {
     get runsStopped() { return stopped; },
+    pauseAfterBands(ms) { worker.postMessage({type: 'pause', ms}); },
     async cells(width, height, planes, pixels, cellSize) {
       await ready;
       const opened = next('opened'), failed = next('error');

@@ -14,6 +14,7 @@ let done = null; // {generation, size}: the output as the last finished run left
 let latest = 0; // the newest generation asked for
 let work = Promise.resolve(); // the job in progress, which the next one waits for
 let stopped = 0; // runs that a newer size stopped part way
+let pause = 0; // ms after each band, for scripts that act while a run is under way
 
 // The most pixels a picture may have: its pixels twice (in and out) must fit
 // the module's 4 GB beside the decoder's, and the page shows it in a canvas
@@ -349,19 +350,17 @@ const breathe = () => new Promise((resolve) => {
 async function cells(size, generation) {
   const {width, height, planes, bits, input, output} = picture;
   const rows = Math.max(1, Math.floor(BAND_PIXELS / width));
-  // 8-bit colour through the kernel's own walk; grey, and 16 bits a sample,
-  // moved along the cells' runs as they are stored.
-  const stored = bits !== 8 || planes < 3;
+  // Whole pixels moved along the cells' runs, in the picture's own model and depth.
   const bytes = bits / 8, colour = planes === 2 || planes === 4 ? planes - 1 : planes;
   for (let top = 0; top < height; top += rows) {
     if (generation !== latest) {
       if (top > 0) stopped += 1;
       return false;
     }
-    if (stored) kernel.cells_stored(input, output, width, height, planes * bytes, colour * bytes, size, top, Math.min(height, top + rows));
-    else kernel.cells(input, output, width, height, planes, size, top, Math.min(height, top + rows));
+    kernel.cells_stored(input, output, width, height, planes * bytes, colour * bytes, size, top, Math.min(height, top + rows));
     postMessage({type: 'progress', generation, done: Math.min(height, top + rows) / height});
     await breathe();
+    if (pause) await new Promise((resolve) => setTimeout(resolve, pause));
   }
   done = {generation, size};
   return generation === latest;
@@ -545,6 +544,10 @@ async function handle(m) {
 onmessage = (event) => {
   const m = event.data;
   // A newer size, or another picture, stops the run in progress at its next band.
+  if (m.type === 'pause') {
+    pause = m.ms;
+    return;
+  }
   if (m.type === 'cells') latest = m.generation;
   else if (m.type === 'open') latest = 0;
   work = work.then(async () => {

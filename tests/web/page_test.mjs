@@ -629,13 +629,15 @@ async function cases() {
         if (m) window.sizesShown.push(Number(m[1]));
       }).observe(document.getElementById('status'), {childList: true, characterData: true, subtree: true});
       const size = document.getElementById('size');
+      // The first run paced, so that it is still under way when the second
+      // size comes; the second as fast as it goes.
+      window.cellumbra.pauseAfterBands(20);
       size.value = '50';
       size.dispatchEvent(new Event('input'));
-      // Checked on the page's own thread, so the second size follows the first
-      // band within a few milliseconds; the run takes a few hundred.
       const poll = setInterval(() => {
         if (document.getElementById('progress').value <= 0) return;
         clearInterval(poll);
+        window.cellumbra.pauseAfterBands(0);
         size.value = '9';
         size.dispatchEvent(new Event('input'));
       }, 0);
@@ -718,6 +720,9 @@ async function cases() {
 
   await check('another picture opened while the cells run stops the run and shows the new picture', async () => {
     const stoppedBefore = await page.evaluate(() => window.cellumbra.runsStopped);
+    // Bands take a fraction of a millisecond: paced, the run is still under
+    // way when the new picture arrives, however long the browser takes to read it.
+    await page.evaluate(() => window.cellumbra.pauseAfterBands(20));
     const png = writePng(rgba.width, rgba.height, 4, rgba.pixels).toString('base64');
     await page.evaluate((data) => {
       const size = document.getElementById('size');
@@ -732,6 +737,7 @@ async function cases() {
       }, 0);
     }, png);
     await waitForStatus(/^small: 97 x 61 pixels, cells of size 40\.$/, 60000);
+    await page.evaluate(() => window.cellumbra.pauseAfterBands(0));
     const stoppedAfter = await page.evaluate(() => window.cellumbra.runsStopped);
     expect(stoppedAfter === stoppedBefore + 1, `runs stopped part way: ${stoppedBefore}, then ${stoppedAfter}`);
   });
