@@ -170,6 +170,9 @@ struct FileFacts {
     Bytes exif;
     bool icc_damaged = false;
     bool cmyk = false;
+    // A chunk that claims more bytes than the file holds: the decoder would
+    // first grow its buffer to the claim, gigabytes for a few bytes of file.
+    bool chunk_overruns = false;
     std::vector<std::string> dropped; // what cannot be carried over, in words
 };
 
@@ -266,8 +269,10 @@ void read_png_facts(const Bytes& b, FileFacts& facts)
     size_t i = 8;
     while (i + 12 <= b.size()) {
         const uint64_t length = get_be(b, i, 4);
-        if (i + 12 + length > b.size())
+        if (i + 12 + length > b.size()) {
+            facts.chunk_overruns = true;
             break;
+        }
         const size_t at = i + 8, n = size_t(length);
         const auto is = [&](const char* type) { return std::memcmp(&b[i + 4], type, 4) == 0; };
         if (is("IEND"))
@@ -472,6 +477,10 @@ bool decode_picture(const Bytes& bytes, int32_t planes, uint64_t max_bytes, Pict
         read_png_facts(bytes, facts);
     else if (is_jpeg(bytes))
         read_jpeg_facts(bytes, facts);
+    if (facts.chunk_overruns) {
+        why = damaged;
+        return false;
+    }
     unsigned char* data = nullptr;
     if (progress != nullptr) {
         progress->begin(width, height, planes);

@@ -61,6 +61,15 @@ TEST(PictureFiles, SaysWhatTheOutputCannotHoldAndDropsDamagedProfiles)
     EXPECT_TRUE(read.icc_profile.empty());
     EXPECT_FALSE(decode_picture(jpeg, 4, 12 * 8 * 4 - 1, read, error));
     EXPECT_EQ("not enough memory for a 12 x 8 picture (its pixels take 1 MB; 0 MB can be spared)", error);
+    // A pixel chunk that claims a gigabyte in a file of a few hundred bytes is
+    // damaged, said before the decoder grows its buffer to the claim.
+    std::vector<unsigned char> claim = png;
+    const unsigned char idat[] = {'I', 'D', 'A', 'T'};
+    const auto at = std::search(claim.begin(), claim.end(), idat, idat + 4) - claim.begin();
+    ASSERT_LT(size_t(at), claim.size());
+    claim[size_t(at) - 4] = 0x40;
+    EXPECT_FALSE(decode_picture(claim, 0, 1 << 20, read, error));
+    EXPECT_EQ("the file is damaged or cut short", error);
 }
 
 // Cameras write EXIF in either byte order; the tag is read and rewritten in
