@@ -258,14 +258,19 @@ async function cases() {
     }
     return {exif, profile: parts.length ? Buffer.concat(parts) : null, parts: parts.length};
   }
-  async function sidewaysJpeg({intel = false, segments = []} = {}) {
-    const jpeg = Buffer.from(await page.evaluate(async () => {
+  async function sidewaysJpeg({intel = false, segments = [], detail = false} = {}) {
+    const jpeg = Buffer.from(await page.evaluate(async (detail) => {
       const canvas = new OffscreenCanvas(40, 20);
       const c = canvas.getContext('2d');
       c.fillStyle = '#f00', c.fillRect(0, 0, 20, 20), c.fillStyle = '#00f', c.fillRect(20, 0, 20, 20);
+      // Fine detail everywhere, where decoders differ in their rounding.
+      if (detail)
+        for (let y = 0; y < 20; y++)
+          for (let x = 0; x < 40; x++)
+            c.fillStyle = `rgba(${(x * 37) % 256}, ${(y * 53) % 256}, ${(x * y * 11) % 256}, 0.35)`, c.fillRect(x, y, 1, 1);
       const blob = await canvas.convertToBlob({type: 'image/jpeg', quality: 0.95});
       return [...new Uint8Array(await blob.arrayBuffer())];
-    }));
+    }, detail));
     const app1 = segment(0xe1, Buffer.from('Exif\0\0', 'latin1'), exifOrientation(6, intel));
     // Without the browser's own APP1 and APP2 (Chromium writes its sRGB profile).
     let at = 2;
@@ -313,11 +318,19 @@ async function cases() {
     await typeSize(3);
     const profile = Buffer.from(pattern(1, 70000, 1, 29)); // two parts in a JPEG
     const upright = Buffer.from(exifOrientation(1, true));
-    await openFile(write('photo.jpg', await sidewaysJpeg({intel: true, segments: iccSegments(profile)})));
+    await openFile(write('photo.jpg', await sidewaysJpeg({intel: true, segments: iccSegments(profile), detail: true})));
     await waitForStatus(/^photo: 20 x 40 pixels, cells of size 3\.$/);
     expect((await notes()).length === 0, `the page says ${JSON.stringify(await notes())}`);
     await page.click('#save');
     const png = readPng(await download('photo-cells-3.png'));
+    // The stored values' cells: the photo as the module's decoder gives it,
+    // 40 x 20, turned upright (orientation 6, a quarter turn clockwise).
+    const decoded = spawnSync(pluginCells, ['--jpeg'], {input: fs.readFileSync(path.join(work, 'photo.jpg'))}).stdout;
+    const turned = Buffer.alloc(20 * 40 * 3);
+    for (let y = 0; y < 40; y++)
+      for (let x = 0; x < 20; x++) decoded.copy(turned, (y * 20 + x) * 3, ((19 - x) * 40 + y) * 3, ((19 - x) * 40 + y) * 3 + 3);
+    const cellsDifference = firstDifference(png.pixels, pluginBytes(20, 40, 3, turned, 3), 20, 3);
+    expect(decoded.length === 40 * 20 * 3 && !cellsDifference, `the saved PNG is not the cells of the stored values: ${cellsDifference}`);
     const iccp = png.chunks.find((c) => c.type === 'iCCP'), exif = png.chunks.find((c) => c.type === 'eXIf');
     expect(iccp && zlib.inflateSync(iccp.data.subarray(iccp.data.indexOf(0) + 2)).equals(profile), 'the saved PNG does not hold the profile');
     expect(exif && exif.data.equals(upright), `the saved PNG's EXIF is ${exif && exif.data.toString('hex')}, not the photo's turned upright`);

@@ -3,9 +3,21 @@
 // binding), as the GEGL operation's tests take it.
 //   plugin_cells WIDTH HEIGHT PLANES SIZE <pixels >cells
 // reads and writes WIDTH x HEIGHT pixels of PLANES (3 or 4) interleaved bytes.
+//   plugin_cells --jpeg <file.jpg >pixels
+// writes a JPEG's RGB pixels as the page's module decodes them: the same
+// decoder, without the vector instructions that the module's build lacks.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
 #include <vector>
+
+#define STBI_ONLY_JPEG
+#define STBI_NO_SIMD
+#define STBI_NO_STDIO
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
 
 #include "runtime/kernel.h"
 #include "runtime/run_state.h"
@@ -16,6 +28,16 @@
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--jpeg") == 0) {
+        const std::vector<unsigned char> file{std::istreambuf_iterator<char>(std::cin), {}};
+        int w = 0, h = 0, n = 0;
+        unsigned char* pixels = stbi_load_from_memory(file.data(), int(file.size()), &w, &h, &n, 3);
+        if (!pixels) return 1;
+        const size_t bytes = size_t(w) * size_t(h) * 3;
+        const bool written = std::fwrite(pixels, 1, bytes, stdout) == bytes;
+        stbi_image_free(pixels);
+        return written ? 0 : 1;
+    }
     if (argc != 5) {
         std::fprintf(stderr, "usage: plugin_cells WIDTH HEIGHT PLANES SIZE <pixels >cells\n");
         return 1;
