@@ -9,7 +9,7 @@
 # (CELLUMBRA_THREADS), and small pictures on one thread and two.
 # Arguments go to every program: --reps N (default 5), --size WxH (default 4000x3000).
 # tools/run-bench.sh --gegl [...] instead times the GEGL operation natively,
-# beside GEGL's own hexagons and blocks, a plain operation and the plug-in;
+# beside one copy of the same picture (gegl:nop), in R'G'B'A u8 and RGBA float;
 # tools/run-bench.sh --web [...] the browser page's WebAssembly kernel under
 # Node beside the plug-in natively, both on one thread.
 # tools/run-bench.sh --host [--reps N] instead times the main job's host in
