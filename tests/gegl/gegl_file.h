@@ -17,3 +17,14 @@ inline GeglBuffer* gegl_file(const std::string& path)
     g_object_unref(root);
     return buffer;
 }
+
+// A buffer written as a PNG of `bits` (8 or 16) bits a sample, as GEGL writes it.
+inline void gegl_save_png(GeglBuffer* buffer, const std::string& path, int bits)
+{
+    GeglNode* root = gegl_node_new();
+    GeglNode* source = gegl_node_new_child(root, "operation", "gegl:buffer-source", "buffer", buffer, nullptr);
+    GeglNode* save = gegl_node_new_child(root, "operation", "gegl:png-save", "path", path.c_str(), "bitdepth", bits, nullptr);
+    gegl_node_link(source, save);
+    gegl_node_process(save);
+    g_object_unref(root);
+}

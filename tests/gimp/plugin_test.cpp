@@ -214,13 +214,7 @@ bool write_png16(const std::string& path, int32_t width, int32_t height)
     const GeglRectangle extent{0, 0, width, height};
     GeglBuffer* buffer = gegl_buffer_new(&extent, babl_format("R'G'B'A u16"));
     gegl_buffer_set(buffer, &extent, 0, babl_format("R'G'B'A u16"), values.data(), GEGL_AUTO_ROWSTRIDE);
-    GeglNode* root = gegl_node_new();
-    GeglNode* source = gegl_node_new_child(root, "operation", "gegl:buffer-source", "buffer", buffer, nullptr);
-    GeglNode* save =
-        gegl_node_new_child(root, "operation", "gegl:png-save", "path", path.c_str(), "bitdepth", 16, nullptr);
-    gegl_node_link(source, save);
-    gegl_node_process(save);
-    g_object_unref(root);
+    gegl_save_png(buffer, path, 16);
     g_object_unref(buffer);
     return fs::exists(path);
 }
