@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "filter/cell_map.h"
-// The plug-in's walk spreads a band over the host's threads. A build for a
-// target without threads (the browser page's WebAssembly, web/) keeps only
-// the row walk that other engines call, which needs none of them.
+// The plug-in's walk spreads a band over the host's threads. A program that
+// takes only the block and its reach from this file (the GIMP 3 plug-in,
+// built where the plug-in's threads are not wanted) leaves the walk out.
 #ifdef CELLUMBRA_WITHOUT_THREADS
 #include "runtime/pixel_loop.h"
 #else

@@ -8,7 +8,6 @@
 
 #include "runtime/kernel.h"
 
-
 void cellumbra_main(KernelVariables& vars, const BuiltinTable& builtins);
 int16_t cellumbra_main_walk(const BandWalk& walk);
 // How far the cells read around a pixel at the size in controls[0]: a centre
