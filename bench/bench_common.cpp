@@ -204,7 +204,7 @@ Options parse_options(int argc, char** argv)
 void set_thread_setting(int32_t threads)
 {
     static std::string setting; // putenv keeps the string itself
-    setting = "CELLUMBRA_THREADS=" + std::to_string(threads);
+    setting = "CELLUMBRA_THREADS=" + (threads > 0 ? std::to_string(threads) : std::string()); // empty: unset
 #ifdef _WIN32
     _putenv(setting.c_str());
 #else
@@ -481,23 +481,25 @@ int run_thread_tables(PluginDriver& driver, const Options& options, const Pictur
     }
     std::fflush(stdout);
 
-    // Pictures around the plug-in's smallest split band, one band each: one
-    // thread against two, from the first request for image data to the
-    // selector's return, which takes in the threads' start and join.
+    // Pictures around the smallest picture for which the plug-in, whose rows
+    // are copies, starts threads (worth_threads), one band each: one thread
+    // against two, from the first request for image data to the selector's
+    // return, which takes in the threads' start and join.
     // "forced": the smallest split band set to 0, natively, to show where
     // threads start to pay.
     const bool can_force = driver.set_parallel_threshold(-1);
     std::printf("\npictures at size %d, one band: median us from the first request to the return (%d runs);\n"
-                "2 threads as the plug-in decides%s\n",
-                size, options.repetitions * 5, can_force ? ", and forced to split every band" : "");
-    std::printf("%9s %9s %9s %8s%s\n", "picture", "1 thread", "2", "speed-up", can_force ? "  2 forced  speed-up" : "");
-    for (int32_t side : {96, 181, 256, 512, 724, 1023, 1024, 1448, 2048}) {
+                "the plug-in's own choice, CELLUMBRA_THREADS unset (%u processors here)%s\n",
+                size, options.repetitions * 5, std::thread::hardware_concurrency(),
+                can_force ? ", and 2 threads forced to split every band" : "");
+    std::printf("%9s %9s %9s %8s%s\n", "picture", "1 thread", "own", "speed-up", can_force ? "  2 forced  speed-up" : "");
+    for (int32_t side : {256, 1024, 2048, 2895, 2896, 3464, 4096}) {
         const Picture small = make_picture(side, side, 3);
         Picture small_out = small;
         std::vector<double> t[3];
         for (int rep = 0; rep < options.repetitions * 5; ++rep)
             for (int way = 0; way < (can_force ? 3 : 2); ++way) {
-                set_thread_setting(way == 0 ? 1 : 2);
+                set_thread_setting(way == 0 ? 1 : way == 1 ? 0 : 2);
                 if (can_force) driver.set_parallel_threshold(way == 2 ? 0 : -1);
                 host.prepare(small, small_out, 1 << 30);
                 const RunResult r = driver.start(host.record);

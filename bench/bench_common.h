@@ -83,7 +83,7 @@ struct PluginDriver {
 };
 
 // CELLUMBRA_THREADS for the plug-in's next runs.
-void set_thread_setting(int32_t threads);
+void set_thread_setting(int32_t threads); // 0: unset, the plug-in's own count
 
 struct Options {
     int32_t width = 4000, height = 3000;

@@ -8,9 +8,8 @@ namespace {
 
 std::atomic<int32_t> threads_alive{0}, threads_started{0};
 
-} // namespace
-
-int32_t worker_count_from(const char* setting, int32_t processors)
+// The count a setting holds, or 0.
+int32_t asked_count(const char* setting)
 {
     if (setting && setting[0] >= '1' && setting[0] <= '9') {
         int32_t n = 0;
@@ -18,6 +17,14 @@ int32_t worker_count_from(const char* setting, int32_t processors)
         while (*p >= '0' && *p <= '9' && n <= max_workers) n = n * 10 + (*p++ - '0');
         if (*p == '\0' && n <= max_workers) return n;
     }
+    return 0;
+}
+
+} // namespace
+
+int32_t worker_count_from(const char* setting, int32_t processors)
+{
+    if (const int32_t n = asked_count(setting)) return n;
     if (processors < 1) return 1;
     return processors < default_worker_cap ? processors : default_worker_cap;
 }
@@ -27,6 +34,11 @@ int32_t worker_count_from(const char* setting, int32_t processors)
 int32_t planned_worker_count()
 {
     return worker_count_from(std::getenv("CELLUMBRA_THREADS"), int32_t(std::thread::hardware_concurrency()));
+}
+
+bool worker_count_asked()
+{
+    return asked_count(std::getenv("CELLUMBRA_THREADS")) != 0;
 }
 
 WorkerPool::WorkerPool(int32_t workers, int32_t rows, size_t row_bytes)

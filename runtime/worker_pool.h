@@ -27,12 +27,23 @@ constexpr int32_t max_workers = 64;
 constexpr int32_t default_worker_cap = 16;
 int32_t worker_count_from(const char* setting, int32_t processors);
 int32_t planned_worker_count(); // from the environment and this machine
+bool worker_count_asked();      // CELLUMBRA_THREADS holds a count
 
 // Bands of fewer pixels (run_state.split_min_pixels) are walked on the host's
 // thread alone: starting the threads for them can cost more than they save.
 inline bool worth_splitting(int32_t rows, int32_t width)
 {
     return rows >= 2 && int64_t{rows} * width >= run_state.split_min_pixels;
+}
+
+// Whether a run of a picture of this many pixels starts threads at all. A
+// block whose rows are copies needs copies_split_factor times the smallest
+// split band, unless CELLUMBRA_THREADS asks for a count: that count then
+// serves every band worth splitting, as for any other block.
+inline bool worth_threads(int64_t picture_pixels, bool copies_rows, bool count_asked)
+{
+    return !copies_rows || count_asked ||
+           picture_pixels >= int64_t{run_state.split_min_pixels} * copies_split_factor;
 }
 
 // What one worker leaves behind after a band: its copy of the variables and

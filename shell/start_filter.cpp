@@ -118,7 +118,9 @@ int16 run_passes(FilterRecord& fr, bool has_prepass)
 {
     // Threads only for a Main block whose binding declares it pixel-local.
     const BoundBlock& main = kernel_binding.bound[0];
-    const bool split = main.pixel_local && main.walk && main.block == block_of(Main);
+    const int64_t picture = (int64_t{fr.filterRect.bottom} - fr.filterRect.top) * band_plan.width;
+    const bool split = main.pixel_local && main.walk && main.block == block_of(Main) &&
+                       worth_threads(picture, main.copies_rows, worker_count_asked());
     const RunWorkers workers(split ? planned_worker_count() : 1, band_plan.height, band_plan.width, fr.planes);
     band_plan.top = 0;
     int16 result = request_band(fr, 0);

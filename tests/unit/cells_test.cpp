@@ -351,7 +351,8 @@ struct CellPicture : ::testing::TestWithParam<int32_t> {
         parameters_requested = 0; // the dialog accepts at once with control_values
         kernel_blocks[0] = cellumbra_main;
         kernel_blocks[1] = kernel_blocks[2] = kernel_blocks[3] = nullptr;
-        kernel_binding.bound[0] = GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk, true} : BoundBlock{};
+        kernel_binding.bound[0] =
+            GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk, true, true} : BoundBlock{};
         kernel_binding.reach = cellumbra_reach;
         set_threads(GetParam() > 0 ? GetParam() : 1);
         run_state.split_min_pixels = 0; // every band of two rows or more is split
@@ -682,17 +683,30 @@ TEST_P(CellPicture, TheThreadsShareABandOfThePlannedHeight)
 }
 
 // A band exactly the size of the threshold is spread; one pixel fewer is not.
+// A block whose rows are copies starts threads only for a picture of
+// copies_split_factor times that, unless a thread count is asked for.
 TEST_P(CellPicture, ABandOfExactlyTheThresholdIsSpread)
 {
     if (GetParam() < 2) return;
-    for (int32_t more : {0, 1}) {
-        FakeHost host(50, 30, 3);
-        paint_positions(host);
-        run_state.split_min_pixels = 50 * 30 + more;
-        const int32_t started = WorkerPool::started_threads();
-        ASSERT_EQ(host.run(), noErr);
-        EXPECT_EQ(WorkerPool::started_threads() - started, more ? 0 : GetParam() - 1) << more;
-    }
+    const int32_t pixels = 64 * 25;
+    struct Case {
+        bool copies, asked;
+        int32_t threshold;
+    };
+    for (const Case c : {Case{false, true, pixels}, Case{true, true, pixels},
+                         Case{true, false, pixels / copies_split_factor}})
+        for (int32_t more : {0, 1}) {
+            kernel_binding.bound[0].copies_rows = c.copies;
+            set_threads(c.asked ? GetParam() : 0);
+            const int32_t threads = planned_worker_count();
+            FakeHost host(64, 25, 3);
+            paint_positions(host);
+            run_state.split_min_pixels = c.threshold + more;
+            const int32_t started = WorkerPool::started_threads();
+            ASSERT_EQ(host.run(), noErr);
+            EXPECT_EQ(WorkerPool::started_threads() - started, more ? 0 : threads - 1) << c.copies << c.asked << more;
+        }
+    set_threads(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, CellPicture, ::testing::Values(0, 1, 2, 3, 7, 64),
