@@ -85,7 +85,15 @@ GeglRectangle get_bounding_box(GeglOperation* operation)
 // Of those margins only the rows that hold centres are read, one in 2 x size
 // at most, so a chunk costs about one read of its own pixels (for their
 // alpha) and one write: the cells are copied along the map's runs straight
-// from those rows into GEGL's output tiles.
+// from those rows into GEGL's output tiles. The chunk goes in strips of the
+// output's tile rows, each reading its own centre rows into one scratch
+// block: a block for the whole chunk would be allocated, and its memory
+// touched for the first time, anew for every rendering.
+int32_t floor_div(int32_t v, int32_t d)
+{
+    return v >= 0 ? v / d : -((-int64_t{v} + d - 1) / d);
+}
+
 gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output, const GeglRectangle* roi,
                  gint level)
 {
@@ -104,55 +112,79 @@ gboolean process(GeglOperation* operation, GeglBuffer* input, GeglBuffer* output
     // In the picture's coordinates, from its corner.
     const CellBounds bounds{read.x - box->x, read.y - box->y, read.x + read.width - box->x,
                             read.y + read.height - box->y};
-    const int32_t first = out.y - box->y, last = first + out.height;
     auto* runs = static_cast<CellRun*>(
         gegl_scratch_alloc(sizeof(CellRun) * (cell_run_capacity(size, out.width) + cell_run_capacity(size, 6 * size))));
     CellRun* probe = runs + cell_run_capacity(size, out.width);
-
-    // The rows the centres lie on: those of a row's first tile are those of
-    // the whole row.
     const int32_t rows = bounds.bottom - bounds.top;
     auto* compact = static_cast<int32_t*>(gegl_scratch_alloc(sizeof(int32_t) * size_t(rows)));
     for (int32_t r = 0; r < rows; ++r) compact[r] = -1;
-    for (int32_t y = first; y < last; ++y) {
-        const int32_t n = cell_row_runs(size, y, 0, 6 * size, bounds, probe);
-        for (int32_t r = 0; r < n; ++r) compact[probe[r].cy - bounds.top] = 0;
-    }
-    int32_t held = 0;
-    for (int32_t r = 0; r < rows; ++r)
-        if (compact[r] == 0) compact[r] = held++;
     const intptr_t row_bytes = intptr_t(read.width) * intptr_t(bytes.pixel_bytes);
-    auto* centres = static_cast<unsigned char*>(gegl_scratch_alloc(size_t(row_bytes) * size_t(held)));
-    for (int32_t r = 0; r < rows;) {
-        if (compact[r] < 0) {
-            ++r;
-            continue;
-        }
-        int32_t end = r + 1;
-        while (end < rows && compact[end] >= 0) ++end;
-        const GeglRectangle part{read.x, read.y + r, read.width, end - r};
-        gegl_buffer_get(input, &part, 1.0, format, centres + compact[r] * row_bytes, int(row_bytes), GEGL_ABYSS_NONE);
-        r = end;
-    }
-    const CellSource source{centres, row_bytes, CellBounds{bounds.left, 0, bounds.right, held}};
+    gint tile_height = 0;
+    g_object_get(output, "tile-height", &tile_height, nullptr);
+    if (tile_height < 1) tile_height = 64;
 
-    // Straight into the output's tiles, piece by piece, each pixel's alpha
-    // beside it from the input's.
-    GeglBufferIterator* it = gegl_buffer_iterator_new(output, &out, 0, format, GEGL_ACCESS_WRITE, GEGL_ABYSS_NONE, 2);
-    if (bytes.kept_bytes) gegl_buffer_iterator_add(it, input, &out, 0, format, GEGL_ACCESS_READ, GEGL_ABYSS_NONE);
-    while (gegl_buffer_iterator_next(it)) {
-        const GeglRectangle& piece = it->items[0].roi;
-        auto* tiles = static_cast<unsigned char*>(it->items[0].data);
-        const auto* own = bytes.kept_bytes ? static_cast<const unsigned char*>(it->items[1].data) : nullptr;
-        const intptr_t piece_row = intptr_t(piece.width) * intptr_t(bytes.pixel_bytes);
-        const int32_t left = piece.x - box->x, top = piece.y - box->y;
-        for (int32_t y = 0; y < piece.height; ++y) {
-            const int32_t n = cell_row_runs(size, top + y, left, left + piece.width, bounds, runs);
-            for (int32_t r = 0; r < n; ++r) runs[r].cy = compact[runs[r].cy - bounds.top];
-            cell_copy_runs(runs, n, left, source, own ? own + y * piece_row : nullptr, tiles + y * piece_row, bytes);
+    unsigned char* centres = nullptr;
+    int32_t capacity = 0;
+    for (int32_t top = out.y, end = out.y + out.height; top < end;) {
+        const int32_t next = (floor_div(top, tile_height) + 1) * tile_height;
+        const int32_t bottom = next < end ? next : end;
+        // The rows the strip's centres lie on: those of a row's first tile
+        // are those of the whole row.
+        int32_t low = rows, high = -1;
+        for (int32_t y = top - box->y; y < bottom - box->y; ++y) {
+            const int32_t n = cell_row_runs(size, y, 0, 6 * size, bounds, probe);
+            for (int32_t r = 0; r < n; ++r) {
+                const int32_t at = probe[r].cy - bounds.top;
+                compact[at] = 0;
+                low = at < low ? at : low;
+                high = at > high ? at : high;
+            }
         }
+        int32_t held = 0;
+        for (int32_t r = low; r <= high; ++r)
+            if (compact[r] == 0) compact[r] = held++;
+        if (held > capacity) {
+            if (centres) gegl_scratch_free(centres); // which takes no null
+            centres = static_cast<unsigned char*>(gegl_scratch_alloc(size_t(row_bytes) * size_t(held)));
+            capacity = held;
+        }
+        for (int32_t r = low; r <= high;) {
+            if (compact[r] < 0) {
+                ++r;
+                continue;
+            }
+            int32_t run_end = r + 1;
+            while (run_end <= high && compact[run_end] >= 0) ++run_end;
+            const GeglRectangle part{read.x, read.y + r, read.width, run_end - r};
+            gegl_buffer_get(input, &part, 1.0, format, centres + compact[r] * row_bytes, int(row_bytes),
+                            GEGL_ABYSS_NONE);
+            r = run_end;
+        }
+        const CellSource source{centres, row_bytes, CellBounds{bounds.left, 0, bounds.right, held}};
+
+        // Straight into the output's tiles, piece by piece, each pixel's
+        // alpha beside it from the input's.
+        const GeglRectangle strip{out.x, top, out.width, bottom - top};
+        GeglBufferIterator* it =
+            gegl_buffer_iterator_new(output, &strip, 0, format, GEGL_ACCESS_WRITE, GEGL_ABYSS_NONE, 2);
+        if (bytes.kept_bytes) gegl_buffer_iterator_add(it, input, &strip, 0, format, GEGL_ACCESS_READ, GEGL_ABYSS_NONE);
+        while (gegl_buffer_iterator_next(it)) {
+            const GeglRectangle& piece = it->items[0].roi;
+            auto* tiles = static_cast<unsigned char*>(it->items[0].data);
+            const auto* own = bytes.kept_bytes ? static_cast<const unsigned char*>(it->items[1].data) : nullptr;
+            const intptr_t piece_row = intptr_t(piece.width) * intptr_t(bytes.pixel_bytes);
+            const int32_t left = piece.x - box->x, piece_top = piece.y - box->y;
+            for (int32_t y = 0; y < piece.height; ++y) {
+                const int32_t n = cell_row_runs(size, piece_top + y, left, left + piece.width, bounds, runs);
+                for (int32_t r = 0; r < n; ++r) runs[r].cy = compact[runs[r].cy - bounds.top];
+                cell_copy_runs(runs, n, left, source, own ? own + y * piece_row : nullptr, tiles + y * piece_row,
+                               bytes);
+            }
+        }
+        for (int32_t r = low; r <= high; ++r) compact[r] = -1;
+        top = bottom;
     }
-    gegl_scratch_free(centres);
+    if (centres) gegl_scratch_free(centres);
     gegl_scratch_free(compact);
     gegl_scratch_free(runs);
     return TRUE;
