@@ -54,6 +54,7 @@ void copy_fixed(const CellRun* runs, int32_t count, int32_t left, const CellSour
         for (size_t i = 0; i < 16; ++i) bytes[i] = i % P < C ? 0 : 0xFF;
         std::memcpy(&kept, bytes, 16);
     }
+    const Word kept_word = kept[0];
     int32_t x = left;
     for (int32_t r = 0; r < count; ++r) {
         const CellRun run = runs[r];
@@ -67,28 +68,34 @@ void copy_fixed(const CellRun* runs, int32_t count, int32_t left, const CellSour
             std::memcpy(colour, centre, C);
             for (size_t i = 0; i < n; ++i) std::memcpy(out + i * P, colour, C);
         } else {
-            Vector colour;
-            if (P == 16) {
-                std::memcpy(&colour, centre, 16);
-            } else {
-                Word word;
-                std::memcpy(&word, centre, sizeof(Word));
-                colour = Vector{} + word;
-            }
-            colour &= ~kept;
+            // The centre's colour as a word, and as a vector only for a run
+            // that fills one: most runs at the smallest sizes do not.
             const size_t bytes = n * P;
             size_t i = 0;
-            for (; i + 16 <= bytes; i += 16) {
-                Vector v;
-                std::memcpy(&v, own + i, 16);
-                v = (v & kept) | colour;
-                std::memcpy(out + i, &v, 16);
+            Word colour_word = 0;
+            if (P != 16) {
+                std::memcpy(&colour_word, centre, sizeof(Word));
+                colour_word &= Word(~kept_word);
+            }
+            if (bytes >= 16) {
+                Vector colour;
+                if (P == 16)
+                    std::memcpy(&colour, centre, 16);
+                else
+                    colour = Vector{} + colour_word;
+                colour &= ~kept;
+                for (; i + 16 <= bytes; i += 16) {
+                    Vector v;
+                    std::memcpy(&v, own + i, 16);
+                    v = (v & kept) | colour;
+                    std::memcpy(out + i, &v, 16);
+                }
             }
             // The last pixels short of a vector, a word each.
             for (; i < bytes; i += P) {
                 Word v;
                 std::memcpy(&v, own + i, sizeof(Word));
-                v = Word((v & kept[0]) | colour[0]);
+                v = Word((v & kept_word) | colour_word);
                 std::memcpy(out + i, &v, sizeof(Word));
             }
             own += bytes;
