@@ -19,6 +19,23 @@ double render(GeglNode* node, const GeglRectangle& whole, const Babl* format, st
     return seconds_now() - t0;
 }
 
+// An operation's renderings and the copy's, back to back, on `threads` of GEGL's.
+struct Timings {
+    std::vector<double> operation, copy;
+};
+Timings time_beside_copy(GeglNode* operation, GeglNode* copy, int threads, int repetitions, const GeglRectangle& whole,
+                         const Babl* format, std::vector<unsigned char>& operation_out,
+                         std::vector<unsigned char>& copy_out)
+{
+    g_object_set(gegl_config(), "threads", threads, nullptr);
+    Timings t;
+    for (int rep = 0; rep < repetitions; ++rep) {
+        t.operation.push_back(render(operation, whole, format, operation_out));
+        t.copy.push_back(render(copy, whole, format, copy_out));
+    }
+    return t;
+}
+
 } // namespace
 
 int run_gegl_benchmark(PluginDriver&, const Options& options)
@@ -59,17 +76,13 @@ int run_gegl_benchmark(PluginDriver&, const Options& options)
             Picture reference = picture;
             specialised_cells(picture, reference, s);
             for (int threads : {1, default_threads}) {
-                g_object_set(gegl_config(), "threads", threads, nullptr);
-                std::vector<double> cells_seconds, copy_seconds;
-                for (int rep = 0; rep < options.repetitions; ++rep) {
-                    cells_seconds.push_back(render(cells, whole, format, cells_out));
-                    copy_seconds.push_back(render(copy, whole, format, copy_out));
-                }
+                const Timings t =
+                    time_beside_copy(cells, copy, threads, options.repetitions, whole, format, cells_out, copy_out);
                 const bool same = bytes != reference.pixels.size() || cells_out == reference.pixels;
                 if (!same) status = 1;
                 std::printf("| `%s` | %d | %d | %.2f | %.2f | %.2f |%s\n", name, s, threads,
-                            median(cells_seconds) * 1e9 / pixels, median(copy_seconds) * 1e9 / pixels,
-                            paired_median(cells_seconds, copy_seconds), same ? "" : " (NOT THE PLUG-IN'S CELLS)");
+                            median(t.operation) * 1e9 / pixels, median(t.copy) * 1e9 / pixels,
+                            paired_median(t.operation, t.copy), same ? "" : " (NOT THE PLUG-IN'S CELLS)");
                 std::fflush(stdout);
             }
             g_object_unref(root);
@@ -85,16 +98,12 @@ int run_gegl_benchmark(PluginDriver&, const Options& options)
             gegl_node_link(source, invert);
             gegl_node_link(source, copy);
             for (int threads : {1, default_threads}) {
-                g_object_set(gegl_config(), "threads", threads, nullptr);
-                std::vector<double> invert_seconds, copy_seconds;
-                for (int rep = 0; rep < options.repetitions; ++rep) {
-                    invert_seconds.push_back(render(invert, whole, format, cells_out));
-                    copy_seconds.push_back(render(copy, whole, format, copy_out));
-                }
+                const Timings t =
+                    time_beside_copy(invert, copy, threads, options.repetitions, whole, format, cells_out, copy_out);
                 char line[160];
                 std::snprintf(line, sizeof line, "| `%s` | %d | %.2f | %.2f | %.2f |\n", name, threads,
-                              median(invert_seconds) * 1e9 / pixels, median(copy_seconds) * 1e9 / pixels,
-                              paired_median(invert_seconds, copy_seconds));
+                              median(t.operation) * 1e9 / pixels, median(t.copy) * 1e9 / pixels,
+                              paired_median(t.operation, t.copy));
                 floor_lines += line;
             }
             g_object_unref(root);
