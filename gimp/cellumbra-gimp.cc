@@ -69,14 +69,7 @@ struct PreviewState {
 
 void draw_preview(GimpPreview* preview, PreviewState* state)
 {
-    gint x = 0, y = 0, width = 0, height = 0;
-    gimp_preview_get_position(preview, &x, &y);
-    gimp_preview_get_size(preview, &width, &height);
-    if (width <= 0 || height <= 0) return;
-    LayerCells cells(state->input, state->format, state->values->size);
-    state->out.resize(size_t(width) * size_t(height) * cells.pixel_bytes());
-    cells.compute(GeglRectangle{x, y, width, height}, state->out.data());
-    gimp_preview_draw_buffer(preview, state->out.data(), width * gint(cells.pixel_bytes()));
+    LayerCells(state->input, state->format, state->values->size).draw(preview, state->out);
 }
 
 bool ask_for_values(gint32 drawable, Values& values)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <libgimp/gimp.h>
+#include <libgimp/gimpui.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -50,6 +51,19 @@ public:
         cell_copy_area(size_, source, in_.data() + size_t(area.y - read.y) * row + size_t(area.x - read.x) * bytes_.pixel_bytes,
                        intptr_t(row), out, intptr_t(area.width) * bytes_.pixel_bytes, bytes_, area.x, area.y,
                        area.x + area.width, area.y + area.height, runs_.data());
+    }
+
+    // The cells of the area a preview shows, drawn into it; `out` keeps them
+    // from one drawing to the next.
+    void draw(GimpPreview* preview, std::vector<unsigned char>& out)
+    {
+        gint x = 0, y = 0, width = 0, height = 0;
+        gimp_preview_get_position(preview, &x, &y);
+        gimp_preview_get_size(preview, &width, &height);
+        if (width <= 0 || height <= 0) return;
+        out.resize(size_t(width) * size_t(height) * bytes_.pixel_bytes);
+        compute(GeglRectangle{x, y, width, height}, out.data());
+        gimp_preview_draw_buffer(preview, out.data(), width * gint(bytes_.pixel_bytes));
     }
 
     // The area (x, y, width, height) of the layer into `shadow`, in strips

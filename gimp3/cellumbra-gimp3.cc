@@ -33,19 +33,12 @@ struct PreviewState {
 // layer's 8-bit values, which for an 8-bit layer are the result's bytes.
 void draw_preview(GimpPreview* preview, PreviewState* state)
 {
-    gint x = 0, y = 0, width = 0, height = 0;
-    gimp_preview_get_position(preview, &x, &y);
-    gimp_preview_get_size(preview, &width, &height);
-    if (width <= 0 || height <= 0) return;
     int size = default_size;
     g_object_get(state->config, "size", &size, nullptr);
     if (size < smallest_size || size > largest_size) return;
     GeglBuffer* input = gimp_drawable_get_buffer(state->drawable);
-    LayerCells cells(input, cell_preview_format(gimp_drawable_get_format(state->drawable)), size);
-    state->out.resize(size_t(width) * size_t(height) * cells.pixel_bytes());
-    cells.compute(GeglRectangle{x, y, width, height}, state->out.data());
+    LayerCells(input, cell_preview_format(gimp_drawable_get_format(state->drawable)), size).draw(preview, state->out);
     g_object_unref(input);
-    gimp_preview_draw_buffer(preview, state->out.data(), width * int(cells.pixel_bytes()));
 }
 
 bool ask_for_values(GimpProcedure* procedure, GimpProcedureConfig* config, GimpDrawable* drawable)
