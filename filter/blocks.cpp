@@ -7,8 +7,6 @@ void bind_filter_blocks()
     kernel_blocks[1] = nullptr;        // Prepass
     kernel_blocks[2] = nullptr;        // Start
     kernel_blocks[3] = nullptr;        // Interpass
-    // Pixel-local: the cell block carries nothing from one pixel to the next;
-    // it copies most rows along the cell map.
-    kernel_binding.bound[0] = BoundBlock{cellumbra_main, cellumbra_main_walk, true, true};
+    kernel_binding.bound[0] = cellumbra_main_binding();
     kernel_binding.reach = cellumbra_reach;
 }

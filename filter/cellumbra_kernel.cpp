@@ -300,4 +300,9 @@ int16_t cellumbra_main_walk(const BandWalk& walk)
 {
     return pixel_local_walk<CellumbraMain>(walk);
 }
+
+BoundBlock cellumbra_main_binding()
+{
+    return BoundBlock{cellumbra_main, cellumbra_main_walk, true, pass_detail::fills_rows<CellumbraMain>::value};
+}
 #endif

@@ -122,8 +122,8 @@ struct BoundBlock {
     // over the run's threads. Kept here, beside the binding, so that the
     // definition record keeps its layout.
     bool pixel_local;
-    // The block fills most rows as copies of stored pixels (a fill_row, see
-    // pixel_loop.h): a row then costs about a copy, and a thread that takes
+    // The block fills most rows as copies of stored pixels (it has a
+    // fill_row, see pixel_loop.h: fills_rows says so): a row then costs about a copy, and a thread that takes
     // it ahead of the host calls reads the host's bytes of it first
     // (worker_pool.h), which costs about as much again. Only a larger
     // picture repays the threads (worth_threads).

@@ -351,8 +351,7 @@ struct CellPicture : ::testing::TestWithParam<int32_t> {
         parameters_requested = 0; // the dialog accepts at once with control_values
         kernel_blocks[0] = cellumbra_main;
         kernel_blocks[1] = kernel_blocks[2] = kernel_blocks[3] = nullptr;
-        kernel_binding.bound[0] =
-            GetParam() ? BoundBlock{cellumbra_main, cellumbra_main_walk, true, true} : BoundBlock{};
+        kernel_binding.bound[0] = GetParam() ? cellumbra_main_binding() : BoundBlock{};
         kernel_binding.reach = cellumbra_reach;
         set_threads(GetParam() > 0 ? GetParam() : 1);
         run_state.split_min_pixels = 0; // every band of two rows or more is split
